@@ -1,0 +1,3 @@
+#include "engine/InstrumentTable.h"
+
+Instrument* InstrumentTable[INSTRUMENT_TABLE_SIZE] = {};

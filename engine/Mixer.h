@@ -1,0 +1,70 @@
+// Owns the sounding voices (at most 256) and the wave output device. Its own
+// thread, at time-critical priority, owns a hidden window "Mixer" to which the
+// device returns its four buffers; each returned buffer is cleared, every
+// voice is rendered into it, finished voices are removed and the buffer is
+// queued again. New voices are mixed ahead into the queued buffers at once.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "engine/Voice.h"
+#include "platform/Lock.h"
+#include "platform/Thread.h"
+#include "platform/WaveOut.h"
+#include "platform/Window.h"
+
+constexpr int32_t MIXER_MAX_VOICES = 256;
+constexpr int32_t MIXER_BUFFER_COUNT = 4;
+constexpr int32_t MIXER_BUFFER_BYTES = 4096;
+constexpr int32_t MIXER_BUFFER_FRAMES = MIXER_BUFFER_BYTES / 4;
+
+class Mixer {
+ public:
+  // Owner's thread. Starts the Mixer thread, which opens the device later.
+  explicit Mixer(uint32_t deviceId);
+  // Owner's thread. Waits for the thread if that was not done, then destroys
+  // the remaining voices.
+  ~Mixer();
+  Mixer(const Mixer&) = delete;
+  Mixer& operator=(const Mixer&) = delete;
+
+  // Owner's thread: asks the Mixer thread to stop and returns at once.
+  void ScheduleShutdown();
+  // Owner's thread: waits without limit for the Mixer thread to end.
+  void WaitForShutdown();
+
+  void Lock() { lock.Enter(); }
+  void Unlock() { lock.Leave(); }
+
+  // Caller holds the lock. Creates, registers and mixes ahead a new voice;
+  // null when 256 voices are registered or the instrument has no sample for
+  // the note.
+  Voice* StartVoice(int32_t note, int32_t channel, int32_t velocity, int32_t volume,
+                    Instrument* instrument);
+  // Caller holds the lock. The first VOICE_PLAYING voice in slot order with
+  // this note and channel, or null.
+  Voice* FindVoice(int32_t note, int32_t channel);
+
+  // Mixer thread only.
+  static void ThreadMain(void* self);
+  void Run();
+  static intptr_t WindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
+                             intptr_t lParam);
+  void PrepareBuffers();
+  void RefillBuffer(platform::WaveOutHandle device, platform::WaveHeader* header);
+  void OnClose();
+
+  uint32_t deviceId;
+  platform::WaveOutHandle waveOut = 0;
+  std::atomic<bool> stopRequested{false};
+  platform::Thread thread;
+  bool threadGone = false;
+  std::atomic<platform::WindowHandle> window{0};
+  int16_t* bufferData[MIXER_BUFFER_COUNT] = {};
+  platform::MemoryHandle bufferMemory[MIXER_BUFFER_COUNT] = {};
+  platform::WaveHeader headers[MIXER_BUFFER_COUNT] = {};
+  int32_t nextBuffer = 0;
+  platform::Lock lock;
+  int32_t voiceCount = 0;
+  Voice* voices[MIXER_MAX_VOICES] = {};
+};

@@ -1,0 +1,28 @@
+// One stereo recording of signed 16-bit frames, with the rate it was recorded
+// at and the MIDI note on which it plays at that rate.
+#pragma once
+#include <cstdint>
+
+class Sample {
+ public:
+  Sample() = default;
+  ~Sample();
+  Sample(const Sample&) = delete;
+  Sample& operator=(const Sample&) = delete;
+
+  // Frees the old arrays, then allocates two of frameCount values each
+  // (contents not initialised). A negative count leaves the sample empty.
+  void Allocate(int32_t frameCount);
+  void Free();
+
+  // Reads a WAV file into this sample (loading/WaveLoader.cpp). On any failure
+  // the sample is left exactly as it was and one line is logged.
+  bool LoadFile(const char* path);  // checks existence and the ".wav" extension first
+  bool LoadWave(const char* path);
+
+  int32_t rate = 44100;
+  int32_t baseNote = 64;
+  int32_t length = 0;
+  int16_t* left = nullptr;
+  int16_t* right = nullptr;
+};

@@ -1,0 +1,40 @@
+// One sounding note: plays one sample of one instrument once, from its first
+// frame, at the speed the note's distance from the sample's base note gives,
+// scaled by an integer gain; fades out within 2048 frames after release.
+// Every access happens under Mixer::Lock.
+#pragma once
+#include <cstdint>
+
+#include "engine/Instrument.h"
+
+constexpr int32_t OUTPUT_RATE = 44100;
+
+enum : int32_t {
+  VOICE_PLAYING = 0,
+  VOICE_SUSTAINED = 1,
+  VOICE_RELEASING = 2,
+  VOICE_FINISHED = 3,
+};
+
+// Frames of the release countdown a voice starts with when it is released.
+constexpr int32_t VOICE_RELEASE_FRAMES = 2048;
+
+class Voice {
+ public:
+  Voice(int32_t note, int32_t channel, int32_t velocity, int32_t volume, Instrument* instrument);
+
+  // Adds up to frameCount frames of this voice into buffer (interleaved
+  // stereo, left first), saturating every addition. The caller holds
+  // Mixer::Lock and looks at state afterwards. The sample must not be null.
+  void Render(int16_t* buffer, int32_t frameCount) noexcept;
+
+  int32_t note;
+  int32_t channel;
+  int32_t velocity;
+  int32_t volume;
+  int32_t state = VOICE_PLAYING;
+  int32_t position = 0;
+  int32_t releaseCounter = 0;
+  Instrument* instrument;
+  Sample* sample;
+};

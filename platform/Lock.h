@@ -1,0 +1,19 @@
+// A non-recursive lock. Win32: CRITICAL_SECTION. Linux: std::mutex.
+#pragma once
+
+namespace platform {
+
+class Lock {
+ public:
+  Lock();
+  ~Lock();
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+  void Enter();
+  void Leave();
+
+ private:
+  alignas(16) unsigned char storage_[64];
+};
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+// Message windows: per-thread message queues with a procedure per window.
+// Win32: a window of class "STATIC" (WS_POPUP, never shown) whose user data and
+// procedure are replaced (SetWindowLongPtrA); PostMessageA; GetMessageA and
+// DispatchMessageA. Linux: a registry of handles, one queue per thread.
+//
+// The procedure type has the WNDPROC calling convention on 64-bit Windows, so
+// the Win32 backend installs it as the window procedure unchanged.
+#pragma once
+#include <cstdint>
+
+namespace platform {
+
+using WindowHandle = uintptr_t;  // 0: no window
+using WindowProcedure = intptr_t (*)(WindowHandle window, uint32_t message,
+                                     uintptr_t wParam, intptr_t lParam);
+
+// System window messages (the platform's own numbers).
+constexpr uint32_t kMessageClose = 0x0010;  // WM_CLOSE
+constexpr uint32_t kMessageQuit = 0x0012;   // WM_QUIT
+constexpr uint32_t kMessageUser = 0x0400;   // WM_USER
+
+// On the thread that will receive its messages: creates a hidden window with
+// this title. Its procedure is the default one until replaced.
+WindowHandle CreateMessageWindow(const char* title);
+// Stores the owner in the window's user data (GWLP_USERDATA).
+void SetWindowOwner(WindowHandle window, void* owner);
+// The owner stored with SetWindowOwner, or null (also for a window that is gone).
+void* GetWindowOwner(WindowHandle window);
+// Replaces the window's procedure (GWLP_WNDPROC).
+void SetWindowProcedure(WindowHandle window, WindowProcedure procedure);
+// DefWindowProcA: kMessageClose destroys the window; everything else returns 0.
+intptr_t DefaultWindowProcedure(WindowHandle window, uint32_t message, uintptr_t wParam,
+                                intptr_t lParam);
+// Any thread, never waits for the receiving thread. False when the window does
+// not exist (any more); the message is then not delivered.
+bool PostToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// The owning thread: destroys the window; messages still queued for it are dropped.
+void DestroyMessageWindow(WindowHandle window);
+bool WindowExists(WindowHandle window);
+
+// The calling thread's message loop step: waits for the next message for any
+// window of this thread (or a quit message), then hands it to the window's
+// procedure. Returns false when the message was a quit message (GetMessageA's 0).
+bool GetAndDispatchMessage();
+// Posts a quit message to the calling thread's queue (PostQuitMessage).
+void PostQuit(int exitCode);
+
+}  // namespace platform

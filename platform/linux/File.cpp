@@ -1,0 +1,74 @@
+#include "platform/File.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+bool FindEntry(const char* path, bool* isDirectory) {
+  struct stat info;
+  if (stat(path, &info) != 0) return false;
+  *isDirectory = S_ISDIR(info.st_mode);
+  return true;
+}
+
+FileHandle FileCreateNew(const char* path) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  return fd < 0 ? kNoFile : fd;
+}
+
+FileHandle FileOpenRead(const char* path) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return kNoFile;
+  // CreateFileA refuses a directory; so do we.
+  struct stat info;
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    close(fd);
+    errno = EISDIR;
+    return kNoFile;
+  }
+  return fd;
+}
+
+bool FileRead(FileHandle file, void* data, uint32_t size, uint32_t* done) {
+  *done = 0;
+  char* at = static_cast<char*>(data);
+  while (*done < size) {
+    ssize_t got = read(static_cast<int>(file), at + *done, size - *done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (got == 0) break;
+    *done += static_cast<uint32_t>(got);
+  }
+  return true;
+}
+
+bool FileWrite(FileHandle file, const void* data, uint32_t size, uint32_t* done) {
+  *done = 0;
+  const char* at = static_cast<const char*>(data);
+  while (*done < size) {
+    ssize_t put = write(static_cast<int>(file), at + *done, size - *done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    *done += static_cast<uint32_t>(put);
+  }
+  return true;
+}
+
+bool FileSeek(FileHandle file, uint32_t offset) {
+  return lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+void FileClose(FileHandle file) {
+  if (file != kNoFile) close(static_cast<int>(file));
+}
+
+int LastError() { return errno; }
+
+}  // namespace platform

@@ -1,0 +1,96 @@
+#include "platform/Thread.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+
+struct Thread::Impl {
+  std::thread thread;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool done = false;
+  uint32_t id = 0;
+  // The running thread keeps the state alive even when the Thread object is
+  // destroyed first (a handle released while the thread still runs).
+  std::shared_ptr<Impl> self;
+};
+
+Thread::~Thread() {
+  if (!impl_) return;
+  {
+    std::lock_guard<std::mutex> hold(impl_->mutex);
+    if (impl_->thread.joinable()) {
+      if (impl_->done)
+        impl_->thread.join();
+      else
+        impl_->thread.detach();
+    }
+  }
+  impl_->self.reset();  // the thread may still hold its own reference
+}
+
+bool Thread::Start(ThreadBody body, void* arg) {
+  if (impl_) return false;
+  auto impl = std::make_shared<Impl>();
+  impl->self = impl;
+  impl_ = impl.get();
+  std::unique_lock<std::mutex> hold(impl->mutex);
+  try {
+    impl->thread = std::thread([impl, body, arg] {
+      {
+        std::lock_guard<std::mutex> lock(impl->mutex);
+        impl->id = CurrentThreadId();
+        impl->changed.notify_all();
+      }
+      body(arg);
+      std::lock_guard<std::mutex> lock(impl->mutex);
+      impl->done = true;
+      impl->changed.notify_all();
+    });
+  } catch (...) {
+    hold.unlock();
+    impl->self.reset();
+    impl_ = nullptr;
+    return false;
+  }
+  // CreateThread hands back the id at once; wait the moment it takes the new
+  // thread to learn it.
+  impl->changed.wait(hold, [&] { return impl->id != 0; });
+  return true;
+}
+
+bool Thread::Wait(int timeoutMs) {
+  if (!impl_) return true;
+  std::unique_lock<std::mutex> hold(impl_->mutex);
+  auto done = [this] { return impl_->done; };
+  if (timeoutMs < 0)
+    impl_->changed.wait(hold, done);
+  else
+    impl_->changed.wait_for(hold, std::chrono::milliseconds(timeoutMs), done);
+  if (!impl_->done) return false;
+  if (impl_->thread.joinable()) impl_->thread.join();
+  return true;
+}
+
+uint32_t Thread::Id() const { return impl_ ? impl_->id : 0; }
+
+void SetCurrentThreadTimeCritical() {
+  sched_param param{};
+  param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+  // Without the privilege the thread keeps its normal priority.
+  pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+}
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace platform
