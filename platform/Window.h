@@ -34,6 +34,9 @@ intptr_t DefaultWindowProcedure(WindowHandle window, uint32_t message, uintptr_t
 // Any thread, never waits for the receiving thread. False when the window does
 // not exist (any more); the message is then not delivered.
 bool PostToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// The owning thread: calls the window's procedure at once (SendMessageA) and
+// returns its result; 0 when the window does not exist.
+intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 // The owning thread: destroys the window; messages still queued for it are dropped.
 void DestroyMessageWindow(WindowHandle window);
 bool WindowExists(WindowHandle window);

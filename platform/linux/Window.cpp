@@ -106,6 +106,11 @@ bool PostToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intpt
   return true;
 }
 
+intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  std::shared_ptr<WindowRecord> record = FindWindow(window);
+  return record ? record->procedure.load()(window, message, wParam, lParam) : 0;
+}
+
 void DestroyMessageWindow(WindowHandle window) {
   std::shared_ptr<WindowRecord> record;
   {
