@@ -1,0 +1,44 @@
+#include "synth/DumpFile.h"
+
+#include <cstdio>
+
+bool FileExists(const char* path) {
+  bool isDirectory = false;
+  if (!platform::FindEntry(path, &isDirectory)) return false;
+  return !isDirectory;
+}
+
+platform::FileHandle CreateDumpFile() {
+  // "dump" + up to 8 hex digits + ".pvd" + NUL.
+  char name[32];
+  uint32_t counter = 1;
+  std::snprintf(name, sizeof name, "dump%04x.pvd", counter);
+  // A directory of that name ends the search too: the creation then fails and
+  // the run goes without a dump file rather than skipping to another name.
+  while (FileExists(name)) {
+    counter += 1;
+    std::snprintf(name, sizeof name, "dump%04x.pvd", counter);
+  }
+  return platform::FileCreateNew(name);
+}
+
+namespace {
+void PutLittleEndian(unsigned char* bytes, uint32_t value) {
+  bytes[0] = static_cast<unsigned char>(value);
+  bytes[1] = static_cast<unsigned char>(value >> 8);
+  bytes[2] = static_cast<unsigned char>(value >> 16);
+  bytes[3] = static_cast<unsigned char>(value >> 24);
+}
+}  // namespace
+
+void WriteDumpRecord(platform::FileHandle file, uint32_t timeStamp, uint32_t message) {
+  if (file == platform::kNoFile) return;
+  // Two writes, time stamp first; the file stays little-endian whatever the
+  // host's byte order.
+  unsigned char bytes[4];
+  uint32_t done = 0;
+  PutLittleEndian(bytes, timeStamp);
+  platform::FileWrite(file, bytes, 4, &done);
+  PutLittleEndian(bytes, message);
+  platform::FileWrite(file, bytes, 4, &done);
+}

@@ -1,0 +1,20 @@
+// The MIDI dump file: every message of a run, with its time stamp, as 8-byte
+// records (time stamp, then message word, both little-endian), in arrival
+// order, in a new file "dump%04x.pvd" in the current directory.
+#pragma once
+#include <cstdint>
+
+#include "platform/File.h"
+
+// True when the path names an existing entry that is not a directory.
+bool FileExists(const char* path);
+
+// User-interface thread. Creates the first "dump%04x.pvd" (counter from 1)
+// that is not an existing file; platform::kNoFile when that name cannot be
+// created (it is a directory, it appeared meanwhile, the folder is read-only).
+// Logs nothing.
+platform::FileHandle CreateDumpFile();
+
+// MidiIn thread. Appends one record; does nothing without a file. Write
+// failures are not reported.
+void WriteDumpRecord(platform::FileHandle file, uint32_t timeStamp, uint32_t message);

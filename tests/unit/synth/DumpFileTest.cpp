@@ -1,0 +1,101 @@
+#include "synth/DumpFile.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "TempFolder.h"
+
+using Bytes = std::vector<unsigned char>;
+
+TEST(FileExists, TellsFilesFromDirectoriesAndMissingNames) {
+  TempFolder folder;
+  TempFolder::Touch("a.wav");
+  ASSERT_EQ(mkdir("sub", 0755), 0);
+  EXPECT_TRUE(FileExists("a.wav"));
+  EXPECT_TRUE(FileExists((folder.Path() + "/a.wav").c_str()));
+  EXPECT_FALSE(FileExists("sub"));
+  EXPECT_FALSE(FileExists("missing.wav"));
+  EXPECT_FALSE(FileExists(""));
+}
+
+TEST(CreateDumpFile, NamesFollowTheFirstFreeLowercaseHexCounter) {
+  TempFolder folder;
+  // Sixteen runs in a row: dump0001 .. dump000a .. dump0010, each one new.
+  for (int run = 1; run <= 16; ++run) {
+    platform::FileHandle file = CreateDumpFile();
+    ASSERT_NE(file, platform::kNoFile) << "run " << run;
+    platform::FileClose(file);
+  }
+  std::vector<std::string> names = folder.Names();
+  ASSERT_EQ(names.size(), 16u);
+  EXPECT_EQ(names[0], "dump0001.pvd");
+  EXPECT_EQ(names[9], "dump000a.pvd");
+  EXPECT_EQ(names[15], "dump0010.pvd");
+  EXPECT_TRUE(std::find(names.begin(), names.end(), "dump000A.pvd") == names.end());
+}
+
+TEST(CreateDumpFile, StopsAtTheFirstGap) {
+  TempFolder folder;
+  TempFolder::Touch("dump0001.pvd");
+  TempFolder::Touch("dump0003.pvd");
+  platform::FileHandle file = CreateDumpFile();
+  ASSERT_NE(file, platform::kNoFile);
+  platform::FileClose(file);
+  EXPECT_EQ(folder.Names(),
+            (std::vector<std::string>{"dump0001.pvd", "dump0002.pvd", "dump0003.pvd"}));
+  // The next run continues behind the last existing file.
+  file = CreateDumpFile();
+  ASSERT_NE(file, platform::kNoFile);
+  platform::FileClose(file);
+  EXPECT_TRUE(FileExists("dump0004.pvd"));
+}
+
+TEST(CreateDumpFile, ExistingFilesAreNeverTouched) {
+  TempFolder folder;
+  std::ofstream("dump0001.pvd") << "keep";
+  platform::FileHandle file = CreateDumpFile();
+  ASSERT_NE(file, platform::kNoFile);
+  WriteDumpRecord(file, 1, 2);
+  platform::FileClose(file);
+  EXPECT_EQ(TempFolder::Read("dump0001.pvd"), (Bytes{'k', 'e', 'e', 'p'}));
+  EXPECT_EQ(TempFolder::Read("dump0002.pvd").size(), 8u);
+}
+
+TEST(CreateDumpFile, ADirectoryInTheWayMeansNoDumpFile) {
+  TempFolder folder;
+  ASSERT_EQ(mkdir("dump0001.pvd", 0755), 0);
+  EXPECT_EQ(CreateDumpFile(), platform::kNoFile);
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"dump0001.pvd"}));
+}
+
+TEST(CreateDumpFile, AReadOnlyFolderMeansNoDumpFile) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  TempFolder folder;
+  ASSERT_EQ(chmod(folder.Path().c_str(), 0555), 0);
+  EXPECT_EQ(CreateDumpFile(), platform::kNoFile);
+}
+
+TEST(WriteDumpRecord, WritesTimeStampThenMessageLittleEndian) {
+  TempFolder folder;
+  platform::FileHandle file = CreateDumpFile();
+  ASSERT_NE(file, platform::kNoFile);
+  // Note on 60, velocity 100, channel 0, 1500 ms after the input started.
+  WriteDumpRecord(file, 1500, 0x00643C90);
+  // The high byte of the word is recorded as it came.
+  WriteDumpRecord(file, 0xA1B2C3D4, 0xFF7F40B3);
+  WriteDumpRecord(platform::kNoFile, 7, 7);
+  platform::FileClose(file);
+  EXPECT_EQ(TempFolder::Read("dump0001.pvd"),
+            (Bytes{0xDC, 0x05, 0x00, 0x00, 0x90, 0x3C, 0x64, 0x00,  //
+                   0xD4, 0xC3, 0xB2, 0xA1, 0xB3, 0x40, 0x7F, 0xFF}));
+}
+
+TEST(WriteDumpRecord, ARunWithoutMessagesLeavesAnEmptyFile) {
+  TempFolder folder;
+  platform::FileHandle file = CreateDumpFile();
+  ASSERT_NE(file, platform::kNoFile);
+  platform::FileClose(file);
+  EXPECT_TRUE(FileExists("dump0001.pvd"));
+  EXPECT_TRUE(TempFolder::Read("dump0001.pvd").empty());
+}
