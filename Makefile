@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 BUILD_PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev \
-  libjack-jackd2-dev librtaudio-dev librtmidi-dev qt6-base-dev
+  libjack-jackd2-dev libasound2-dev librtaudio-dev librtmidi-dev qt6-base-dev
 TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev
 SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev

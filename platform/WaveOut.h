@@ -32,6 +32,7 @@ constexpr uint32_t kWaveBadDeviceId = 2;     // MMSYSERR_BADDEVICEID
 constexpr uint32_t kWaveInvalidHandle = 5;   // MMSYSERR_INVALHANDLE
 constexpr uint32_t kWaveNoMemory = 7;        // MMSYSERR_NOMEM
 constexpr uint32_t kWaveStillPlaying = 33;   // WAVERR_STILLPLAYING
+constexpr uint32_t kWaveUnprepared = 34;     // WAVERR_UNPREPARED
 
 // Header flags (WHDR_*).
 constexpr uint32_t kWaveHeaderDone = 0x01;

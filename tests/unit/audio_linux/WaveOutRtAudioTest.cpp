@@ -1,0 +1,276 @@
+// The RtAudio wave output on a private JACK server (dummy driver), whose
+// period differs from the buffers' length: buffers must still play in order,
+// whole and once, come back one DONE each, and count into the position.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "platform/Thread.h"
+#include "platform/WaveOut.h"
+#include "platform/Window.h"
+#include "platform/linux/MessageQueue.h"
+#include "support/JackRecorder.h"
+#include "support/JackServer.h"
+
+using namespace platform;
+
+namespace {
+
+struct Posted {
+  uint32_t message;
+  uintptr_t wParam;
+  intptr_t lParam;
+  uint32_t flagsWhenPosted;  // the returned header's flags as the receiver saw them
+};
+
+// A hidden window on the test thread that keeps every device notification.
+class Notifications {
+ public:
+  Notifications() : window_(CreateMessageWindow("test")) {
+    SetWindowOwner(window_, this);
+    SetWindowProcedure(window_, Procedure);
+  }
+  ~Notifications() { DestroyMessageWindow(window_); }
+
+  WindowHandle Window() const { return window_; }
+  std::vector<Posted> received;
+  std::function<void(WaveHeader*)> onDone;
+
+  // Dispatches messages until done() holds; false after timeoutMs.
+  bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+    for (int waited = 0; !done(); ) {
+      bool quit = false;
+      if (PeekAndDispatchMessage(&quit)) continue;
+      if (waited >= timeoutMs) return false;
+      SleepMs(1);
+      ++waited;
+    }
+    return true;
+  }
+
+  size_t Count(uint32_t message) const {
+    size_t n = 0;
+    for (const Posted& p : received) n += p.message == message;
+    return n;
+  }
+
+ private:
+  static intptr_t Procedure(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    auto* self = static_cast<Notifications*>(GetWindowOwner(window));
+    auto* header = message == kMessageWaveOutDone ? reinterpret_cast<WaveHeader*>(lParam) : nullptr;
+    self->received.push_back(Posted{message, wParam, lParam, header ? header->flags : 0});
+    if (header && self->onDone) self->onDone(header);
+    return 0;
+  }
+
+  WindowHandle window_;
+};
+
+// Buffers of `frames` frames each, in memory the device hands out.
+struct Buffers {
+  Buffers(WaveOutApi& api, int count, uint32_t frames) : api(api), headers(count) {
+    for (int i = 0; i < count; ++i) {
+      memory.push_back(api.AllocBufferMemory(frames * 4));
+      headers[i].data = static_cast<char*>(api.LockBufferMemory(memory.back()));
+      headers[i].bufferLength = frames * 4;
+      headers[i].user = i;
+    }
+  }
+  ~Buffers() {
+    for (MemoryHandle m : memory) {
+      api.UnlockBufferMemory(m);
+      api.FreeBufferMemory(m);
+    }
+  }
+  int16_t* Samples(int i) { return reinterpret_cast<int16_t*>(headers[i].data); }
+
+  WaveOutApi& api;
+  std::vector<WaveHeader> headers;
+  std::vector<MemoryHandle> memory;
+};
+
+uint32_t FindDevice(WaveOutApi& api, const char* wanted) {
+  uint32_t count = api.GetNumDevs();
+  for (uint32_t id = 0; id < count; ++id) {
+    char name[32];
+    if (api.GetDeviceName(id, name) == kWaveOk && std::strcmp(name, wanted) == 0) return id;
+  }
+  return kWaveMapper - 1;
+}
+
+struct Shape {
+  int period;           // the JACK server's frames per callback
+  uint32_t bufferFrames;  // frames per queued buffer
+};
+
+class WaveOutJackTest : public ::testing::TestWithParam<Shape> {};
+
+// Four buffers cycled as the mixer does: each one that comes back is filled
+// with the next stretch of a ramp and queued again, twelve buffers in all.
+// Buffer n's frame i holds left n * frames + i + 1 and right the negative, so
+// the recording shows any frame lost, repeated or out of order.
+TEST_P(WaveOutJackTest, PlaysBuffersInOrderWholeAndOnceAcrossPeriods) {
+  const Shape shape = GetParam();
+  const int kTotal = 12;
+  JackServer server(shape.period);
+  ASSERT_TRUE(server.Ready());
+  WaveOutApi& api = NativeWaveOutApi();
+  uint32_t id = FindDevice(api, "JACK: system");
+  ASSERT_LT(id, api.GetNumDevs());
+
+  JackRecorder recorder(44100 * 4);
+  ASSERT_TRUE(recorder.Ok());
+  Notifications notifications;
+  WaveOutHandle device = 0;
+  ASSERT_EQ(api.Open(&device, id, notifications.Window()), kWaveOk);
+  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutOpen) == 1; }));
+  EXPECT_EQ(notifications.received[0].wParam, device);
+  ASSERT_TRUE(recorder.Connect("Pelvane:outport 0", "Pelvane:outport 1"));
+  size_t connectedAt = recorder.Frames();
+  ASSERT_TRUE(notifications.PumpUntil([&] { return recorder.Frames() >= connectedAt + 4096; }));
+
+  Buffers buffers(api, 4, shape.bufferFrames);
+  int queued = 0;
+  auto fillAndQueue = [&](WaveHeader* header) {
+    int16_t* samples = reinterpret_cast<int16_t*>(header->data);
+    for (uint32_t i = 0; i < shape.bufferFrames; ++i) {
+      int16_t value = static_cast<int16_t>(queued * shape.bufferFrames + i + 1);
+      samples[2 * i] = value;
+      samples[2 * i + 1] = static_cast<int16_t>(-value);
+    }
+    ++queued;
+    EXPECT_EQ(api.Write(device, header), kWaveOk);
+  };
+  for (WaveHeader& header : buffers.headers) ASSERT_EQ(api.PrepareHeader(device, &header), kWaveOk);
+  for (WaveHeader& header : buffers.headers) fillAndQueue(&header);
+  notifications.onDone = [&](WaveHeader* header) {
+    if (queued < kTotal) fillAndQueue(header);
+  };
+  ASSERT_TRUE(notifications.PumpUntil(
+      [&] { return notifications.Count(kMessageWaveOutDone) == size_t(kTotal); }));
+
+  std::vector<uintptr_t> order;
+  for (const Posted& p : notifications.received) {
+    if (p.message != kMessageWaveOutDone) continue;
+    EXPECT_EQ(p.wParam, device);
+    EXPECT_EQ(p.flagsWhenPosted & (kWaveHeaderDone | kWaveHeaderInQueue | kWaveHeaderPrepared),
+              kWaveHeaderDone | kWaveHeaderPrepared);
+    order.push_back(reinterpret_cast<WaveHeader*>(p.lParam)->user);
+  }
+  EXPECT_EQ(order, (std::vector<uintptr_t>{0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3}));
+
+  // Starved now: the device plays silence, which the position does not count.
+  size_t doneAt = recorder.Frames();
+  ASSERT_TRUE(notifications.PumpUntil([&] { return recorder.Frames() >= doneAt + 3 * 2048; }));
+  uint32_t position = 0;
+  bool isSamples = false;
+  EXPECT_EQ(api.GetPosition(device, &position, &isSamples), kWaveOk);
+  EXPECT_TRUE(isSamples);
+  EXPECT_EQ(position, kTotal * shape.bufferFrames);
+
+  std::vector<int16_t> left;
+  for (size_t f = 0; f < recorder.Frames(); ++f) {
+    if (recorder.At(f, 0) == 0 && recorder.At(f, 1) == 0) continue;
+    left.push_back(recorder.At(f, 0));
+    ASSERT_EQ(recorder.At(f, 1), -recorder.At(f, 0)) << "frame " << f;
+  }
+  ASSERT_EQ(left.size(), size_t(kTotal) * shape.bufferFrames);
+  for (size_t i = 0; i < left.size(); ++i) ASSERT_EQ(left[i], int16_t(i + 1)) << "played frame " << i;
+  EXPECT_EQ(recorder.At(recorder.Frames() - 1, 0), 0);
+
+  for (WaveHeader& header : buffers.headers) EXPECT_EQ(api.UnprepareHeader(device, &header), kWaveOk);
+  EXPECT_EQ(api.Close(device), kWaveOk);
+}
+
+INSTANTIATE_TEST_SUITE_P(Periods, WaveOutJackTest,
+                         ::testing::Values(Shape{256, 1000}, Shape{2048, 1024}),
+                         [](const ::testing::TestParamInfo<Shape>& info) {
+                           return "Period" + std::to_string(info.param.period) + "Buffer" +
+                                  std::to_string(info.param.bufferFrames);
+                         });
+
+// Header bookkeeping, reset and close, through the device the mapper picks.
+TEST(WaveOutJack, ResetReturnsEveryQueuedBufferAndCloseWaitsForThem) {
+  JackServer server(256);
+  ASSERT_TRUE(server.Ready());
+  WaveOutApi& api = NativeWaveOutApi();
+  char name[32];
+  ASSERT_GE(api.GetNumDevs(), 1u);
+  ASSERT_EQ(api.GetDeviceName(0, name), kWaveOk);
+  EXPECT_STREQ(name, "JACK: system");
+
+  Notifications notifications;
+  WaveOutHandle device = 0;
+  ASSERT_EQ(api.Open(&device, kWaveMapper, notifications.Window()), kWaveOk);
+  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutOpen) == 1; }));
+
+  Buffers buffers(api, 4, 1024);
+  WaveHeader* h = buffers.headers.data();
+  EXPECT_EQ(api.Write(device, &h[0]), kWaveUnprepared);
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(api.PrepareHeader(device, &h[i]), kWaveOk);
+    EXPECT_EQ(h[i].flags, kWaveHeaderPrepared);
+  }
+  EXPECT_EQ(api.UnprepareHeader(device, &h[3]), kWaveOk);
+  EXPECT_EQ(h[3].flags, 0u);
+  ASSERT_EQ(api.PrepareHeader(device, &h[3]), kWaveOk);
+
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(api.Write(device, &h[i]), kWaveOk);
+    EXPECT_EQ(h[i].flags, kWaveHeaderPrepared | kWaveHeaderInQueue);
+  }
+  EXPECT_EQ(api.Write(device, &h[0]), kWaveStillPlaying);
+  EXPECT_EQ(api.UnprepareHeader(device, &h[0]), kWaveStillPlaying);
+  EXPECT_EQ(api.Close(device), kWaveStillPlaying);
+
+  // Reset hands every buffer back before it returns, whatever had played.
+  ASSERT_EQ(api.Reset(device), kWaveOk);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(h[i].flags, kWaveHeaderPrepared | kWaveHeaderDone) << i;
+  uint32_t position = 99;
+  bool isSamples = false;
+  EXPECT_EQ(api.GetPosition(device, &position, &isSamples), kWaveOk);
+  EXPECT_EQ(position, 0u);
+  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutDone) == 4; }));
+  std::vector<uintptr_t> order;
+  for (const Posted& p : notifications.received)
+    if (p.message == kMessageWaveOutDone) order.push_back(reinterpret_cast<WaveHeader*>(p.lParam)->user);
+  EXPECT_EQ(order, (std::vector<uintptr_t>{0, 1, 2, 3}));
+
+  // The device plays on after a reset.
+  ASSERT_EQ(api.Write(device, &h[2]), kWaveOk);
+  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutDone) == 5; }));
+  EXPECT_EQ(reinterpret_cast<WaveHeader*>(notifications.received.back().lParam), &h[2]);
+  EXPECT_EQ(api.GetPosition(device, &position, &isSamples), kWaveOk);
+  EXPECT_EQ(position, 1024u);
+
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(api.UnprepareHeader(device, &h[i]), kWaveOk);
+  ASSERT_EQ(api.Close(device), kWaveOk);
+  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutClose) == 1; }));
+  EXPECT_EQ(notifications.received.back().wParam, device);
+  EXPECT_EQ(api.GetPosition(device, &position, &isSamples), kWaveInvalidHandle);
+  EXPECT_FALSE(isSamples);
+  EXPECT_EQ(api.Write(device, &h[0]), kWaveInvalidHandle);
+  EXPECT_EQ(api.Close(device), kWaveInvalidHandle);
+}
+
+// RtAudio throws when the server runs at another rate; the open fails cleanly.
+TEST(WaveOutJack, OpenFailsWhenTheServerRunsAtAnotherRate) {
+  JackServer server(1024, 48000);
+  ASSERT_TRUE(server.Ready());
+  WaveOutApi& api = NativeWaveOutApi();
+  uint32_t id = FindDevice(api, "JACK: system");
+  ASSERT_LT(id, api.GetNumDevs());
+  Notifications notifications;
+  WaveOutHandle device = 123;
+  EXPECT_EQ(api.Open(&device, id, notifications.Window()), kWaveError);
+  EXPECT_EQ(device, 0u);
+  EXPECT_EQ(api.Open(&device, api.GetNumDevs(), notifications.Window()), kWaveBadDeviceId);
+  SleepMs(50);
+  notifications.PumpUntil([] { return false; }, 50);
+  EXPECT_TRUE(notifications.received.empty());
+}
+
+}  // namespace
