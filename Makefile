@@ -9,8 +9,16 @@ BUILD_PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev \
 TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev
 SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev
+# The Windows program: mingw-w64 cross build, tests under Wine (a private
+# PulseAudio for sound, Xvfb for the window).
+WINDOWS_PACKAGES := cmake ninja-build googletest g++-mingw-w64-x86-64-posix \
+  binutils-mingw-w64-x86-64 python3
+WINDOWS_TEST_PACKAGES := $(WINDOWS_PACKAGES) wine wine64 pulseaudio pulseaudio-utils \
+  xvfb xdotool x11-utils imagemagick sox
+WINDOWS_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
 
-.PHONY: all build test test-asan test-tsan bench deps clean
+.PHONY: all build test test-asan test-tsan bench deps clean windows test-windows
 
 all: build
 
@@ -29,6 +37,18 @@ test:
 	cmake -S . -B build $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
 	ctest --test-dir build --output-on-failure -j $(JOBS)
+	$(MAKE) test-windows
+
+# Cross-builds build-windows/pelvane.exe and the Windows test executables.
+windows:
+	@scripts/ensure-packages $(WINDOWS_PACKAGES)
+	cmake -S . -B build-windows $(WINDOWS_CMAKE_FLAGS)
+	cmake --build build-windows -j $(JOBS)
+
+# The Windows suites under Wine.
+test-windows: windows
+	@scripts/ensure-packages $(WINDOWS_TEST_PACKAGES)
+	ctest --test-dir build-windows --output-on-failure -j $(JOBS)
 
 # The unit and integration suites under ASan+UBSan, then under TSan.
 test-asan:

@@ -1,0 +1,63 @@
+#include "platform/File.h"
+
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+// kNoFile (-1) is INVALID_HANDLE_VALUE, so CreateFileA's failure passes through.
+HANDLE Handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+}  // namespace
+
+bool FindEntry(const char* path, bool* isDirectory) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  *isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return true;
+}
+
+FileHandle FileCreateNew(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  return reinterpret_cast<FileHandle>(file);
+}
+
+FileHandle FileOpenRead(const char* path) {
+  HANDLE file =
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  return reinterpret_cast<FileHandle>(file);
+}
+
+bool FileRead(FileHandle file, void* data, uint32_t size, uint32_t* done) {
+  DWORD got = 0;
+  BOOL ok = ReadFile(Handle(file), data, size, &got, nullptr);
+  *done = got;
+  return ok != FALSE;
+}
+
+bool FileWrite(FileHandle file, const void* data, uint32_t size, uint32_t* done) {
+  DWORD put = 0;
+  BOOL ok = WriteFile(Handle(file), data, size, &put, nullptr);
+  *done = put;
+  return ok != FALSE;
+}
+
+bool FileSeek(FileHandle file, uint32_t offset) {
+  // With a high part given, the low part counts as unsigned: offsets up to
+  // 4 GiB - 1 work. INVALID_SET_FILE_POINTER is then also a valid result, so
+  // the error code decides.
+  LONG high = 0;
+  SetLastError(NO_ERROR);
+  DWORD low = SetFilePointer(Handle(file), static_cast<LONG>(offset), &high, FILE_BEGIN);
+  return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
+}
+
+void FileClose(FileHandle file) {
+  if (file != kNoFile) CloseHandle(Handle(file));
+}
+
+int LastError() { return static_cast<int>(GetLastError()); }
+
+}  // namespace platform

@@ -1,0 +1,72 @@
+// Message windows on Windows: real windows of the system class "STATIC",
+// WS_POPUP and never shown, whose user data and procedure are replaced. The
+// thread that creates one owns its queue; posts from any thread arrive in the
+// order they were posted.
+#include "platform/Window.h"
+
+#include <windows.h>
+
+#include "platform/win32/Instance.h"
+
+namespace platform {
+
+static_assert(sizeof(WindowHandle) == sizeof(HWND), "a window handle is an HWND");
+static_assert(kMessageClose == WM_CLOSE && kMessageQuit == WM_QUIT && kMessageUser == WM_USER,
+              "system message numbers");
+
+namespace {
+HWND Hwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
+}  // namespace
+
+WindowHandle CreateMessageWindow(const char* title) {
+  HWND window = CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                g_instance, nullptr);
+  return reinterpret_cast<WindowHandle>(window);
+}
+
+void SetWindowOwner(WindowHandle window, void* owner) {
+  SetWindowLongPtrA(Hwnd(window), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+}
+
+void* GetWindowOwner(WindowHandle window) {
+  if (!IsWindow(Hwnd(window))) return nullptr;
+  return reinterpret_cast<void*>(GetWindowLongPtrA(Hwnd(window), GWLP_USERDATA));
+}
+
+void SetWindowProcedure(WindowHandle window, WindowProcedure procedure) {
+  // WindowProcedure has WNDPROC's calling convention on x64: HWND, UINT,
+  // WPARAM, LPARAM in registers, LRESULT back; it is installed unchanged.
+  SetWindowLongPtrA(Hwnd(window), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+}
+
+intptr_t DefaultWindowProcedure(WindowHandle window, uint32_t message, uintptr_t wParam,
+                                intptr_t lParam) {
+  return DefWindowProcA(Hwnd(window), message, wParam, lParam);
+}
+
+bool PostToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  return PostMessageA(Hwnd(window), message, wParam, lParam) != FALSE;
+}
+
+intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  return SendMessageA(Hwnd(window), message, wParam, lParam);
+}
+
+void DestroyMessageWindow(WindowHandle window) { DestroyWindow(Hwnd(window)); }
+
+bool WindowExists(WindowHandle window) { return window != 0 && IsWindow(Hwnd(window)); }
+
+bool GetAndDispatchMessage() {
+  MSG message;
+  BOOL got = GetMessageA(&message, nullptr, 0, 0);
+  if (got == 0) return false;
+  if (got > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return true;
+}
+
+void PostQuit(int exitCode) { PostQuitMessage(exitCode); }
+
+}  // namespace platform
