@@ -1,9 +1,9 @@
 // A fresh temporary folder that becomes the current directory for one test
 // and is removed with everything in it afterwards.
 #pragma once
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdio>
+#include <random>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,18 +14,25 @@
 
 class TempFolder {
  public:
+  // Portable C++ only: the Windows build runs these tests too.
   TempFolder() {
-    char pattern[] = "/tmp/pelvane-synth-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    EXPECT_NE(made, nullptr);
-    path_ = made ? made : "";
-    char cwd[4096];
-    previous_ = getcwd(cwd, sizeof cwd) ? cwd : "/";
-    EXPECT_EQ(chdir(path_.c_str()), 0);
+    namespace fs = std::filesystem;
+    std::error_code error;
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      fs::path candidate = fs::temp_directory_path(error) /
+                           ("pelvane-synth-" + std::to_string(random() % 1000000000u));
+      if (fs::create_directory(candidate, error)) path_ = candidate.string();
+    }
+    EXPECT_FALSE(path_.empty());
+    previous_ = fs::current_path(error).string();
+    fs::current_path(path_, error);
+    EXPECT_FALSE(error) << error.message();
   }
   ~TempFolder() {
-    if (chdir(previous_.c_str()) != 0) std::perror("chdir");
     std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
     std::filesystem::remove_all(path_, ignored);
   }
