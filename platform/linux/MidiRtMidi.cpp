@@ -1,0 +1,434 @@
+// The native MIDI devices on Linux, through RtMidi: ALSA sequencer ports
+// where /dev/snd/seq exists and JACK MIDI ports where a JACK server runs.
+//
+// Device ids index one combined list (ALSA first, then JACK), taken when the
+// caller asks for the number of devices, as midiInGetNumDevs/midiOutGetNumDevs
+// callers do before they ask for names or open a device. Opening looks the
+// listed port up again by its name, so a port that came or went in between
+// never makes us open the wrong one.
+//
+// RtMidi reports failures either by throwing or, once an error callback is
+// set, through that callback; both are caught here and turned into a result
+// code plus a per-thread error number (LastError), the RtMidiError type.
+#include <jack/jack.h>
+#include <rtmidi/RtMidi.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Midi.h"
+
+namespace platform {
+
+namespace {
+
+// The client name of every port we create. Ports of clients with this name
+// are never listed, so the synthesizer can never be wired to itself (its echo
+// output feeding its own input would loop forever).
+constexpr const char* kClientName = "Pelvane";
+constexpr size_t kMaxNameLength = 31;
+
+thread_local int t_lastError = 0;
+
+void SilentJackMessage(const char*) {}
+
+// libjack prints every failed server connection to stderr; an enumeration
+// with no server running is normal for us, so its chatter is turned off.
+void SilenceJack() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    jack_set_error_function(SilentJackMessage);
+    jack_set_info_function(SilentJackMessage);
+  });
+}
+
+bool AlsaSequencerPresent() { return access("/dev/snd/seq", R_OK | W_OK) == 0; }
+
+// RtMidi's JACK classes warn on stderr from their constructors when no server
+// runs, before an error callback can be installed; asking the server first
+// (quietly) keeps the console clean.
+bool JackServerRunning() {
+  SilenceJack();
+  jack_status_t status;
+  jack_client_t* client = jack_client_open(kClientName, JackNoStartServer, &status);
+  if (!client) return false;
+  jack_client_close(client);
+  return true;
+}
+
+bool IsOwnPort(const std::string& portName) {
+  std::string client = portName.substr(0, portName.find(':'));
+  size_t n = std::strlen(kClientName);
+  if (client.compare(0, n, kClientName) != 0) return false;
+  // JACK makes clashing client names unique as "Pelvane-01", "Pelvane-02", ...
+  return client.size() == n || client[n] == '-';
+}
+
+// Bytes of the short message with this status; 0 for what is not a complete
+// short message on its own (data bytes, system exclusive start and end).
+size_t ShortMessageLength(uint8_t status) {
+  if (status < 0x80) return 0;
+  if (status < 0xC0) return 3;
+  if (status < 0xE0) return 2;
+  if (status < 0xF0) return 3;
+  switch (status) {
+    case 0xF0:
+    case 0xF7:
+      return 0;
+    case 0xF1:
+    case 0xF3:
+      return 2;
+    case 0xF2:
+      return 3;
+    default:
+      return 1;  // tune request, real-time messages and the undefined ones
+  }
+}
+
+struct Port {
+  RtMidi::Api api;
+  std::string name;  // RtMidi's port name, as listed
+};
+
+// Records what RtMidi reports through its error callback; warnings are dropped
+// (they would otherwise go to stderr).
+struct ErrorSink {
+  std::atomic<int> error{0};
+  static void Callback(RtMidiError::Type type, const std::string&, void* user) {
+    if (type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING) return;
+    static_cast<ErrorSink*>(user)->error.store(static_cast<int>(type));
+  }
+};
+
+template <class RtMidiClass>
+std::unique_ptr<RtMidiClass> MakeClient(RtMidi::Api api, ErrorSink* sink) {
+  if (api == RtMidi::UNIX_JACK && !JackServerRunning()) return nullptr;
+  if (api == RtMidi::LINUX_ALSA && !AlsaSequencerPresent()) return nullptr;
+  auto client = std::make_unique<RtMidiClass>(api, kClientName);
+  client->setErrorCallback(&ErrorSink::Callback, sink);
+  return client;
+}
+
+// Lists the other side's ports: for an input, the sources (RtMidiIn's list);
+// for an output, the destinations (RtMidiOut's list).
+template <class RtMidiClass>
+std::vector<Port> ListPorts() {
+  std::vector<Port> ports;
+  for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
+    try {
+      ErrorSink sink;
+      auto client = MakeClient<RtMidiClass>(api, &sink);
+      if (!client) continue;
+      unsigned count = client->getPortCount();
+      for (unsigned i = 0; i < count; ++i) {
+        std::string name = client->getPortName(i);
+        if (!name.empty() && !IsOwnPort(name)) ports.push_back({api, name});
+      }
+    } catch (...) {
+      // A backend that fails to list offers no devices.
+    }
+  }
+  return ports;
+}
+
+// The index RtMidi gives the port of that name right now, or -1.
+int FindPort(RtMidi& client, const std::string& name) {
+  unsigned count = client.getPortCount();
+  for (unsigned i = 0; i < count; ++i) {
+    if (client.getPortName(i) == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+uint32_t CopyName(const std::vector<Port>& ports, uint32_t deviceId, char name[32]) {
+  name[0] = 0;
+  if (deviceId >= ports.size()) return kMidiBadDeviceId;
+  const Port& port = ports[deviceId];
+  std::string label = (port.api == RtMidi::UNIX_JACK ? "JACK: " : "ALSA: ") + port.name;
+  label.resize(std::min(label.size(), kMaxNameLength));
+  std::memcpy(name, label.c_str(), label.size() + 1);
+  return kMidiOk;
+}
+
+int64_t SteadyNowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+struct InPort {
+  ErrorSink sink;
+  std::unique_ptr<RtMidiIn> midi;
+  MidiInCallback callback = nullptr;
+  uintptr_t instance = 0;
+
+  // Written by InStart/InReset, read on RtMidi's thread.
+  std::atomic<bool> started{false};
+  std::atomic<uint64_t> startCount{0};
+  std::atomic<int64_t> startNs{0};
+
+  // RtMidi's thread only. RtMidi gives each message the time since the one
+  // before (the first one gets 0), so the input's own clock is the running
+  // sum; the first message after a start is placed by the wall clock and
+  // later ones by that sum, which keeps the driver's spacing between them.
+  double driverSeconds = 0;
+  uint64_t anchoredStart = 0;
+  double anchorDriverSeconds = 0;
+  int64_t anchorMs = 0;
+  int64_t lastMs = 0;
+
+  static void OnMessage(double deltaSeconds, std::vector<unsigned char>* bytes, void* user) {
+    static_cast<InPort*>(user)->Deliver(deltaSeconds, *bytes);
+  }
+
+  void Deliver(double deltaSeconds, const std::vector<unsigned char>& bytes) {
+    driverSeconds += deltaSeconds;
+    if (!started.load(std::memory_order_acquire)) return;
+    if (bytes.empty() || bytes.size() > 3 || ShortMessageLength(bytes[0]) != bytes.size()) return;
+    uint64_t count = startCount.load(std::memory_order_acquire);
+    if (anchoredStart != count) {
+      anchoredStart = count;
+      anchorDriverSeconds = driverSeconds;
+      anchorMs = (SteadyNowNs() - startNs.load(std::memory_order_acquire)) / 1000000;
+      lastMs = 0;
+    }
+    int64_t ms = anchorMs + static_cast<int64_t>((driverSeconds - anchorDriverSeconds) * 1000.0);
+    lastMs = std::max(lastMs, ms);
+    uint32_t word = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) word |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+    callback(reinterpret_cast<MidiInHandle>(this), kMidiInData, instance, word,
+             static_cast<uintptr_t>(static_cast<uint32_t>(lastMs)));
+  }
+};
+
+struct OutPort {
+  ErrorSink sink;
+  std::unique_ptr<RtMidiOut> midi;
+};
+
+class RtMidiApi : public MidiApi {
+ public:
+  uint32_t InGetNumDevs() override {
+    std::vector<Port> ports = ListPorts<RtMidiIn>();
+    std::lock_guard<std::mutex> lock(mutex_);
+    inPorts_ = std::move(ports);
+    inListed_ = true;
+    return static_cast<uint32_t>(inPorts_.size());
+  }
+
+  uint32_t InGetDeviceName(uint32_t deviceId, char name[32]) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return CopyName(inPorts_, deviceId, name);
+  }
+
+  uint32_t InOpen(MidiInHandle* device, uint32_t deviceId, MidiInCallback callback,
+                  uintptr_t instance) override {
+    *device = 0;
+    Port port;
+    if (!LookUp(true, deviceId, &port)) return Fail(kMidiBadDeviceId, RtMidiError::INVALID_PARAMETER);
+    auto in = std::make_unique<InPort>();
+    in->callback = callback;
+    in->instance = instance;
+    try {
+      in->midi = MakeClient<RtMidiIn>(port.api, &in->sink);
+      if (!in->midi) return Fail(kMidiError, RtMidiError::DRIVER_ERROR);
+      int index = FindPort(*in->midi, port.name);
+      if (index < 0) return Fail(kMidiError, RtMidiError::INVALID_DEVICE);
+      // The callback goes in before the port opens so that nothing is queued
+      // inside RtMidi; sysex is dropped there, timing clock and active sensing
+      // are short messages like any other.
+      in->midi->setCallback(&InPort::OnMessage, in.get());
+      in->midi->ignoreTypes(true, false, false);
+      in->midi->openPort(static_cast<unsigned>(index), "MIDI In");
+      if (in->sink.error.load() != 0 || !in->midi->isPortOpen()) {
+        return Fail(kMidiError, in->sink.error.load() ? in->sink.error.load() : RtMidiError::DRIVER_ERROR);
+      }
+    } catch (const RtMidiError& e) {
+      return Fail(kMidiError, e.getType());
+    } catch (...) {
+      return Fail(kMidiError, RtMidiError::UNSPECIFIED);
+    }
+    InPort* raw = in.release();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ins_.insert(raw);
+    }
+    *device = reinterpret_cast<MidiInHandle>(raw);
+    // As midiInOpen does with MIM_OPEN: before the open returns.
+    callback(*device, kMidiInOpen, instance, 0, 0);
+    return kMidiOk;
+  }
+
+  uint32_t InStart(MidiInHandle device) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    InPort* in = FindIn(device);
+    if (!in) return kMidiInvalidHandle;
+    if (in->started.load()) return kMidiOk;
+    in->startNs.store(SteadyNowNs(), std::memory_order_release);
+    in->startCount.fetch_add(1, std::memory_order_acq_rel);
+    in->started.store(true, std::memory_order_release);
+    return kMidiOk;
+  }
+
+  uint32_t InReset(MidiInHandle device) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    InPort* in = FindIn(device);
+    if (!in) return kMidiInvalidHandle;
+    in->started.store(false, std::memory_order_release);
+    return kMidiOk;
+  }
+
+  uint32_t InClose(MidiInHandle device) override {
+    InPort* in;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      in = FindIn(device);
+      if (!in) return kMidiInvalidHandle;
+      ins_.erase(in);
+    }
+    in->started.store(false, std::memory_order_release);
+    // Destroying the RtMidi client closes its port and waits until its
+    // delivery thread (ALSA) or process callback (JACK) has finished, so no
+    // message reaches the caller after the close notification.
+    try {
+      in->midi.reset();
+    } catch (...) {
+    }
+    in->callback(device, kMidiInClose, in->instance, 0, 0);
+    delete in;
+    return kMidiOk;
+  }
+
+  uint32_t OutGetNumDevs() override {
+    std::vector<Port> ports = ListPorts<RtMidiOut>();
+    std::lock_guard<std::mutex> lock(mutex_);
+    outPorts_ = std::move(ports);
+    outListed_ = true;
+    return static_cast<uint32_t>(outPorts_.size());
+  }
+
+  uint32_t OutGetDeviceName(uint32_t deviceId, char name[32]) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return CopyName(outPorts_, deviceId, name);
+  }
+
+  uint32_t OutOpen(MidiOutHandle* device, uint32_t deviceId) override {
+    *device = 0;
+    Port port;
+    if (!LookUp(false, deviceId, &port)) return Fail(kMidiBadDeviceId, RtMidiError::INVALID_PARAMETER);
+    auto out = std::make_unique<OutPort>();
+    try {
+      out->midi = MakeClient<RtMidiOut>(port.api, &out->sink);
+      if (!out->midi) return Fail(kMidiError, RtMidiError::DRIVER_ERROR);
+      int index = FindPort(*out->midi, port.name);
+      if (index < 0) return Fail(kMidiError, RtMidiError::INVALID_DEVICE);
+      out->midi->openPort(static_cast<unsigned>(index), "MIDI Out");
+      if (out->sink.error.load() != 0 || !out->midi->isPortOpen()) {
+        return Fail(kMidiError, out->sink.error.load() ? out->sink.error.load() : RtMidiError::DRIVER_ERROR);
+      }
+    } catch (const RtMidiError& e) {
+      return Fail(kMidiError, e.getType());
+    } catch (...) {
+      return Fail(kMidiError, RtMidiError::UNSPECIFIED);
+    }
+    OutPort* raw = out.release();
+    std::lock_guard<std::mutex> lock(mutex_);
+    outs_.insert(raw);
+    *device = reinterpret_cast<MidiOutHandle>(raw);
+    return kMidiOk;
+  }
+
+  // The lock is held over the send so that a close on another thread can
+  // never release the port while a message is on its way into it.
+  uint32_t OutShortMsg(MidiOutHandle device, uint32_t message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    OutPort* out = FindOut(device);
+    if (!out) return kMidiInvalidHandle;
+    unsigned char bytes[3] = {static_cast<unsigned char>(message), static_cast<unsigned char>(message >> 8),
+                              static_cast<unsigned char>(message >> 16)};
+    size_t length = ShortMessageLength(bytes[0]);
+    if (length == 0) return kMidiError;
+    try {
+      out->midi->sendMessage(bytes, length);
+    } catch (const RtMidiError& e) {
+      return Fail(kMidiError, e.getType());
+    } catch (...) {
+      return Fail(kMidiError, RtMidiError::UNSPECIFIED);
+    }
+    return kMidiOk;
+  }
+
+  uint32_t OutClose(MidiOutHandle device) override {
+    OutPort* out;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      out = FindOut(device);
+      if (!out) return kMidiInvalidHandle;
+      outs_.erase(out);
+    }
+    try {
+      out->midi.reset();
+    } catch (...) {
+    }
+    delete out;
+    return kMidiOk;
+  }
+
+  int LastError() override { return t_lastError; }
+
+ private:
+  static uint32_t Fail(uint32_t result, int error) {
+    t_lastError = error;
+    return result;
+  }
+
+  bool LookUp(bool input, uint32_t deviceId, Port* port) {
+    bool listed;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      listed = input ? inListed_ : outListed_;
+    }
+    // A caller that opens without enumerating first gets today's list.
+    if (!listed) input ? InGetNumDevs() : OutGetNumDevs();
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::vector<Port>& ports = input ? inPorts_ : outPorts_;
+    if (deviceId >= ports.size()) return false;
+    *port = ports[deviceId];
+    return true;
+  }
+
+  InPort* FindIn(MidiInHandle device) {
+    auto it = ins_.find(reinterpret_cast<InPort*>(device));
+    return it == ins_.end() ? nullptr : *it;
+  }
+
+  OutPort* FindOut(MidiOutHandle device) {
+    auto it = outs_.find(reinterpret_cast<OutPort*>(device));
+    return it == outs_.end() ? nullptr : *it;
+  }
+
+  std::mutex mutex_;  // guards everything below
+  std::vector<Port> inPorts_;
+  std::vector<Port> outPorts_;
+  bool inListed_ = false;
+  bool outListed_ = false;
+  std::set<InPort*> ins_;
+  std::set<OutPort*> outs_;
+};
+
+}  // namespace
+
+MidiApi& NativeMidiApi() {
+  static RtMidiApi api;
+  return api;
+}
+
+}  // namespace platform

@@ -1,0 +1,364 @@
+// The native MIDI backend against a real JACK server (tests/e2e/midi_jack.sh
+// starts a private one and names it in JACK_DEFAULT_SERVER). A loopback client
+// written directly on libjack copies every event from its input port to its
+// output port, so our output and our input meet through the real graph:
+//   our MIDI Out -> pvtest-loop:in => pvtest-loop:out -> our MIDI In
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Midi.h"
+
+namespace {
+
+using platform::MidiApi;
+using platform::MidiInHandle;
+using platform::MidiOutHandle;
+
+// RtMidiError::Type numbers, as LastError reports them.
+constexpr int kInvalidDevice = 4;
+constexpr int kInvalidParameter = 6;
+
+class LoopbackClient {
+ public:
+  explicit LoopbackClient(const char* name) {
+    client_ = jack_client_open(name, JackNoStartServer, nullptr);
+    if (!client_) return;
+    in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    jack_set_process_callback(client_, &LoopbackClient::Process, this);
+    jack_activate(client_);
+  }
+  ~LoopbackClient() { Close(); }
+  void Close() {
+    if (client_) jack_client_close(client_);
+    client_ = nullptr;
+  }
+  bool ok() const { return client_ && in_ && out_; }
+  std::string Name() const { return jack_get_client_name(client_); }
+
+ private:
+  static int Process(jack_nframes_t frames, void* arg) {
+    auto* self = static_cast<LoopbackClient*>(arg);
+    void* in = jack_port_get_buffer(self->in_, frames);
+    void* out = jack_port_get_buffer(self->out_, frames);
+    jack_midi_clear_buffer(out);
+    uint32_t count = jack_midi_get_event_count(in);
+    for (uint32_t i = 0; i < count; ++i) {
+      jack_midi_event_t event;
+      if (jack_midi_event_get(&event, in, i) == 0) {
+        jack_midi_event_write(out, event.time, event.buffer, event.size);
+      }
+    }
+    return 0;
+  }
+
+  jack_client_t* client_ = nullptr;
+  jack_port_t* in_ = nullptr;
+  jack_port_t* out_ = nullptr;
+};
+
+struct Received {
+  uint32_t message;
+  uintptr_t param1;
+  uintptr_t param2;
+};
+
+// Collects what the input callback is given, from whatever thread calls it.
+class Inbox {
+ public:
+  static void Callback(MidiInHandle, uint32_t message, uintptr_t instance, uintptr_t p1, uintptr_t p2) {
+    auto* self = reinterpret_cast<Inbox*>(instance);
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    self->items_.push_back({message, p1, p2});
+    self->changed_.notify_all();
+  }
+  uintptr_t instance() { return reinterpret_cast<uintptr_t>(this); }
+
+  // Waits (at most 10 s) until `count` data messages have come.
+  std::vector<Received> WaitForData(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(10), [&] { return DataLocked().size() >= count; });
+    return DataLocked();
+  }
+  std::vector<Received> All() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return items_;
+  }
+  std::vector<Received> Data() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return DataLocked();
+  }
+
+ private:
+  std::vector<Received> DataLocked() const {
+    std::vector<Received> data;
+    for (const Received& r : items_) {
+      if (r.message == platform::kMidiInData) data.push_back(r);
+    }
+    return data;
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Received> items_;
+};
+
+std::vector<std::string> InNames(MidiApi& api) {
+  std::vector<std::string> names;
+  uint32_t count = api.InGetNumDevs();
+  for (uint32_t i = 0; i < count; ++i) {
+    char name[32];
+    EXPECT_EQ(platform::kMidiOk, api.InGetDeviceName(i, name));
+    names.push_back(name);
+  }
+  return names;
+}
+
+std::vector<std::string> OutNames(MidiApi& api) {
+  std::vector<std::string> names;
+  uint32_t count = api.OutGetNumDevs();
+  for (uint32_t i = 0; i < count; ++i) {
+    char name[32];
+    EXPECT_EQ(platform::kMidiOk, api.OutGetDeviceName(i, name));
+    names.push_back(name);
+  }
+  return names;
+}
+
+int IndexOf(const std::vector<std::string>& names, const std::string& name) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// Lets a few JACK periods (23 ms each at 1024 frames) go by.
+void LetPeriodsPass() { std::this_thread::sleep_for(std::chrono::milliseconds(150)); }
+
+class MidiJackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(nullptr, std::getenv("JACK_DEFAULT_SERVER")) << "run through tests/e2e/midi_jack.sh";
+    ASSERT_TRUE(loop_.ok()) << "no JACK server";
+  }
+
+  // Opens our output onto the loopback's input and our input from its output.
+  void OpenThroughLoopback(MidiInHandle* in, MidiOutHandle* out) {
+    int inId = IndexOf(InNames(api_), "JACK: " + loop_.Name() + ":out");
+    int outId = IndexOf(OutNames(api_), "JACK: " + loop_.Name() + ":in");
+    ASSERT_GE(inId, 0);
+    ASSERT_GE(outId, 0);
+    ASSERT_EQ(platform::kMidiOk, api_.OutOpen(out, static_cast<uint32_t>(outId)));
+    ASSERT_EQ(platform::kMidiOk, api_.InOpen(in, static_cast<uint32_t>(inId), &Inbox::Callback, inbox_.instance()));
+    ASSERT_NE(0u, *in);
+    ASSERT_NE(0u, *out);
+  }
+
+  MidiApi& api_ = platform::NativeMidiApi();
+  LoopbackClient loop_{"pvtest-loop"};
+  Inbox inbox_;
+};
+
+TEST_F(MidiJackTest, ListsOtherClientsPortsByDirectionWithShortJackNames) {
+  LoopbackClient longName("pvtest-a-client-with-a-long-name");
+  ASSERT_TRUE(longName.ok());
+  std::vector<std::string> ins = InNames(api_);
+  std::vector<std::string> outs = OutNames(api_);
+  // Inputs are the sources (output ports), outputs the destinations.
+  EXPECT_GE(IndexOf(ins, "JACK: pvtest-loop:out"), 0);
+  EXPECT_LT(IndexOf(ins, "JACK: pvtest-loop:in"), 0);
+  EXPECT_GE(IndexOf(outs, "JACK: pvtest-loop:in"), 0);
+  EXPECT_LT(IndexOf(outs, "JACK: pvtest-loop:out"), 0);
+  // Names fit the 31 characters of a device caps name, cut at the end.
+  EXPECT_GE(IndexOf(ins, "JACK: pvtest-a-client-with-a-lo"), 0);
+  for (const std::string& name : ins) {
+    EXPECT_LE(name.size(), 31u);
+    EXPECT_EQ(0u, name.rfind("JACK: ", 0)) << name;  // no ALSA sequencer here
+  }
+  char name[32] = "x";
+  EXPECT_EQ(platform::kMidiBadDeviceId, api_.InGetDeviceName(static_cast<uint32_t>(ins.size()), name));
+  EXPECT_STREQ("", name);
+}
+
+TEST_F(MidiJackTest, NeverListsItsOwnPorts) {
+  MidiInHandle in = 0;
+  MidiOutHandle out = 0;
+  OpenThroughLoopback(&in, &out);
+  for (const std::string& name : InNames(api_)) EXPECT_EQ(std::string::npos, name.find("Pelvane")) << name;
+  for (const std::string& name : OutNames(api_)) EXPECT_EQ(std::string::npos, name.find("Pelvane")) << name;
+  api_.InClose(in);
+  api_.OutClose(out);
+}
+
+TEST_F(MidiJackTest, MessagesOfEveryLengthArriveInOrderWithRisingTimeStamps) {
+  MidiInHandle in = 0;
+  MidiOutHandle out = 0;
+  OpenThroughLoopback(&in, &out);
+  ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
+  const std::vector<uint32_t> sent = {
+      0x00643C90,  // note on
+      0x00403C80,  // note off
+      0x00223CA1,  // polyphonic aftertouch
+      0x00500772,  // a data byte where the status belongs: refused
+      0x007F40B0,  // sustain pedal down
+      0x000005C3,  // program change: two bytes
+      0x000045D0,  // channel aftertouch: two bytes
+      0x004020E0,  // pitch bend
+      0x000010F1,  // time code quarter frame: two bytes
+      0x000102F2,  // song position: three bytes
+      0x000003F3,  // song select: two bytes
+      0x000000F6,  // tune request: one byte
+      0x000000F8,  // timing clock: one byte
+      0x000000FA,  // start: one byte
+      0x000000FE,  // active sensing: one byte
+      0xAB643C90,  // the word's high byte is not sent
+  };
+  std::vector<uint32_t> expected;
+  for (uint32_t word : sent) {
+    uint32_t result = api_.OutShortMsg(out, word);
+    if ((word & 0xFF) < 0x80) {
+      EXPECT_NE(platform::kMidiOk, result) << std::hex << word;
+      continue;
+    }
+    EXPECT_EQ(platform::kMidiOk, result) << std::hex << word;
+    uint32_t status = word & 0xFF;
+    uint32_t mask = 0xFFFFFF;
+    if (status == 0xC3 || status == 0xD0 || status == 0xF1 || status == 0xF3) mask = 0xFFFF;
+    if (status == 0xF6 || status >= 0xF8) mask = 0xFF;
+    expected.push_back(word & mask);
+  }
+  std::vector<Received> got = inbox_.WaitForData(expected.size());
+  ASSERT_EQ(expected.size(), got.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(expected[i], got[i].param1) << "message " << i;
+    if (i > 0) {
+      EXPECT_LE(got[i - 1].param2, got[i].param2) << "message " << i;
+    }
+  }
+  // System exclusive and its end are not short messages.
+  EXPECT_NE(platform::kMidiOk, api_.OutShortMsg(out, 0x000000F0));
+  EXPECT_NE(platform::kMidiOk, api_.OutShortMsg(out, 0x000000F7));
+  LetPeriodsPass();
+  EXPECT_EQ(expected.size(), inbox_.Data().size());
+  EXPECT_EQ(platform::kMidiOk, api_.InClose(in));
+  EXPECT_EQ(platform::kMidiOk, api_.OutClose(out));
+}
+
+TEST_F(MidiJackTest, TimeStampsCountMillisecondsFromStart) {
+  MidiInHandle in = 0;
+  MidiOutHandle out = 0;
+  OpenThroughLoopback(&in, &out);
+  ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
+  auto started = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  api_.OutShortMsg(out, 0x00643C90);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  api_.OutShortMsg(out, 0x00003C80);
+  std::vector<Received> got = inbox_.WaitForData(2);
+  auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  ASSERT_EQ(2u, got.size());
+  // A message cannot be stamped before it was sent, nor after it arrived; the
+  // spacing may shrink by at most the period the sends were quantised to.
+  EXPECT_GE(got[0].param2, 300u);
+  EXPECT_LE(got[1].param2, static_cast<uintptr_t>(elapsedMs));
+  EXPECT_GE(got[1].param2 - got[0].param2, 300u - 2 * 24u);
+  std::printf("time stamps: %u ms, %u ms (sent at 300 ms and 600 ms)\n", static_cast<unsigned>(got[0].param2),
+              static_cast<unsigned>(got[1].param2));
+  api_.InClose(in);
+  api_.OutClose(out);
+}
+
+TEST_F(MidiJackTest, DeliversOnlyBetweenStartAndReset) {
+  MidiInHandle in = 0;
+  MidiOutHandle out = 0;
+  OpenThroughLoopback(&in, &out);
+  // Open is reported before InOpen returns, as MIM_OPEN is.
+  std::vector<Received> all = inbox_.All();
+  ASSERT_EQ(1u, all.size());
+  EXPECT_EQ(platform::kMidiInOpen, all[0].message);
+
+  api_.OutShortMsg(out, 0x00403C90);  // before the start: dropped
+  LetPeriodsPass();
+  EXPECT_TRUE(inbox_.Data().empty());
+
+  ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
+  api_.OutShortMsg(out, 0x00413C90);
+  ASSERT_EQ(1u, inbox_.WaitForData(1).size());
+
+  ASSERT_EQ(platform::kMidiOk, api_.InReset(in));
+  api_.OutShortMsg(out, 0x00423C90);  // after the reset: dropped
+  LetPeriodsPass();
+
+  ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
+  api_.OutShortMsg(out, 0x00433C90);
+  std::vector<Received> data = inbox_.WaitForData(2);
+  ASSERT_EQ(2u, data.size());
+  EXPECT_EQ(0x00413C90u, data[0].param1);
+  EXPECT_EQ(0x00433C90u, data[1].param1);
+
+  EXPECT_EQ(platform::kMidiOk, api_.InClose(in));
+  api_.OutShortMsg(out, 0x00443C90);  // after the close: nothing more arrives
+  LetPeriodsPass();
+  all = inbox_.All();
+  ASSERT_EQ(4u, all.size());
+  EXPECT_EQ(platform::kMidiInClose, all.back().message);
+
+  // The handles are gone.
+  EXPECT_EQ(platform::kMidiInvalidHandle, api_.InStart(in));
+  EXPECT_EQ(platform::kMidiInvalidHandle, api_.InClose(in));
+  EXPECT_EQ(platform::kMidiOk, api_.OutClose(out));
+  EXPECT_EQ(platform::kMidiInvalidHandle, api_.OutShortMsg(out, 0x00443C90));
+  EXPECT_EQ(platform::kMidiInvalidHandle, api_.OutClose(out));
+}
+
+TEST_F(MidiJackTest, FailedOpensSayWhy) {
+  uint32_t outCount = api_.OutGetNumDevs();
+  MidiOutHandle out = 1;
+  EXPECT_EQ(platform::kMidiBadDeviceId, api_.OutOpen(&out, outCount));
+  EXPECT_EQ(0u, out);
+  EXPECT_EQ(kInvalidParameter, api_.LastError());
+
+  MidiInHandle in = 1;
+  EXPECT_EQ(platform::kMidiBadDeviceId, api_.InOpen(&in, 0xFFFFFFFFu, &Inbox::Callback, inbox_.instance()));
+  EXPECT_EQ(0u, in);
+  EXPECT_TRUE(inbox_.All().empty());
+
+  // A port that was listed and has gone since.
+  LoopbackClient gone("pvtest-gone");
+  ASSERT_TRUE(gone.ok());
+  int goneId = IndexOf(OutNames(api_), "JACK: pvtest-gone:in");
+  ASSERT_GE(goneId, 0);
+  gone.Close();
+  EXPECT_EQ(platform::kMidiError, api_.OutOpen(&out, static_cast<uint32_t>(goneId)));
+  EXPECT_EQ(0u, out);
+  EXPECT_EQ(kInvalidDevice, api_.LastError());
+}
+
+// Runs last in this program: it points JACK at a server that does not exist.
+TEST(MidiNoServerTest, ListsNothingAndSaysNothingWithoutAServer) {
+  std::string saved = std::getenv("JACK_DEFAULT_SERVER") ? std::getenv("JACK_DEFAULT_SERVER") : "";
+  setenv("JACK_DEFAULT_SERVER", "pvtest-no-such-server", 1);
+  MidiApi& api = platform::NativeMidiApi();
+  ::testing::internal::CaptureStderr();
+  uint32_t ins = api.InGetNumDevs();
+  uint32_t outs = api.OutGetNumDevs();
+  MidiOutHandle out = 1;
+  uint32_t result = api.OutOpen(&out, 0);
+  std::string printed = ::testing::internal::GetCapturedStderr();
+  setenv("JACK_DEFAULT_SERVER", saved.c_str(), 1);
+  EXPECT_EQ(0u, ins);
+  EXPECT_EQ(0u, outs);
+  EXPECT_EQ(platform::kMidiBadDeviceId, result);
+  EXPECT_EQ("", printed);
+}
+
+}  // namespace
