@@ -1,5 +1,5 @@
-// The native MIDI backend against a real JACK server (tests/e2e/midi_jack.sh
-// starts a private one and names it in JACK_DEFAULT_SERVER). A loopback client
+// The native MIDI backend against a private JACK server (dummy driver). A
+// loopback client
 // written directly on libjack copies every event from its input port to its
 // output port, so our output and our input meet through the real graph:
 //   our MIDI Out -> pvtest-loop:in => pvtest-loop:out -> our MIDI In
@@ -11,12 +11,14 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/Midi.h"
+#include "support/JackServer.h"
 
 namespace {
 
@@ -146,15 +148,22 @@ void LetPeriodsPass() { std::this_thread::sleep_for(std::chrono::milliseconds(15
 
 class MidiJackTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_NE(nullptr, std::getenv("JACK_DEFAULT_SERVER")) << "run through tests/e2e/midi_jack.sh";
-    ASSERT_TRUE(loop_.ok()) << "no JACK server";
+  static void SetUpTestSuite() { server_ = new JackServer(1024); }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
   }
+  void SetUp() override {
+    ASSERT_TRUE(server_->Ready()) << "jackd did not start";
+    loop_ = std::make_unique<LoopbackClient>("pvtest-loop");
+    ASSERT_TRUE(loop_->ok());
+  }
+  void TearDown() override { loop_.reset(); }
 
   // Opens our output onto the loopback's input and our input from its output.
   void OpenThroughLoopback(MidiInHandle* in, MidiOutHandle* out) {
-    int inId = IndexOf(InNames(api_), "JACK: " + loop_.Name() + ":out");
-    int outId = IndexOf(OutNames(api_), "JACK: " + loop_.Name() + ":in");
+    int inId = IndexOf(InNames(api_), "JACK: " + loop_->Name() + ":out");
+    int outId = IndexOf(OutNames(api_), "JACK: " + loop_->Name() + ":in");
     ASSERT_GE(inId, 0);
     ASSERT_GE(outId, 0);
     ASSERT_EQ(platform::kMidiOk, api_.OutOpen(out, static_cast<uint32_t>(outId)));
@@ -163,10 +172,13 @@ class MidiJackTest : public ::testing::Test {
     ASSERT_NE(0u, *out);
   }
 
+  static JackServer* server_;
   MidiApi& api_ = platform::NativeMidiApi();
-  LoopbackClient loop_{"pvtest-loop"};
+  std::unique_ptr<LoopbackClient> loop_;
   Inbox inbox_;
 };
+
+JackServer* MidiJackTest::server_ = nullptr;
 
 TEST_F(MidiJackTest, ListsOtherClientsPortsByDirectionWithShortJackNames) {
   LoopbackClient longName("pvtest-a-client-with-a-long-name");
@@ -343,10 +355,9 @@ TEST_F(MidiJackTest, FailedOpensSayWhy) {
   EXPECT_EQ(kInvalidDevice, api_.LastError());
 }
 
-// Runs last in this program: it points JACK at a server that does not exist.
 TEST(MidiNoServerTest, ListsNothingAndSaysNothingWithoutAServer) {
   std::string saved = std::getenv("JACK_DEFAULT_SERVER") ? std::getenv("JACK_DEFAULT_SERVER") : "";
-  setenv("JACK_DEFAULT_SERVER", "pvtest-no-such-server", 1);
+  setenv("JACK_DEFAULT_SERVER", ("pvtest-none-" + std::to_string(getpid())).c_str(), 1);
   MidiApi& api = platform::NativeMidiApi();
   ::testing::internal::CaptureStderr();
   uint32_t ins = api.InGetNumDevs();
