@@ -8,6 +8,7 @@
 // made on the user-interface thread.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "platform/Window.h"
 
@@ -47,6 +48,9 @@ class Widgets {
   virtual void Enable(Widget widget, bool enabled) = 0;
   virtual bool IsEnabled(Widget widget) = 0;
   virtual void Invalidate(Widget widget) = 0;
+  // Validates the window's update region (BeginPaint, EndPaint) without
+  // drawing. Toolkits that paint on their own have nothing to do here.
+  virtual void Paint(Widget /*window*/) {}
   virtual void Show(Widget topLevel, int showCommand) = 0;
   virtual void Destroy(Widget topLevel) = 0;
 
@@ -57,6 +61,8 @@ class Widgets {
   virtual void ComboSetSelection(Widget combo, int index) = 0;  // -1 or past the end: none
   virtual int ComboGetSelection(Widget combo) = 0;              // -1 when none
   virtual intptr_t ComboGetData(Widget combo, int index) = 0;   // CB_ERR_VALUE for no item
+  // The item's text (CB_GETLBTEXT); false for no item. Used only by Automation.
+  virtual bool ComboGetText(Widget /*combo*/, int /*index*/, std::string* /*text*/) { return false; }
 
   // The new line's index, negative on failure.
   virtual int ListAdd(Widget list, const char* text) = 0;

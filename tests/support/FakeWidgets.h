@@ -43,7 +43,7 @@ class FakeWidgets : public Widgets {
 
   Widget CreateTopLevel(const char* caption) override {
     Widget window = platform::CreateMessageWindow(caption);
-    widgets[window] = Entry{"toplevel", 0, caption};
+    widgets[window] = MakeEntry("toplevel", 0, caption);
     calls.push_back(std::string("CreateTopLevel ") + caption);
     return window;
   }
@@ -102,6 +102,13 @@ class FakeWidgets : public Widgets {
     return entry.items[static_cast<size_t>(index)].data;
   }
 
+  bool ComboGetText(Widget combo, int index, std::string* text) override {
+    Entry& entry = Get(combo);
+    if (index < 0 || index >= static_cast<int>(entry.items.size())) return false;
+    *text = entry.items[static_cast<size_t>(index)].text;
+    return true;
+  }
+
   int ListAdd(Widget list, const char* text) override {
     if (failListAdd) return -1;
     Get(list).items.push_back(Item{text, 0});
@@ -122,10 +129,17 @@ class FakeWidgets : public Widgets {
   void PostQuit() override { platform::PostQuit(0); }
 
  private:
+  static Entry MakeEntry(const char* kind, Widget parent, const char* text) {
+    Entry entry;
+    entry.kind = kind;
+    entry.parent = parent;
+    entry.text = text;
+    return entry;
+  }
   Widget next_ = 1;
   Widget Add(const char* kind, Widget parent, const char* text) {
     Widget widget = next_++;
-    widgets[widget] = Entry{kind, parent, text};
+    widgets[widget] = MakeEntry(kind, parent, text);
     calls.push_back(std::string("Create ") + kind + " " + text);
     return widget;
   }

@@ -1,0 +1,103 @@
+// The main window's controls as Qt 6 widgets. The top-level window is a
+// platform message window too: a post to it (a log line from any thread)
+// wakes the Qt event loop through an eventfd, and the loop drains the
+// user-interface thread's queue in order, handing each message to the window
+// procedure. Qt's own events become the same procedure's messages (resize:
+// WM_SIZE, clicks and selection changes: WM_COMMAND with the sender as
+// lParam, close: WM_CLOSE, paint: WM_PAINT).
+//
+// Everything here runs on the user-interface thread, the one that
+// constructed the set, except the wake-up.
+#pragma once
+#include <QApplication>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <string>
+#include <memory>
+#include <unordered_map>
+
+#include "app/Widgets.h"
+
+class QtWidgetSet : public Widgets {
+ public:
+  // Creates the QApplication unless one exists already.
+  QtWidgetSet();
+  ~QtWidgetSet() override;
+  QtWidgetSet(const QtWidgetSet&) = delete;
+  QtWidgetSet& operator=(const QtWidgetSet&) = delete;
+
+  Widget CreateTopLevel(const char* caption) override;
+  Widget CreatePanel(Widget parent) override;
+  Widget CreateLabel(Widget parent, const char* text) override;
+  Widget CreateComboBox(Widget parent) override;
+  Widget CreateListBox(Widget parent) override;
+  Widget CreateButton(Widget parent, const char* text) override;
+
+  void SetIcons(Widget topLevel) override;
+  void SetFont(Widget widget) override;
+  void Move(Widget widget, int x, int y, int width, int height) override;
+  void GetClientSize(Widget widget, int* width, int* height) override;
+  void Enable(Widget widget, bool enabled) override;
+  bool IsEnabled(Widget widget) override;
+  void Invalidate(Widget widget) override;
+  void Show(Widget topLevel, int showCommand) override;
+  void Destroy(Widget topLevel) override;
+
+  void ComboReset(Widget combo) override;
+  int ComboAdd(Widget combo, const char* text) override;
+  void ComboSetData(Widget combo, int index, intptr_t data) override;
+  void ComboSetSelection(Widget combo, int index) override;
+  int ComboGetSelection(Widget combo) override;
+  intptr_t ComboGetData(Widget combo, int index) override;
+  bool ComboGetText(Widget combo, int index, std::string* text) override;
+
+  int ListAdd(Widget list, const char* text) override;
+  void ListSetCurrent(Widget list, int index) override;
+  void ListDelete(Widget list, int index) override;
+  int ListCount(Widget list) override;
+
+  void RunMessageLoop() override;
+  void PostQuit() override;
+
+  // Hands every line that arrives on standard input to the handler, on this
+  // thread, while the loop runs (the automation channel of unattended runs).
+  void ReadCommandLines(std::function<void(const std::string&)> handler);
+
+  // The Qt widget behind a handle, or null.
+  QWidget* Find(Widget widget) const;
+  // Dispatches every message queued for this thread now. False once the quit
+  // message was taken (the messages behind it stay queued).
+  bool DrainMessages();
+
+  // A closed drop-down list is this high (its rows lie 21 pixels apart); the
+  // height the layout gives it is the height of the open list.
+  static constexpr int kComboClosedHeight = 21;
+
+ private:
+  // Any thread: called after every post to the user-interface thread's queue.
+  static void Wake(void* self);
+  void OnWake();
+  Widget Register(QWidget* widget, Widget handle);
+  Widget TopLevelOf(QWidget* widget) const;
+  template <class T>
+  T* As(Widget widget) const {
+    return dynamic_cast<T*>(Find(widget));
+  }
+
+  std::unique_ptr<QApplication> ownApplication_;
+  std::unique_ptr<QSocketNotifier> wakeNotifier_;
+  int wakeFd_ = -1;
+  // Set from the first post after a drain until the next drain starts, so a
+  // burst of posts costs one wake-up.
+  std::atomic<bool> wakePending_{false};
+  bool quitSeen_ = false;
+  std::unique_ptr<QSocketNotifier> commandNotifier_;
+  std::function<void(const std::string&)> commandHandler_;
+  std::string commandText_;
+  std::unordered_map<Widget, QWidget*> widgets_;
+  std::unordered_map<const QWidget*, Widget> handles_;
+  Widget nextHandle_ = 1;
+};
