@@ -42,7 +42,7 @@ void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
   // first frame, like a rate of zero. Distances beyond the pitch table use its
   // nearest entry.
   const double rate = s->rate > 0 ? static_cast<double>(s->rate) : 0.0;
-  const double speed = rate * PitchFactor(note - s->baseNote);
+  const double speed = rate * PitchFactor(static_cast<int64_t>(note) - s->baseNote);
   const int32_t gain = (volume * velocity) / 128;
   const int32_t start = position;
   // The largest offset from start that still fits the position's 32 bits.
