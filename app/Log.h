@@ -21,3 +21,16 @@ void LogFormat(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+class Widgets;
+
+// Hands a finished line (allocated with malloc) to window as WM_LOGLINE; the
+// window then owns it. When window is 0 or the post fails the line is freed
+// here. Any thread; never waits for the receiving thread.
+void PostLogLine(platform::WindowHandle window, char* line);
+
+// The log list's append step (MainWindow::AppendLogLine), on the
+// user-interface thread: adds the line to list, makes it the current line,
+// trims the top while the new index exceeds 1000 (nothing when the add
+// failed) and frees the line. Returns 0, the message result.
+intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char* line);
