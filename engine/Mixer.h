@@ -53,8 +53,13 @@ class Mixer {
   void PrepareBuffers();
   void RefillBuffer(platform::WaveOutHandle device, platform::WaveHeader* header);
   void OnClose();
+  // Returns every queued buffer, unprepares, unlocks and frees the buffers.
+  void ReleaseBuffers();
 
   uint32_t deviceId;
+  // The device backend, fixed at construction so the device is closed
+  // through the same one that opened it.
+  platform::WaveOutApi* api;
   platform::WaveOutHandle waveOut = 0;
   std::atomic<bool> stopRequested{false};
   platform::Thread thread;
@@ -64,6 +69,12 @@ class Mixer {
   platform::MemoryHandle bufferMemory[MIXER_BUFFER_COUNT] = {};
   platform::WaveHeader headers[MIXER_BUFFER_COUNT] = {};
   int32_t nextBuffer = 0;
+  // Under the lock: true from the moment all four buffers are prepared and
+  // queued until the device is being released. Only then may StartVoice mix
+  // ahead into them, and only then is a returned buffer refilled and queued.
+  bool buffersQueued = false;
+  // Mixer thread only: how far each buffer's set-up got, for the release.
+  bool bufferPrepared[MIXER_BUFFER_COUNT] = {};
   platform::Lock lock;
   int32_t voiceCount = 0;
   Voice* voices[MIXER_MAX_VOICES] = {};
