@@ -34,13 +34,6 @@ class FakeWidgets : public Widgets {
   int clientHeight = 401;
   bool failListAdd = false;
 
-  static Entry MakeEntry(const char* kind, Widget parent, const char* text) {
-    Entry entry;
-    entry.kind = kind;
-    entry.parent = parent;
-    entry.text = text;
-    return entry;
-  }
   Entry& Get(Widget widget) { return widgets.at(widget); }
   std::vector<std::string> Texts(Widget widget) {
     std::vector<std::string> texts;
