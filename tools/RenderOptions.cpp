@@ -1,0 +1,88 @@
+#include "tools/RenderOptions.h"
+
+#include <cstring>
+
+const char kRenderUsage[] =
+    "Usage: pelvane-render [options] INPUT OUTPUT.wav\n"
+    "       pelvane-render --print [--trim] INPUT\n"
+    "Replays a dump file (.pvd) or a Standard MIDI File (.mid) through the\n"
+    "synthesizer into a 16-bit stereo 44100 Hz WAV file, exactly as it would\n"
+    "have sounded live.\n"
+    "  --dir DIR      read default.wav and default.pvi from DIR (default: .)\n"
+    "  --trim         start at the first message instead of time 0\n"
+    "  --tail-ms N    end at most N ms after the last message (default 600000)\n"
+    "  --print        list the messages (time in s, channel, kind, data)\n"
+    "  --help         show this text\n";
+
+namespace {
+bool ParseCount(const char* text, uint64_t* value) {
+  if (!*text) return false;
+  uint64_t result = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    if (result > (UINT64_MAX - 9) / 10) return false;
+    result = result * 10 + static_cast<uint64_t>(*p - '0');
+  }
+  *value = result;
+  return true;
+}
+}  // namespace
+
+bool RenderOptions::Parse(int argc, const char* const* argv, std::string* error) {
+  int positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    auto value = [&](const char** out) {
+      if (i + 1 >= argc) {
+        *error = std::string(arg) + " needs a value";
+        return false;
+      }
+      *out = argv[++i];
+      return true;
+    };
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      help = true;
+    } else if (std::strcmp(arg, "--trim") == 0) {
+      trim = true;
+    } else if (std::strcmp(arg, "--print") == 0) {
+      print = true;
+    } else if (std::strcmp(arg, "--dir") == 0) {
+      const char* text;
+      if (!value(&text)) return false;
+      dir = text;
+    } else if (std::strcmp(arg, "--tail-ms") == 0) {
+      const char* text;
+      if (!value(&text)) return false;
+      if (!ParseCount(text, &tailMs)) {
+        *error = std::string("--tail-ms needs a number of milliseconds, not '") + text + "'";
+        return false;
+      }
+      tailGiven = true;
+    } else if (arg[0] == '-' && arg[1] != '\0') {
+      *error = std::string("unknown option '") + arg + "'";
+      return false;
+    } else {
+      if (positional == 0) input = arg;
+      else if (positional == 1) output = arg;
+      else {
+        *error = std::string("unexpected argument '") + arg + "'";
+        return false;
+      }
+      positional += 1;
+    }
+  }
+  if (help) return true;
+  if (input.empty()) {
+    *error = "no input file given";
+    return false;
+  }
+  if (print && !output.empty()) {
+    *error = "--print takes no output file";
+    return false;
+  }
+  if (!print && output.empty()) {
+    *error = "no output file given";
+    return false;
+  }
+  return true;
+}

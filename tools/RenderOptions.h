@@ -1,0 +1,20 @@
+// The command line of pelvane-render.
+#pragma once
+#include <cstdint>
+#include <string>
+
+struct RenderOptions {
+  std::string input;
+  std::string output;  // empty with --print
+  std::string dir;     // empty: the current directory
+  bool trim = false;
+  bool print = false;
+  bool help = false;
+  bool tailGiven = false;
+  uint64_t tailMs = 0;
+
+  // False with *error set on a malformed command line.
+  bool Parse(int argc, const char* const* argv, std::string* error);
+};
+
+extern const char kRenderUsage[];
