@@ -79,8 +79,9 @@ bool IsSocket(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
-// RtAudio lists its one PulseAudio device whether or not a server answers;
-// we list it only when a server (or PipeWire's PulseAudio service) is there.
+// Asked without a server, libpulse may start a PulseAudio daemon of its own;
+// a synthesizer should not, so PulseAudio is asked only when a server (or
+// PipeWire's PulseAudio service) is already listening.
 bool PulseServerReachable() {
   if (const char* server = std::getenv("PULSE_SERVER")) return server[0] != 0;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -107,14 +108,7 @@ std::vector<Endpoint> Enumerate() {
   SilenceLibraries();
   std::vector<Endpoint> endpoints;
   AddEndpoints(RtAudio::UNIX_JACK, "JACK", endpoints);
-  if (PulseServerReachable()) {
-    try {
-      RtAudio audio(RtAudio::LINUX_PULSE);
-      audio.showWarnings(false);
-      if (audio.getDeviceCount() > 0) endpoints.push_back(Endpoint{RtAudio::LINUX_PULSE, 0, "PulseAudio: default"});
-    } catch (...) {
-    }
-  }
+  if (PulseServerReachable()) AddEndpoints(RtAudio::LINUX_PULSE, "PulseAudio", endpoints);
   AddEndpoints(RtAudio::LINUX_ALSA, "ALSA", endpoints);
   return endpoints;
 }

@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <jack/jack.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,8 +13,6 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
-
-extern char** environ;
 
 class JackServer {
  public:
@@ -26,12 +24,20 @@ class JackServer {
     std::string periodText = std::to_string(period), rateText = std::to_string(rate);
     const char* argv[] = {"jackd", "-n", name_.c_str(), "--no-realtime", "-S", "-t", "5000", "-d", "dummy",
                           "-r", rateText.c_str(), "-p", periodText.c_str(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawnp(&pid_, "jackd", &actions, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = 0;
-    posix_spawn_file_actions_destroy(&actions);
+    // Not posix_spawn: the server must die with this process even when a
+    // sanitizer or a crash ends it without running destructors.
+    pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (getppid() != parent) _exit(1);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execvp("jackd", const_cast<char**>(argv));
+      _exit(127);
+    }
+    if (pid_ < 0) pid_ = 0;
     if (pid_ == 0) return;
     jack_set_error_function([](const char*) {});  // "cannot connect" while it starts
     // Ready once a client can connect; give up after ten seconds.
