@@ -1,0 +1,118 @@
+#include "synth/MidiIn.h"
+
+#include "app/Log.h"
+
+MidiIn::MidiIn(int32_t deviceId, MidiInHandler handler, void* userData)
+    : deviceId(deviceId), handler(handler), userData(userData) {
+  if (!thread.Start(&MidiIn::ThreadMain, this)) {
+    // Without a thread there is nothing to wait for; the run has no input.
+    LogMessage("Midi-In: cannot start thread");
+    ended.store(true);
+  }
+}
+
+MidiIn::~MidiIn() {
+  // The end mark comes just before the thread returns: join it so that no
+  // thread outlives its synthesizer. Without the mark (a destruction without
+  // WaitStopped) the handle is only released.
+  if (ended.load()) thread.Wait(-1);
+}
+
+void MidiIn::RequestStop() {
+  stopRequested.store(true);
+  // Before the window exists the flag alone suffices: the thread tests it
+  // after creating the window and before its first wait.
+  platform::WindowHandle target = window.load();
+  if (target != 0) platform::PostToWindow(target, WM_MIDISTOP, 0, 0);
+}
+
+void MidiIn::WaitStopped() {
+  platform::WindowHandle target = window.load();
+  if (target != 0) platform::PostToWindow(target, WM_MIDISTOP, 0, 0);
+  while (!ended.load()) thread.Wait(100);
+}
+
+void MidiIn::ThreadMain(void* self) { static_cast<MidiIn*>(self)->Run(); }
+
+void MidiIn::Run() {
+  platform::WindowHandle created = platform::CreateMessageWindow("MidiIn");
+  platform::SetWindowOwner(created, this);
+  platform::SetWindowProcedure(created, &MidiIn::WindowProc);
+  window.store(created);
+
+  platform::MidiApi& api = platform::CurrentMidiApi();
+  platform::MidiInHandle opened = 0;
+  if (api.InOpen(&opened, static_cast<uint32_t>(deviceId), &MidiIn::InputCallback,
+                 reinterpret_cast<uintptr_t>(this)) != platform::kMidiOk)
+    opened = 0;
+  device = opened;
+  if (device != 0) api.InStart(device);
+
+  // The stop flag alone would drop messages already queued ahead of
+  // WM_MIDISTOP; the loop runs until that message too has been handled, so
+  // the queue's order is the only ordering between data and stop. A stop
+  // requested before this point skips the loop (no WM_MIDISTOP may come: the
+  // window did not exist when the stop was asked for).
+  if (!stopRequested.load()) {
+    do {
+      platform::GetAndDispatchMessage();
+    } while (!(stopRequested.load() && stopReceived_));
+  }
+
+  if (device != 0) {
+    api.InReset(device);
+    api.InClose(device);
+    device = 0;
+  }
+  platform::DestroyMessageWindow(created);
+  window.store(0);
+  LogMessage("Midi-In thread termination");
+  ended.store(true);
+}
+
+intptr_t MidiIn::WindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
+                            intptr_t lParam) {
+  auto* self = static_cast<MidiIn*>(platform::GetWindowOwner(window));
+  if (!self) return platform::DefaultWindowProcedure(window, message, wParam, lParam);
+  return self->HandleWindowMessage(message, wParam, lParam);
+}
+
+intptr_t MidiIn::HandleWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  switch (message) {
+    case WM_MIDIDATA:
+      handler(userData, static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam));
+      return 0;
+    case WM_MIDISTOP:
+      stopReceived_ = true;
+      // Arrives twice in a stop (RequestStop, WaitStopped); closes once.
+      if (device != 0) {
+        platform::MidiApi& api = platform::CurrentMidiApi();
+        api.InReset(device);
+        api.InClose(device);
+        device = 0;
+      }
+      return 0;
+    default:
+      return platform::DefaultWindowProcedure(window.load(), message, wParam, lParam);
+  }
+}
+
+void MidiIn::InputCallback(platform::MidiInHandle, uint32_t message, uintptr_t instance,
+                           uintptr_t param1, uintptr_t param2) {
+  auto* self = reinterpret_cast<MidiIn*>(instance);
+  switch (message) {
+    case platform::kMidiInOpen:
+      LogMessage("Midi-In successfully opened");
+      break;
+    case platform::kMidiInClose:
+      LogMessage("Midi-In successfully closed");
+      break;
+    case platform::kMidiInData:
+      // The time stamp travels in lParam as its 32 bits, unchanged.
+      platform::PostToWindow(self->window.load(), WM_MIDIDATA, param1,
+                             static_cast<intptr_t>(static_cast<uint32_t>(param2)));
+      break;
+    default:
+      break;
+  }
+}

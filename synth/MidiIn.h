@@ -1,0 +1,61 @@
+// The MIDI input: opens one input device and hands each incoming short
+// message, with its time stamp, to a handler on a thread of its own (the
+// MidiIn thread), one at a time, in arrival order. The device's callback only
+// logs the opening and closing and posts the data to the thread's hidden
+// window "MidiIn".
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "platform/Midi.h"
+#include "platform/Thread.h"
+#include "platform/Window.h"
+
+using MidiInHandler = void (*)(void* userData, uint32_t message, uint32_t timeStamp);
+
+// wParam the message word, lParam its time stamp.
+constexpr uint32_t WM_MIDIDATA = platform::kMessageUser + 10;
+// Reset and close the input device.
+constexpr uint32_t WM_MIDISTOP = platform::kMessageUser + 11;
+
+class MidiIn {
+ public:
+  // User-interface thread. Starts the MidiIn thread and returns at once; the
+  // device is opened by that thread.
+  MidiIn(int32_t deviceId, MidiInHandler handler, void* userData);
+  // User-interface thread, after WaitStopped.
+  ~MidiIn();
+  MidiIn(const MidiIn&) = delete;
+  MidiIn& operator=(const MidiIn&) = delete;
+
+  // User-interface thread. Asks the thread to close the device and end;
+  // never blocks.
+  void RequestStop();
+  // User-interface thread, after RequestStop. Returns once the thread has
+  // finished with this object.
+  void WaitStopped();
+  bool Ended() const { return ended.load(); }
+
+  // MidiIn thread only.
+  static void ThreadMain(void* self);
+  void Run();
+  static intptr_t WindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
+                             intptr_t lParam);
+  intptr_t HandleWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+  // The device's thread: logs or posts, nothing else.
+  static void InputCallback(platform::MidiInHandle device, uint32_t message, uintptr_t instance,
+                            uintptr_t param1, uintptr_t param2);
+
+  int32_t deviceId;
+  platform::MidiInHandle device = 0;  // MidiIn thread only
+  MidiInHandler handler;
+  void* userData;
+  std::atomic<platform::WindowHandle> window{0};
+  std::atomic<bool> stopRequested{false};
+  platform::Thread thread;
+  // The end mark: set by the thread as its last access to this object.
+  std::atomic<bool> ended{false};
+
+ private:
+  bool stopReceived_ = false;  // MidiIn thread: a WM_MIDISTOP was handled
+};

@@ -1,0 +1,53 @@
+#include "synth/MidiOut.h"
+
+#include "app/Log.h"
+
+MidiOut::MidiOut(int32_t deviceId) : deviceId(deviceId) {
+  platform::MidiApi& api = platform::CurrentMidiApi();
+  platform::MidiOutHandle opened = 0;
+  uint32_t result = api.OutOpen(&opened, static_cast<uint32_t>(deviceId));
+  if (result != platform::kMidiOk) {
+    int lastError = api.LastError();
+    // A failed open may still have written the out-parameter.
+    opened = 0;
+    LogFormat("MidiOut: cannot open MIDI out, error = %d, GLE = %d", static_cast<int>(result),
+              lastError);
+  }
+  handleLock_.Enter();
+  device = opened;
+  handleLock_.Leave();
+}
+
+MidiOut::~MidiOut() {
+  handleLock_.Enter();
+  bool open = device != 0;
+  handleLock_.Leave();
+  if (open) Shutdown();
+}
+
+uint32_t MidiOut::Send(uint32_t message) {
+  handleLock_.Enter();
+  uint32_t result = device != 0 ? platform::CurrentMidiApi().OutShortMsg(device, message)
+                                : platform::kMidiInvalidHandle;
+  handleLock_.Leave();
+  return result;
+}
+
+void MidiOut::ScheduleShutdown() {
+  LogMessage("MidiOut: ScheduleShutdown()");
+  CloseDevice();
+}
+
+void MidiOut::Shutdown() {
+  CloseDevice();
+  LogMessage("MidiOut: Shut down");
+}
+
+void MidiOut::CloseDevice() {
+  handleLock_.Enter();
+  if (device != 0) {
+    platform::CurrentMidiApi().OutClose(device);
+    device = 0;
+  }
+  handleLock_.Leave();
+}
