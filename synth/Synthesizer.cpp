@@ -1,0 +1,140 @@
+#include "synth/Synthesizer.h"
+
+#include "app/Log.h"
+#include "engine/InstrumentTable.h"
+#include "synth/DumpFile.h"
+
+Synthesizer::Synthesizer(uint32_t waveDeviceId, int32_t midiInDeviceId, int32_t echoDeviceId,
+                         platform::FileHandle dumpFile) {
+  for (ChannelState& channel : channels) channel = ChannelState{};
+  this->dumpFile = dumpFile;
+  mixer = new Mixer(waveDeviceId);
+  if (echoDeviceId != -1) midiOut = new MidiOut(echoDeviceId);
+  // Last: from here on HandleMidiMessage may run on the MidiIn thread, and
+  // everything it uses is in place.
+  midiIn = new MidiIn(midiInDeviceId, &Synthesizer::MidiInputCallback, this);
+}
+
+Synthesizer::~Synthesizer() {
+  Shutdown();
+  delete midiIn;
+  midiIn = nullptr;
+  delete midiOut;
+  midiOut = nullptr;
+  delete mixer;
+  mixer = nullptr;
+  // Last: the MidiIn thread wrote records into it until WaitStopped returned.
+  if (dumpFile != platform::kNoFile) {
+    platform::FileClose(dumpFile);
+    dumpFile = platform::kNoFile;
+  }
+}
+
+void Synthesizer::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  // Every part is asked before any is waited for, so the MidiIn and Mixer
+  // threads wind down in parallel.
+  midiIn->RequestStop();
+  mixer->ScheduleShutdown();
+  if (midiOut) midiOut->ScheduleShutdown();
+  midiIn->WaitStopped();
+  mixer->WaitForShutdown();
+  if (midiOut) midiOut->Shutdown();
+}
+
+void Synthesizer::MidiInputCallback(void* userData, uint32_t message, uint32_t timeStamp) {
+  static_cast<Synthesizer*>(userData)->HandleMidiMessage(message, timeStamp);
+}
+
+void Synthesizer::HandleMidiMessage(uint32_t message, uint32_t timeStamp) {
+  // Echo first, then record, so the echo device hears the message as early as
+  // possible and the dump holds every message whatever its kind.
+  if (midiOut) midiOut->Send(message);
+  WriteDumpRecord(dumpFile, timeStamp, message);
+
+  const int32_t status = static_cast<int32_t>(message & 0xFF);
+  const int32_t data1 = static_cast<int32_t>((message >> 8) & 0xFF);
+  const int32_t data2 = static_cast<int32_t>((message >> 16) & 0xFF);
+  const int32_t kind = status & 0xF0;
+  const int32_t channel = status & 0x0F;
+
+  switch (kind) {
+    case 0x80:
+      LogFormat("Midi-In: Note OFF (%d, vel. %d)", data1, data2);
+      mixer->Lock();
+      NoteOff(data1, channel);
+      mixer->Unlock();
+      break;
+    case 0x90:
+      LogFormat("Midi-In: Note ON (%d, vel. %d)", data1, data2);
+      mixer->Lock();
+      if (data2 == 0)
+        NoteOff(data1, channel);
+      else
+        NoteOn(data1, channel, data2);
+      mixer->Unlock();
+      break;
+    case 0xB0:
+      if (data1 == CONTROLLER_VOLUME) {
+        SetChannelVolume(channel, data2);
+      } else if (data1 == CONTROLLER_SUSTAIN) {
+        if (data2 != 0)
+          channels[channel].sustain = true;
+        else
+          SustainOff(channel);
+      }
+      break;
+    case 0xC0:
+      channels[channel].program = data1;
+      break;
+    default:
+      break;
+  }
+}
+
+void Synthesizer::NoteOff(int32_t note, int32_t channel) {
+  if (Voice* voice = mixer->FindVoice(note, channel)) ReleaseVoice(voice);
+}
+
+void Synthesizer::NoteOn(int32_t note, int32_t channel, int32_t velocity) {
+  // A malformed program byte (128 to 255) indexes past the instruments: it
+  // counts as an empty slot, so the default instrument plays.
+  const int32_t slot = channels[channel].program & 0xFF;
+  Instrument* instrument = slot < INSTRUMENT_TABLE_SIZE ? InstrumentTable[slot] : nullptr;
+  if (!instrument) instrument = InstrumentTable[DEFAULT_INSTRUMENT_SLOT];
+  if (!instrument) return;
+  mixer->StartVoice(note, channel, velocity, channels[channel].volume, instrument);
+}
+
+void Synthesizer::ReleaseVoice(Voice* voice) {
+  if (channels[voice->channel & 0x0F].sustain) {
+    voice->state = VOICE_SUSTAINED;
+  } else {
+    voice->state = VOICE_RELEASING;
+    voice->releaseCounter = VOICE_RELEASE_FRAMES;
+  }
+}
+
+void Synthesizer::SustainOff(int32_t channel) {
+  mixer->Lock();
+  for (int32_t k = 0; k < mixer->voiceCount; ++k) {
+    Voice* voice = mixer->voices[k];
+    if (voice->channel == channel && voice->state == VOICE_SUSTAINED) {
+      voice->state = VOICE_RELEASING;
+      voice->releaseCounter = VOICE_RELEASE_FRAMES;
+    }
+  }
+  channels[channel].sustain = false;
+  mixer->Unlock();
+}
+
+void Synthesizer::SetChannelVolume(int32_t channel, int32_t value) {
+  channels[channel].volume = value;
+  mixer->Lock();
+  for (int32_t k = 0; k < mixer->voiceCount; ++k) {
+    Voice* voice = mixer->voices[k];
+    if (voice->channel == channel) voice->volume = value;
+  }
+  mixer->Unlock();
+}

@@ -1,0 +1,60 @@
+// One run of the instrument, from Start to Stop: the mixer, the optional echo
+// output, the MIDI input and the dump file, and the state of the sixteen MIDI
+// channels. Every incoming message is echoed, recorded, then interpreted, on
+// the MidiIn thread.
+#pragma once
+#include <cstdint>
+
+#include "engine/Mixer.h"
+#include "platform/File.h"
+#include "synth/MidiIn.h"
+#include "synth/MidiOut.h"
+
+constexpr int32_t MIDI_CHANNEL_COUNT = 16;
+constexpr int32_t CONTROLLER_VOLUME = 7;
+constexpr int32_t CONTROLLER_SUSTAIN = 64;
+
+// Touched only by the MidiIn thread once the synthesizer is constructed.
+struct ChannelState {
+  int32_t program = 0;
+  int32_t volume = 100;
+  bool sustain = false;
+};
+
+class Synthesizer {
+ public:
+  // User-interface thread. Builds the mixer, then the echo output (none for
+  // echo id -1), then the MIDI input, last; takes the dump file (may be
+  // platform::kNoFile). Never fails: a part without its device works without.
+  Synthesizer(uint32_t waveDeviceId, int32_t midiInDeviceId, int32_t echoDeviceId,
+              platform::FileHandle dumpFile);
+  // User-interface thread. Shutdown, then frees the parts; closes the dump
+  // file last.
+  ~Synthesizer();
+  Synthesizer(const Synthesizer&) = delete;
+  Synthesizer& operator=(const Synthesizer&) = delete;
+
+  // User-interface thread. Asks every part to stop, then waits for each.
+  void Shutdown();
+
+  // MidiIn thread: the MidiInHandler given to MidiIn; userData is the synthesizer.
+  static void MidiInputCallback(void* userData, uint32_t message, uint32_t timeStamp);
+  // MidiIn thread.
+  void HandleMidiMessage(uint32_t message, uint32_t timeStamp);
+  // MidiIn thread, Mixer::Lock held.
+  void ReleaseVoice(Voice* voice);
+  // MidiIn thread.
+  void SustainOff(int32_t channel);
+  void SetChannelVolume(int32_t channel, int32_t value);
+
+  Mixer* mixer = nullptr;
+  MidiIn* midiIn = nullptr;
+  MidiOut* midiOut = nullptr;
+  platform::FileHandle dumpFile = platform::kNoFile;
+  ChannelState channels[MIDI_CHANNEL_COUNT];
+
+ private:
+  void NoteOff(int32_t note, int32_t channel);  // lock held
+  void NoteOn(int32_t note, int32_t channel, int32_t velocity);  // lock held
+  bool shutDown_ = false;
+};

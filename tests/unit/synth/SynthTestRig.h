@@ -1,0 +1,72 @@
+// What a running Synthesizer needs around it in a test: a temporary working
+// folder, virtual MIDI ports ("Keys" in, "Echo" and "Thru" out), a virtual
+// wave device that returns no buffer unless told (so voices keep the state
+// the messages gave them), the default instrument in slot 128 and a "Piano"
+// in slot 5 that maps notes 40 to 80 only; and the log.
+#pragma once
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "LogCapture.h"
+#include "TempFolder.h"
+#include "engine/InstrumentTable.h"
+#include "platform/virtual/VirtualMidi.h"
+#include "platform/virtual/VirtualWaveOut.h"
+#include "synth/DumpFile.h"
+#include "synth/Synthesizer.h"
+
+constexpr int32_t kPianoSlot = 5;
+
+class SynthTestRig : public ::testing::Test {
+ protected:
+  SynthTestRig() : midi_({"Keys"}, {"Echo", "Thru"}) {
+    platform::InstallMidiApi(&midi_);
+    platform::InstallWaveOutApi(&wave_);
+    auto* tone = new Instrument;
+    tone->MakeDefault();
+    tone->name = Copy("Default");
+    InstrumentTable[DEFAULT_INSTRUMENT_SLOT] = tone;
+    auto* piano = new Instrument;
+    piano->MakeDefault();
+    piano->name = Copy("Piano");
+    for (int32_t note = 0; note < 128; ++note) piano->noteMap[note] = (note >= 40 && note <= 80) ? 0 : -1;
+    InstrumentTable[kPianoSlot] = piano;
+  }
+  ~SynthTestRig() override {
+    for (Instrument*& slot : InstrumentTable) {
+      delete slot;
+      slot = nullptr;
+    }
+    platform::InstallWaveOutApi(nullptr);
+    platform::InstallMidiApi(nullptr);
+  }
+
+  static char* Copy(const char* text) {
+    char* copy = new char[std::strlen(text) + 1];
+    std::strcpy(copy, text);
+    return copy;
+  }
+
+  // Voices as (note, channel, state) in list order, read under the lock.
+  struct VoiceView {
+    int32_t note, channel, velocity, volume, state, releaseCounter;
+    Instrument* instrument;
+  };
+  static std::vector<VoiceView> Voices(Synthesizer& synth) {
+    std::vector<VoiceView> views;
+    synth.mixer->Lock();
+    for (int32_t k = 0; k < synth.mixer->voiceCount; ++k) {
+      Voice* v = synth.mixer->voices[k];
+      views.push_back({v->note, v->channel, v->velocity, v->volume, v->state, v->releaseCounter,
+                       v->instrument});
+    }
+    synth.mixer->Unlock();
+    return views;
+  }
+
+  LogCapture log_;  // first: outlives every thread that logs
+  TempFolder folder_;
+  platform::VirtualMidi midi_;
+  platform::VirtualWaveOut wave_;
+};
