@@ -9,7 +9,13 @@ using Bytes = std::vector<unsigned char>;
 
 class MessageHandling : public SynthTestRig {
  protected:
-  MessageHandling() : synth_(new Synthesizer(0, 0, 0, CreateDumpFile())) {}
+  MessageHandling() : synth_(new Synthesizer(0, 0, 0, CreateDumpFile())) {
+    // The threads' own start-up lines come first, so the lines a test sees
+    // afterwards are those of its messages.
+    EXPECT_TRUE(midi_.WaitInputStarted(0, 5000));
+    EXPECT_TRUE(log_.WaitFor("Midi-In successfully opened"));
+    EXPECT_TRUE(log_.WaitFor("Wave out opened"));
+  }
   ~MessageHandling() override { delete synth_; }
 
   void Send(uint32_t word, uint32_t timeStamp = 0) { synth_->HandleMidiMessage(word, timeStamp); }

@@ -106,8 +106,11 @@ TEST_F(MidiOutTest, SendsRacingTheCloseNeverReachAClosedHandle) {
   // What was echoed before the close arrived whole and in order.
   for (uint32_t device : {0u, 1u}) {
     std::vector<uint32_t> sent = ports_.Sent(device);
-    for (size_t i = 1; i < sent.size(); ++i)
-      if (sent[i] > sent[i - 1]) EXPECT_EQ(sent[i] - sent[i - 1], 0x100u);
+    for (size_t i = 1; i < sent.size(); ++i) {
+      if (sent[i] > sent[i - 1]) {
+        EXPECT_EQ(sent[i] - sent[i - 1], 0x100u);
+      }
+    }
   }
 }
 
