@@ -37,4 +37,8 @@ class Voice {
   int32_t releaseCounter = 0;
   Instrument* instrument;
   Sample* sample;
+
+ private:
+  // The plain loop, for the rare call whose positions would pass INT32_MAX.
+  void RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed, int32_t gain) noexcept;
 };

@@ -1,0 +1,44 @@
+// Voice rendering as the plain frame-by-frame loop: the definition that the
+// engine's faster Voice::Render must match bit for bit.
+#pragma once
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#include "engine/PitchTable.h"
+#include "engine/Voice.h"
+
+inline void RenderReference(Voice& voice, int16_t* buffer, int32_t frameCount) {
+  if (frameCount <= 0) return;
+  const Sample* s = voice.sample;
+  const uint64_t bits = 0x3EF7C6F8C751F177ull;  // the double nearest to 1/44100
+  double oneOver44100;
+  std::memcpy(&oneOver44100, &bits, sizeof oneOver44100);
+  const double rate = s->rate > 0 ? static_cast<double>(s->rate) : 0.0;
+  const double ratio = PitchFactor(static_cast<int64_t>(voice.note) - s->baseNote);
+  const int32_t gain = (voice.volume * voice.velocity) / 128;
+  const int32_t start = voice.position;
+  for (int32_t i = 0; i < frameCount; ++i) {
+    if (voice.position >= s->length) {
+      voice.state = VOICE_FINISHED;
+      return;
+    }
+    int32_t left = buffer[2 * i] + (s->left[voice.position] * gain) / 256;
+    int32_t right = buffer[2 * i + 1] + (s->right[voice.position] * gain) / 256;
+    buffer[2 * i] = static_cast<int16_t>(left > 32767 ? 32767 : left < -32768 ? -32768 : left);
+    buffer[2 * i + 1] = static_cast<int16_t>(right > 32767 ? 32767 : right < -32768 ? -32768 : right);
+    if (voice.state == VOICE_RELEASING) {
+      voice.releaseCounter -= 1;
+      if (voice.releaseCounter / 16 < voice.velocity) voice.velocity = voice.releaseCounter / 16;
+      if (voice.velocity <= 0) {
+        voice.velocity = 0;
+        voice.state = VOICE_FINISHED;
+        return;
+      }
+    }
+    const double offset = rate * ratio * static_cast<double>(i + 1) * oneOver44100;
+    voice.position = offset < static_cast<double>(INT32_MAX) - start
+                         ? start + static_cast<int32_t>(offset)
+                         : INT32_MAX;
+  }
+}
