@@ -21,3 +21,6 @@ if(CMAKE_CROSSCOMPILING)
                                   WORLD_READ WORLD_EXECUTE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 endif()
+
+# windres compiles the icon resource.
+enable_language(RC)
