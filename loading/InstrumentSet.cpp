@@ -1,0 +1,194 @@
+#include "loading/InstrumentSet.h"
+
+#include <cstring>
+
+#include "app/Log.h"
+#include "engine/Instrument.h"
+#include "engine/InstrumentTable.h"
+#include "loading/FileStream.h"
+#include "synth/DumpFile.h"
+
+namespace {
+
+bool IsWhitespace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The line begins with the key, ignoring the case of ASCII letters; a longer
+// word that begins with the key matches too.
+bool KeyMatches(const char* line, const char* key) {
+  for (; *key; ++line, ++key) {
+    if (LowerAscii(*line) != *key) return false;
+  }
+  return true;
+}
+
+bool EqualsIgnoringCase(const char* text, const char* word) {
+  return KeyMatches(text, word) && text[std::strlen(word)] == '\0';
+}
+
+const char* ValueOf(char* line) { return SkipToWhitespace(line); }
+
+}  // namespace
+
+char* TrimBlanks(char* line) {
+  if (!line) return nullptr;
+  auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+  char* first = line;
+  while (*first && blank(*first)) ++first;
+  char* end = first + std::strlen(first);
+  while (end > first && blank(end[-1])) --end;
+  *end = '\0';
+  return first;
+}
+
+char* SkipToWhitespace(char* text) {
+  if (!text) return nullptr;
+  while (*text && !IsWhitespace(*text)) ++text;
+  return text;
+}
+
+char* DuplicateString(const char* text) {
+  const size_t size = std::strlen(text) + 1;
+  char* copy = new char[size];
+  std::memcpy(copy, text, size);
+  return copy;
+}
+
+int32_t ParseNumber(const char* text) {
+  while (IsWhitespace(*text)) ++text;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = *text++ == '-';
+  // Accumulated as a negative number, whose range holds INT32_MIN.
+  int64_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    value = value * 10 - (*text - '0');
+    if (value < INT32_MIN) value = INT32_MIN - int64_t{1};  // saturated, stays put
+  }
+  if (negative) return value < INT32_MIN ? INT32_MIN : static_cast<int32_t>(value);
+  return value < -int64_t{INT32_MAX} ? INT32_MAX : static_cast<int32_t>(-value);
+}
+
+void LoadInstrumentSet(const char* path) {
+  LogFormat("Loading instrument set from '%s'...", path);
+  if (!FileExists(path)) {
+    LogMessage("Instrument set not loaded, file not found.");
+    return;
+  }
+  FileStream stream(path);
+  // The magic is tested on the line as it stands, not trimmed: a blank or a
+  // byte-order mark before it makes the file unreadable.
+  int32_t taken = 0;
+  const char* first = stream.ReadLine(&taken);
+  if (!first || taken < 4 || std::strncmp(first, "PVID", 4) != 0) return;
+  while (!stream.AtEnd()) {
+    const char* line = TrimBlanks(stream.ReadLine(nullptr));
+    if (!line) break;
+    if (EqualsIgnoringCase(line, "instrument")) ParseInstrumentBlock(stream);
+  }
+}
+
+void ParseInstrumentBlock(BufferedStream& stream) {
+  Instrument* instrument = new Instrument();
+  int32_t id = 0;
+  for (;;) {
+    char* line = TrimBlanks(stream.ReadLine(nullptr));
+    if (!line) break;
+    const bool ended = stream.AtEnd();
+    if (*line == '}') break;
+    switch (*line) {
+      case 'I':
+      case 'i':
+        if (KeyMatches(line, "id")) id = ParseNumber(ValueOf(line));
+        break;
+      case 'N':
+      case 'n':
+        if (KeyMatches(line, "name")) {
+          delete[] instrument->name;
+          instrument->name = DuplicateString(ValueOf(line));
+        }
+        break;
+      case 'S':
+      case 's':
+        if (KeyMatches(line, "sample")) ParseSampleBlock(*instrument, stream);
+        break;
+      default:
+        break;
+    }
+    if (ended) break;
+  }
+
+  const char* name = instrument->DisplayName();
+  if (instrument->sampleCount <= 0) {
+    LogFormat("Instrument '%s' has no samples, it has been discarded", name);
+  } else if (id < 0) {
+    LogFormat("Instrument '%s' has no ID, it has been discarded", name);
+  } else if (id >= DEFAULT_INSTRUMENT_SLOT) {
+    // Slot 128 belongs to the default instrument; above it there is no slot.
+    LogFormat("Instrument '%s' has an invalid ID %d, it has been discarded", name, id);
+  } else if (InstrumentTable[id]) {
+    LogFormat("Instrument '%s' has the same ID as instrument '%s', the former has been discarded",
+              name, InstrumentTable[id]->DisplayName());
+  } else {
+    LogFormat("Instrument '%s' with %d samples has been loaded as ID %d", name,
+              instrument->sampleCount, id);
+    InstrumentTable[id] = instrument;
+    return;
+  }
+  delete instrument;
+}
+
+void ParseSampleBlock(Instrument& instrument, BufferedStream& stream) {
+  Sample* sample = new Sample();
+  int32_t begin = 0;
+  int32_t end = 127;
+  bool loaded = false;
+  for (;;) {
+    char* line = TrimBlanks(stream.ReadLine(nullptr));
+    if (!line) break;
+    const bool ended = stream.AtEnd();
+    if (*line == '}') break;
+    switch (*line) {
+      case 'B':
+      case 'b':
+        if (KeyMatches(line, "begin"))
+          begin = ParseNumber(ValueOf(line));
+        else if (KeyMatches(line, "base"))
+          // Written at once: a base line before the file line is overwritten
+          // by the load, which sets the base note to 64.
+          sample->baseNote = ParseNumber(ValueOf(line));
+        break;
+      case 'E':
+      case 'e':
+        if (KeyMatches(line, "end")) end = ParseNumber(ValueOf(line));
+        break;
+      case 'F':
+      case 'f':
+        if (KeyMatches(line, "file"))
+          loaded = sample->LoadFile(TrimBlanks(SkipToWhitespace(line)));
+        else if (KeyMatches(line, "fine"))
+          (void)ParseNumber(ValueOf(line));  // fine tuning is read, not used
+        break;
+      default:
+        break;
+    }
+    if (ended) break;
+  }
+
+  if (!loaded) {
+    delete sample;
+    return;
+  }
+  const int32_t index = instrument.AddSample(sample);
+  if (begin > end) {
+    const int32_t swap = begin;
+    begin = end;
+    end = swap;
+  }
+  // Only the part of the range inside the note map counts.
+  if (begin < 0) begin = 0;
+  if (end > 127) end = 127;
+  for (int32_t note = begin; note <= end; ++note) instrument.noteMap[note] = index;
+}

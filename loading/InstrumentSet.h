@@ -1,0 +1,27 @@
+// The instrument set file: a first line beginning "PVID", then instrument
+// blocks, each with an ID, a name and sample blocks that map WAV files onto
+// note ranges. Read once at start-up on the user-interface thread; complete
+// instruments go into the InstrumentTable slot of their ID.
+#pragma once
+#include <cstdint>
+
+class BufferedStream;
+class Instrument;
+
+void LoadInstrumentSet(const char* path);
+// Reads one instrument block (the line "instrument" has been read), then
+// stores the instrument in the table or discards it with one log line.
+void ParseInstrumentBlock(BufferedStream& stream);
+// Reads one sample block, then adds its sample to the instrument and maps its
+// note range, or drops it when no file line loaded.
+void ParseSampleBlock(Instrument& instrument, BufferedStream& stream);
+
+// Cuts bytes 0 to 32 from both ends in place; null for null.
+char* TrimBlanks(char* line);
+// The first space, TAB, LF, VT, FF or CR of the text, or its terminating NUL.
+char* SkipToWhitespace(char* text);
+// A copy allocated with new[].
+char* DuplicateString(const char* text);
+// Reads a number as atol does (blanks, sign, digits), saturating to the
+// 32-bit range so that every platform reads the same value.
+int32_t ParseNumber(const char* text);

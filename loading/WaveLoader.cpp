@@ -1,0 +1,171 @@
+// Sample::LoadFile and Sample::LoadWave: PCM RIFF WAVE, 8 or 16 bits, one or
+// two channels, any rate. The Sample is written only once everything has been
+// read, converted and allocated, so every failure leaves it as it was.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "app/Log.h"
+#include "engine/Sample.h"
+#include "loading/RiffFile.h"
+#include "synth/DumpFile.h"
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+uint16_t ReadLe16(const uint8_t* bytes) {
+  return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
+uint32_t ReadLe32(const uint8_t* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// Value i of the raw data as a signed 16-bit value.
+int16_t ValueAt(const uint8_t* data, int bits, size_t i) {
+  if (bits == 8) return static_cast<int16_t>((static_cast<int32_t>(data[i]) - 128) * 256);
+  return static_cast<int16_t>(ReadLe16(data + 2 * i));
+}
+
+}  // namespace
+
+bool Sample::LoadFile(const char* path) {
+  if (!path) return false;
+  if (!FileExists(path)) {
+    LogFormat("Sample: File %s not found", path);
+    return false;
+  }
+  // The extension is what follows the last '.' from the second character on;
+  // without one, the text from the second character stands in for it.
+  const size_t length = std::strlen(path);
+  const char* extension = length > 1 ? path + 1 : path + length;
+  for (size_t i = length; i-- > 1;) {
+    if (path[i] == '.') {
+      extension = path + i + 1;
+      break;
+    }
+  }
+  bool isWave = true;
+  for (int i = 0; i < 3; ++i) {
+    if (LowerAscii(extension[i]) != "wav"[i]) {
+      isWave = false;
+      break;
+    }
+  }
+  if (isWave) return LoadWave(path);
+  LogFormat("Sample: File %s not loaded, unknown format", path);
+  return false;
+}
+
+bool Sample::LoadWave(const char* path) {
+  if (!path) return false;
+  RiffFile file;
+  if (!file.Open(path)) {
+    LogFormat("Sample: Cannot open file '%s': GLE = %d", path, file.LastError());
+    return false;
+  }
+  RiffChunk riff, format, data;
+  if (!file.FindRiff("WAVE", &riff) || !file.FindChunk("fmt ", riff, &format)) {
+    LogFormat("Sample: Cannot open file '%s': no WAVE chunk", path);
+    return false;
+  }
+
+  std::unique_ptr<uint8_t[]> formatBytes;
+  switch (file.ReadData(format, &formatBytes)) {
+    case RiffFile::ReadResult::kOk:
+      break;
+    case RiffFile::ReadResult::kNoMemory:
+      LogFormat("Sample: Cannot open file '%s': Format allocation failed", path);
+      return false;
+    case RiffFile::ReadResult::kShort:
+      file.Close();
+      LogFormat("Sample: Cannot open file '%s': error reading Format chunk; GLE = %d", path,
+                file.LastError());
+      return false;
+  }
+  // The fields used are all in the first 16 bytes; a shorter record cannot
+  // describe PCM data, and nothing beyond the chunk is ever looked at.
+  if (format.size < 16 || ReadLe16(formatBytes.get()) != 1) {
+    LogFormat("Sample: Cannot open file '%s': not a PCM wave", path);
+    return false;
+  }
+  const int channels = ReadLe16(formatBytes.get() + 2);
+  const uint32_t samplesPerSec = ReadLe32(formatBytes.get() + 4);
+  const int bits = ReadLe16(formatBytes.get() + 14);
+  formatBytes.reset();
+
+  file.Ascend(format);
+  if (!file.FindChunk("data", riff, &data)) {
+    LogFormat("Sample: Cannot open file '%s': no 'data' chunk", path);
+    return false;
+  }
+  if (data.size == 0) {
+    LogFormat("Sample: Cannot open file '%s': zero 'data' chunk length", path);
+    return false;
+  }
+  std::unique_ptr<uint8_t[]> raw;
+  switch (file.ReadData(data, &raw)) {
+    case RiffFile::ReadResult::kOk:
+      break;
+    case RiffFile::ReadResult::kNoMemory:
+      LogFormat("Sample: Cannot open file '%s': data allocation failed", path);
+      return false;
+    case RiffFile::ReadResult::kShort:
+      LogFormat("Sample: Cannot open file '%s': data read failed", path);
+      return false;
+  }
+  file.Close();
+
+  if (bits != 8 && bits != 16) {
+    LogFormat("Sample: Cannot open file '%s': unsupported BitsPerSample count (%d)", path, bits);
+    return false;
+  }
+  if (channels == 0) {
+    LogFormat("Sample: Cannot open file '%s': zero channels", path);
+    return false;
+  }
+  if (channels > 2) {
+    LogFormat("Sample: Cannot open file '%s': unsupported channel count (%d)", path, channels);
+    return false;
+  }
+
+  const size_t values = bits == 8 ? data.size : data.size / 2;
+  const size_t frames = channels == 1 ? values : values / 2;
+  // A chunk too short for one whole frame holds nothing to play.
+  if (frames == 0) {
+    LogFormat("Sample: Cannot open file '%s': zero 'data' chunk length", path);
+    return false;
+  }
+  if (frames > static_cast<size_t>(INT32_MAX)) {
+    LogFormat("Sample: Cannot open file '%s': data allocation failed", path);
+    return false;
+  }
+  std::unique_ptr<int16_t[]> newLeft(new (std::nothrow) int16_t[frames]);
+  std::unique_ptr<int16_t[]> newRight(new (std::nothrow) int16_t[frames]);
+  if (!newLeft || !newRight) {
+    LogFormat("Sample: Cannot open file '%s': data allocation failed", path);
+    return false;
+  }
+  const uint8_t* bytes = raw.get();
+  if (channels == 1) {
+    for (size_t i = 0; i < frames; ++i) newLeft[i] = ValueAt(bytes, bits, i);
+    std::memcpy(newRight.get(), newLeft.get(), frames * sizeof(int16_t));
+  } else {
+    for (size_t i = 0; i < frames; ++i) {
+      newLeft[i] = ValueAt(bytes, bits, 2 * i);
+      newRight[i] = ValueAt(bytes, bits, 2 * i + 1);
+    }
+  }
+
+  Free();
+  left = newLeft.release();
+  right = newRight.release();
+  length = static_cast<int32_t>(frames);
+  // Stored as the file gives it; the voice copes with any value.
+  rate = static_cast<int32_t>(samplesPerSec);
+  baseNote = 64;
+  return true;
+}
