@@ -1,0 +1,264 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/InstrumentTable.h"
+#include "loading/InstrumentSet.h"
+#include "support/InstrumentTableReset.h"
+#include "support/LogCapture.h"
+#include "support/WaveBytes.h"
+#include "unit/synth/TempFolder.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const char* kLoading = "Loading instrument set from 'default.pvi'...";
+
+class InstrumentSet : public ::testing::Test {
+ protected:
+  InstrumentSet() {
+    ResetInstrumentTable();
+    // Each WAV file starts with its own marker value, so a mapped sample can
+    // be told by its first frame.
+    WriteBytes("a.wav", Wave(1, 44100, 16, Values16({1111, 0})));
+    WriteBytes("b.wav", Wave(1, 22050, 16, Values16({2222, 0})));
+    WriteBytes("c.wav", Wave(2, 44100, 16, Values16({3333, -3333})));
+  }
+  ~InstrumentSet() override { ResetInstrumentTable(); }
+
+  // Writes the text as default.pvi and loads it; returns the log lines after
+  // the "Loading ..." line, which must come first.
+  Lines Load(const std::string& text) {
+    WriteText("default.pvi", text);
+    log.Clear();
+    LoadInstrumentSet("default.pvi");
+    Lines lines = log.Lines();
+    EXPECT_FALSE(lines.empty());
+    if (lines.empty()) return lines;
+    EXPECT_EQ(lines[0], kLoading);
+    return Lines(lines.begin() + 1, lines.end());
+  }
+
+  // The marker of the sample that plays note in the instrument of slot, 0 when
+  // no sample does.
+  static int Marker(int slot, int note) {
+    const Sample* s = InstrumentTable[slot]->SampleForNote(note);
+    return s ? s->left[0] : 0;
+  }
+  static int LoadedCount() {
+    int count = 0;
+    for (int slot = 0; slot < 128; ++slot) count += InstrumentTable[slot] != nullptr;
+    return count;
+  }
+
+  TempFolder folder;
+  LogCapture log;
+};
+
+TEST_F(InstrumentSet, LoadsAnInstrumentWithSamplesOverNoteRanges) {
+  const Lines lines = Load(
+      "PVID\r\n\r\ninstrument\r\n{\r\n    ID 0\r\n    name Piano\r\n"
+      "    sample\r\n    {\r\n        file a.wav\r\n        base 48\r\n        begin 0\r\n"
+      "        end 59\r\n    }\r\n    sample\r\n    {\r\n        file b.wav\r\n        base 72\r\n"
+      "        begin 60\r\n        end 127\r\n    }\r\n}\r\n");
+  EXPECT_EQ(lines, Lines{"Instrument ' Piano' with 2 samples has been loaded as ID 0"});
+  const Instrument* piano = InstrumentTable[0];
+  ASSERT_NE(piano, nullptr);
+  EXPECT_STREQ(piano->name, " Piano");
+  ASSERT_EQ(piano->sampleCount, 2);
+  EXPECT_EQ(piano->samples[0]->baseNote, 48);
+  EXPECT_EQ(piano->samples[1]->baseNote, 72);
+  EXPECT_EQ(piano->samples[1]->rate, 22050);
+  for (int note = 0; note < 128; ++note) EXPECT_EQ(piano->noteMap[note], note < 60 ? 0 : 1);
+  EXPECT_EQ(LoadedCount(), 1);
+  EXPECT_EQ(InstrumentTable[DEFAULT_INSTRUMENT_SLOT], nullptr);
+}
+
+TEST_F(InstrumentSet, MissingFileOrDirectoryIsOneLine) {
+  LoadInstrumentSet("default.pvi");
+  std::filesystem::create_directory("folder.pvi");
+  LoadInstrumentSet("folder.pvi");
+  EXPECT_EQ(log.Lines(), (Lines{kLoading, "Instrument set not loaded, file not found.",
+                                "Loading instrument set from 'folder.pvi'...",
+                                "Instrument set not loaded, file not found."}));
+  EXPECT_EQ(LoadedCount(), 0);
+}
+
+TEST_F(InstrumentSet, FirstLineMustBeginWithTheMagicAsItStands) {
+  const std::string body = "instrument\nsample\nfile a.wav\n}\n}\n";
+  for (const char* first : {"pvid\n", " PVID\n", "\xEF\xBB\xBFPVID\n", "PVI\n", "\n", ""}) {
+    SCOPED_TRACE(testing::PrintToString(std::string(first)));
+    EXPECT_EQ(Load(first + body), Lines{});
+    EXPECT_EQ(LoadedCount(), 0);
+  }
+  EXPECT_EQ(Load(""), Lines{});
+  EXPECT_EQ(Load("PVID version 2 \t\n" + body),
+            Lines{"Instrument '' with 1 samples has been loaded as ID 0"});
+}
+
+TEST_F(InstrumentSet, OnlyALineOfItsOwnOpensABlock) {
+  std::string text = "PVID\n";
+  const char* openers[] = {"Instrument", "INSTRUMENT", "  instrument \t", "instrument {",
+                           "instruments", "} instrument"};
+  for (int i = 0; i < 6; ++i)
+    text += std::string(openers[i]) + "\nID " + std::to_string(i) + "\nsample\nfile a.wav\n}\n}\n";
+  const Lines lines = Load(text);
+  EXPECT_EQ(lines, (Lines{"Instrument '' with 1 samples has been loaded as ID 0",
+                          "Instrument '' with 1 samples has been loaded as ID 1",
+                          "Instrument '' with 1 samples has been loaded as ID 2"}));
+  EXPECT_EQ(LoadedCount(), 3);
+}
+
+TEST_F(InstrumentSet, IdsAreCheckedInOrder) {
+  const Lines lines = Load(
+      "PVID\n"
+      "instrument\nname NoId\nsample\nfile a.wav\n}\n}\n"
+      "instrument\nID -1\nname Negative\nsample\nfile a.wav\n}\n}\n"
+      "instrument\nID 128\nname Default\nsample\nfile a.wav\n}\n}\n"
+      "instrument\nID 99999999999\nname Huge\nsample\nfile a.wav\n}\n}\n"
+      "instrument\nID -99999999999\nname Tiny\nsample\nfile a.wav\n}\n}\n"
+      "instrument\nidentifier 5x\nname First\nsample\nfile a.wav\n}\n}\n"
+      "instrument\nID 5\nname Second\nsample\nfile b.wav\n}\n}\n"
+      "instrument\nID 7\nname Empty\nsample\n}\n}\n"
+      "instrument\nID=9\nname Equals\nsample\nfile b.wav\n}\n}\n");
+  EXPECT_EQ(lines,
+            (Lines{"Instrument ' NoId' with 1 samples has been loaded as ID 0",
+                   "Instrument ' Negative' has no ID, it has been discarded",
+                   "Instrument ' Default' has an invalid ID 128, it has been discarded",
+                   "Instrument ' Huge' has an invalid ID 2147483647, it has been discarded",
+                   "Instrument ' Tiny' has no ID, it has been discarded",
+                   "Instrument ' First' with 1 samples has been loaded as ID 5",
+                   "Instrument ' Second' has the same ID as instrument ' First', the former has "
+                   "been discarded",
+                   "Instrument ' Empty' has no samples, it has been discarded",
+                   "Instrument ' Equals' has the same ID as instrument ' NoId', the former has "
+                   "been discarded"}));
+  EXPECT_EQ(Marker(5, 60), 1111);
+  EXPECT_EQ(LoadedCount(), 2);
+  EXPECT_EQ(InstrumentTable[DEFAULT_INSTRUMENT_SLOT], nullptr);
+}
+
+TEST_F(InstrumentSet, NamesKeepTheirLeadingBlankAndEveryByteAbove127) {
+  const Lines lines = Load(
+      "PVID\n"
+      "instrument\nID 1\nname Grand Piano\nsample\nfile a.wav\n}\n}\n"
+      "instrument\nID 2\nname\nsample\nfile a.wav\n}\n}\n"
+      "instrument\nID 3\nname Caf\xC3\xA9  \nsample\nfile a.wav\n}\n}\n"
+      "instrument\nID 4\nname Old\nnames New\nsample\nfile a.wav\n}\n}\n");
+  EXPECT_EQ(lines, (Lines{"Instrument ' Grand Piano' with 1 samples has been loaded as ID 1",
+                          "Instrument '' with 1 samples has been loaded as ID 2",
+                          "Instrument ' Caf\xC3\xA9' with 1 samples has been loaded as ID 3",
+                          "Instrument ' New' with 1 samples has been loaded as ID 4"}));
+  EXPECT_EQ(std::strlen(InstrumentTable[1]->name), 12u);
+  EXPECT_STREQ(InstrumentTable[2]->name, "");
+  EXPECT_STREQ(InstrumentTable[3]->name, " Caf\xC3\xA9");
+}
+
+TEST_F(InstrumentSet, BaseCountsOnlyAfterTheFile) {
+  Load("PVID\ninstrument\nID 0\n"
+       "sample\nbase 50\nfile a.wav\nend 9\n}\n"
+       "sample\nfile a.wav\nbase 50\nbegin 10\nend 19\n}\n"
+       "sample\nfile a.wav\nbasement 3\nbegin 20\nend 29\n}\n"
+       "sample\nfile a.wav\nbe 3\nfine 12\nend 39\n}\n}\n");
+  const Instrument* in = InstrumentTable[0];
+  ASSERT_NE(in, nullptr);
+  ASSERT_EQ(in->sampleCount, 4);
+  EXPECT_EQ(in->samples[0]->baseNote, 64);
+  EXPECT_EQ(in->samples[1]->baseNote, 50);
+  EXPECT_EQ(in->samples[2]->baseNote, 3);
+  EXPECT_EQ(in->samples[3]->baseNote, 64);
+  // "be 3" is no key: the last block still begins at 0 and takes 0 to 39.
+  for (int note = 0; note < 128; ++note) EXPECT_EQ(in->noteMap[note], note < 40 ? 3 : -1) << note;
+}
+
+TEST_F(InstrumentSet, RangesAreSwappedClippedAndOverwritten) {
+  Load("PVID\n"
+       "instrument\nID 1\nsample\nfile a.wav\nbegin 80\nend 70\n}\n}\n"
+       "instrument\nID 2\nsample\nfile a.wav\n}\nsample\nfile b.wav\nbegin 60\n}\n"
+       "sample\nfile c.wav\nbegin 64\nend 66\n}\n}\n"
+       "instrument\nID 3\nsample\nfile a.wav\nbegin -5\nend 3\n}\nsample\nfile b.wav\n"
+       "begin 120\nend 300\n}\nsample\nfile c.wav\nbegin 200\nend 300\n}\n}\n");
+  for (int note = 0; note < 128; ++note) {
+    SCOPED_TRACE(note);
+    EXPECT_EQ(Marker(1, note), note >= 70 && note <= 80 ? 1111 : 0);
+    EXPECT_EQ(Marker(2, note), note < 60 ? 1111 : (note >= 64 && note <= 66) ? 3333 : 2222);
+    EXPECT_EQ(Marker(3, note), note <= 3 ? 1111 : note >= 120 ? 2222 : 0);
+  }
+  // A range wholly outside the notes maps nothing, but the sample is kept.
+  EXPECT_EQ(InstrumentTable[3]->sampleCount, 3);
+}
+
+TEST_F(InstrumentSet, FailedSampleFilesDropTheirBlock) {
+  const Lines lines = Load(
+      "PVID\ninstrument\nname Lost\nsample\nfile none.wav\n}\n}\n"
+      "instrument\nID 1\nname Last\nsample\nfile a.wav\nfile none.wav\n}\n"
+      "sample\nfile b.aif\n}\nsample\nfile   c.wav  \n}\n}\n");
+  EXPECT_EQ(lines, (Lines{"Sample: File none.wav not found",
+                          "Instrument ' Lost' has no samples, it has been discarded",
+                          "Sample: File none.wav not found",
+                          "Sample: File b.aif not found",
+                          "Instrument ' Last' with 1 samples has been loaded as ID 1"}));
+  EXPECT_EQ(Marker(1, 0), 3333);
+}
+
+TEST_F(InstrumentSet, MissingBraceLetsTheNextInstrumentsKeysApply) {
+  const Lines lines = Load(
+      "PVID\ninstrument\nID 1\nname One\nsample\nfile a.wav\n"
+      "}\n"  // taken by the sample block
+      "instrument\nID 2\nname Two\nsample\nfile b.wav\nbegin 60\n}\n}\n"
+      "}\n{\nstray lines\n");
+  EXPECT_EQ(lines, Lines{"Instrument ' Two' with 2 samples has been loaded as ID 2"});
+  EXPECT_EQ(InstrumentTable[1], nullptr);
+  EXPECT_EQ(Marker(2, 59), 1111);
+  EXPECT_EQ(Marker(2, 60), 2222);
+}
+
+TEST_F(InstrumentSet, EndOfDataEndsOpenBlocks) {
+  EXPECT_EQ(Load("PVID\ninstrument\nID 4\nname Cut\nsample\nfile a.wav"),
+            Lines{"Instrument ' Cut' with 1 samples has been loaded as ID 4"});
+  EXPECT_EQ(Marker(4, 127), 1111);
+  ResetInstrumentTable();
+  EXPECT_EQ(Load("PVID\ninstrument\nID 4\nname Cut\nsample\nfile a.wav\n\n"),
+            Lines{"Instrument ' Cut' with 1 samples has been loaded as ID 4"});
+}
+
+TEST(InstrumentSetText, TrimBlanksCutsOnlyBytesUpTo32) {
+  char mixed[] = " \t\x01 x y \r\n\x1F";
+  EXPECT_STREQ(TrimBlanks(mixed), "x y");
+  char high[] = "\xA0\xFFname\xC3\xA9";
+  EXPECT_STREQ(TrimBlanks(high), "\xA0\xFFname\xC3\xA9");
+  char blank[] = "  \t ";
+  EXPECT_STREQ(TrimBlanks(blank), "");
+  EXPECT_EQ(TrimBlanks(nullptr), nullptr);
+}
+
+TEST(InstrumentSetText, SkipToWhitespaceStopsAtTheSixWhitespaceBytes) {
+  for (char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
+    char text[] = "key?value";
+    text[3] = c;
+    EXPECT_EQ(SkipToWhitespace(text), text + 3);
+  }
+  char none[] = "key\xA0value\x01";
+  EXPECT_EQ(SkipToWhitespace(none), none + std::strlen(none));
+  EXPECT_EQ(SkipToWhitespace(nullptr), nullptr);
+}
+
+TEST(InstrumentSetText, ParseNumberReadsLikeAtolButSaturates) {
+  EXPECT_EQ(ParseNumber(" \t 42abc"), 42);
+  EXPECT_EQ(ParseNumber("+7"), 7);
+  EXPECT_EQ(ParseNumber("-12 13"), -12);
+  EXPECT_EQ(ParseNumber("x5"), 0);
+  EXPECT_EQ(ParseNumber("- 5"), 0);
+  EXPECT_EQ(ParseNumber(""), 0);
+  EXPECT_EQ(ParseNumber("2147483647"), 2147483647);
+  EXPECT_EQ(ParseNumber("2147483648"), 2147483647);
+  EXPECT_EQ(ParseNumber("-2147483648"), -2147483647 - 1);
+  EXPECT_EQ(ParseNumber("-2147483649"), -2147483647 - 1);
+  EXPECT_EQ(ParseNumber("99999999999999999999999999"), 2147483647);
+}
+
+}  // namespace
