@@ -18,7 +18,10 @@ WINDOWS_TEST_PACKAGES := $(WINDOWS_PACKAGES) wine wine64 pulseaudio pulseaudio-u
 WINDOWS_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
 
-.PHONY: all build test test-asan test-tsan bench deps clean windows test-windows
+FUZZ_PACKAGES := $(BUILD_PACKAGES) clang libclang-rt-dev
+FUZZ_SECONDS ?= 60
+
+.PHONY: all build test test-asan test-tsan bench fuzz deps clean windows test-windows
 
 all: build
 
@@ -71,5 +74,14 @@ bench:
 	cmake --build build-bench -j $(JOBS)
 	@for b in build-bench/bench/bench_*; do [ -x "$$b" ] && "$$b" --benchmark_counters_tabular=true; done
 
+# Every libFuzzer target (clang, ASan+UBSan) for FUZZ_SECONDS each.
+fuzz:
+	@scripts/ensure-packages $(FUZZ_PACKAGES)
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DPELVANE_FUZZ=ON -DBUILD_TESTING=OFF -DPELVANE_SANITIZE=address \
+	  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
+	cmake --build build-fuzz -j $(JOBS)
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-asan build-tsan build-bench build-windows
+	rm -rf build build-asan build-tsan build-bench build-windows build-fuzz
