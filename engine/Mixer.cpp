@@ -91,6 +91,12 @@ void Mixer::Run() {
   platform::SetCurrentThreadTimeCritical();
 
   platform::WindowHandle hidden = platform::CreateMessageWindow("Mixer");
+  if (!hidden) {
+    // Nothing could ever wake the loop (nor reach it to stop it): end now, so
+    // that WaitForShutdown returns.
+    LogMessage("Mixer: the hidden window could not be created");
+    return;
+  }
   platform::SetWindowOwner(hidden, this);
   platform::SetWindowProcedure(hidden, &Mixer::WindowProc);
   window.store(hidden);
