@@ -32,8 +32,10 @@ namespace {
 
 // The client name of every port we create. Ports of clients with this name
 // are never listed, so the synthesizer can never be wired to itself (its echo
-// output feeding its own input would loop forever).
-constexpr const char* kClientName = "Pelvane";
+// output feeding its own input would loop forever). It differs from the wave
+// output's JACK client ("Pelvane"), so that name stays the audio's whatever
+// order the clients open in.
+constexpr const char* kClientName = "Pelvane MIDI";
 constexpr size_t kMaxNameLength = 31;
 
 thread_local int t_lastError = 0;
@@ -68,7 +70,7 @@ bool IsOwnPort(const std::string& portName) {
   std::string client = portName.substr(0, portName.find(':'));
   size_t n = std::strlen(kClientName);
   if (client.compare(0, n, kClientName) != 0) return false;
-  // JACK makes clashing client names unique as "Pelvane-01", "Pelvane-02", ...
+  // JACK makes clashing client names unique as "Pelvane MIDI-01", "-02", ...
   return client.size() == n || client[n] == '-';
 }
 
