@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -33,17 +34,28 @@ class JackRecorder {
   JackRecorder(const JackRecorder&) = delete;
   JackRecorder& operator=(const JackRecorder&) = delete;
 
+  // May be called again until it succeeds: the other client registers its
+  // ports one at a time, and a connection made by an earlier call counts.
   bool Connect(const std::string& left, const std::string& right) {
-    return client_ && jack_connect(client_, left.c_str(), jack_port_name(ports_[0])) == 0 &&
-           jack_connect(client_, right.c_str(), jack_port_name(ports_[1])) == 0;
+    return client_ && Wire(left, ports_[0]) && Wire(right, ports_[1]);
   }
 
   size_t Frames() const { return frames_.load(std::memory_order_acquire); }
+  // The server's frame time of recorded frame 0, so recorded sound can be set
+  // against MIDI events of other clients; valid once Frames() > 0.
+  jack_nframes_t StartFrameTime() const { return startFrame_.load(std::memory_order_acquire); }
+  // Periods the server skipped while recording (each shifts later frames).
+  size_t Gaps() const { return gaps_.load(std::memory_order_acquire); }
   // Frame i's left (channel 0) or right (channel 1) value; only below Frames().
   int16_t At(size_t frame, int channel) const { return samples_[frame * 2 + channel]; }
   bool Ok() const { return client_ != nullptr; }
 
  private:
+  bool Wire(const std::string& source, jack_port_t* port) {
+    int result = jack_connect(client_, source.c_str(), jack_port_name(port));
+    return result == 0 || result == EEXIST;
+  }
+
   // The audio system carries 16-bit values as floats scaled by 1/32768; this
   // undoes it exactly.
   static int16_t ToInt16(float value) {
@@ -57,6 +69,12 @@ class JackRecorder {
     auto* right = static_cast<const float*>(jack_port_get_buffer(self->ports_[1], count));
     size_t at = self->frames_.load(std::memory_order_relaxed);
     size_t room = self->samples_.size() / 2 - at;
+    jack_nframes_t now = jack_last_frame_time(self->client_);
+    if (at == 0) {
+      self->startFrame_.store(now, std::memory_order_release);
+    } else if (room > 0 && now != self->startFrame_.load(std::memory_order_relaxed) + at) {
+      self->gaps_.fetch_add(1, std::memory_order_relaxed);
+    }
     size_t n = std::min<size_t>(count, room);
     for (size_t i = 0; i < n; ++i) {
       self->samples_[(at + i) * 2] = ToInt16(left[i]);
@@ -70,4 +88,6 @@ class JackRecorder {
   jack_port_t* ports_[2] = {};
   std::vector<int16_t> samples_;
   std::atomic<size_t> frames_{0};
+  std::atomic<jack_nframes_t> startFrame_{0};
+  std::atomic<size_t> gaps_{0};
 };
