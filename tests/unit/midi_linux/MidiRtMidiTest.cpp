@@ -166,8 +166,9 @@ class MidiJackTest : public ::testing::Test {
     int outId = IndexOf(OutNames(api_), "JACK: " + loop_->Name() + ":in");
     ASSERT_GE(inId, 0);
     ASSERT_GE(outId, 0);
-    ASSERT_EQ(platform::kMidiOk, api_.OutOpen(out, static_cast<uint32_t>(outId)));
-    ASSERT_EQ(platform::kMidiOk, api_.InOpen(in, static_cast<uint32_t>(inId), &Inbox::Callback, inbox_.instance()));
+    ASSERT_EQ(platform::kMidiOk, api_.OutOpen(out, static_cast<uint32_t>(outId))) << "error " << api_.LastError();
+    ASSERT_EQ(platform::kMidiOk, api_.InOpen(in, static_cast<uint32_t>(inId), &Inbox::Callback, inbox_.instance()))
+        << "error " << api_.LastError();
     ASSERT_NE(0u, *in);
     ASSERT_NE(0u, *out);
   }
