@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "platform/Thread.h"
@@ -274,3 +275,28 @@ TEST(WaveOutJack, OpenFailsWhenTheServerRunsAtAnotherRate) {
 }
 
 }  // namespace
+
+// Without a server JACK is not listed, and looking for one starts none. Every
+// name says which audio system carries it and fits the 31 characters of a
+// device name.
+TEST(WaveOutDevices, NoJackServerMeansNoJackDeviceAndNoServerStarted) {
+  std::string name = "pelvane-absent-" + std::to_string(getpid());
+  setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+  unsetenv("JACK_NO_START_SERVER");
+  WaveOutApi& api = NativeWaveOutApi();
+  uint32_t count = api.GetNumDevs();
+  for (uint32_t id = 0; id < count; ++id) {
+    char device[32];
+    ASSERT_EQ(api.GetDeviceName(id, device), kWaveOk);
+    std::string shown = device;
+    EXPECT_LE(shown.size(), 31u);
+    EXPECT_TRUE(shown.rfind("PulseAudio: ", 0) == 0 || shown.rfind("ALSA: ", 0) == 0) << shown;
+  }
+  char device[32] = "x";
+  EXPECT_EQ(api.GetDeviceName(count, device), kWaveBadDeviceId);
+  EXPECT_STREQ(device, "");
+  jack_status_t status;
+  jack_client_t* client = jack_client_open("probe", JackNoStartServer, &status);
+  EXPECT_EQ(client, nullptr);
+  if (client) jack_client_close(client);
+}
