@@ -6,7 +6,11 @@
 
 Synthesizer::Synthesizer(uint32_t waveDeviceId, int32_t midiInDeviceId, int32_t echoDeviceId,
                          platform::FileHandle dumpFile) {
-  for (ChannelState& channel : channels) channel = ChannelState{};
+  for (int32_t channel = 0; channel < MIDI_CHANNEL_COUNT; ++channel) {
+    channels[channel].program = 0;
+    channels[channel].volume = 100;
+    channels[channel].sustain = false;
+  }
   this->dumpFile = dumpFile;
   mixer = new Mixer(waveDeviceId);
   if (echoDeviceId != -1) midiOut = new MidiOut(echoDeviceId);
