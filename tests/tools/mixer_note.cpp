@@ -1,5 +1,6 @@
-// pelvane_mixer_note READY_FILE
-// Plays one note through the Mixer on the JACK device: waits until READY_FILE
+// pelvane_mixer_note READY_FILE [mapper]
+// Plays one note through the Mixer on the JACK device (with "mapper": on
+// WAVE_MAPPER, the system's choice, as under Wine): waits until READY_FILE
 // exists (the recorder is listening), lets the device play silence for a
 // moment, starts note 64 of the default instrument (velocity 100, volume 100)
 // under the lock, holds it, releases it, waits until the mixer has removed the
@@ -34,18 +35,19 @@ int32_t VoiceCount(Mixer& mixer) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s READY_FILE\n", argv[0]);
+  const bool mapper = argc == 3 && std::strcmp(argv[2], "mapper") == 0;
+  if (argc != 2 && !mapper) {
+    std::fprintf(stderr, "usage: %s READY_FILE [mapper]\n", argv[0]);
     return 2;
   }
   uint32_t device = platform::kWaveMapper;
-  for (uint32_t id = 0, count = platform::WaveOutGetNumDevs(); id < count; ++id) {
+  for (uint32_t id = 0, count = platform::WaveOutGetNumDevs(); id < count && !mapper; ++id) {
     char name[32];
     if (platform::CurrentWaveOutApi().GetDeviceName(id, name) == platform::kWaveOk &&
         std::strcmp(name, "JACK: system") == 0)
       device = id;
   }
-  if (device == platform::kWaveMapper) {
+  if (device == platform::kWaveMapper && !mapper) {
     std::fprintf(stderr, "mixer_note: no \"JACK: system\" device\n");
     return 1;
   }

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The Windows Mixer under Wine, on real waveOut: Wine plays into a private
+# PulseAudio server with a null sink, whose monitor we record. One note of the
+# default instrument on WAVE_MAPPER must come out at about 438.7 Hz, and the
+# debugger output must show the device opening and the three stop lines.
+# Then, with no sound server at all, there is no device, and the Mixer still
+# starts and stops.
+set -euo pipefail
+build=${PELVANE_BUILD:?}
+run=${PELVANE_WINE_RUN:-$build/wine-run}
+tools=$build/tests/tools
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+# Lines the program wrote with OutputDebugStringA, in order (WINEDEBUG=+debugstr
+# prints each call as: TID:warn:debugstr:OutputDebugStringA "TEXT").
+debug_lines() {
+  sed -n 's/^[0-9a-f]*:[a-z]*:debugstr:OutputDebugStringA "\(.*\)"$/\1/p' "$1" | grep -v '^\\n$' || true
+}
+# The texts after the thread-id prefix "0x%.8X: ".
+debug_texts() { debug_lines "$1" | sed -n 's/^0x[0-9A-F]\{8\}: //p'; }
+
+# Every wave device below comes from this private server only.
+mkdir -m 700 "$work/xdg"
+export XDG_RUNTIME_DIR="$work/xdg" PULSE_SERVER="unix:$work/xdg/pulse/native"
+export HOME="$work"  # the server's cookie goes here, not into the user's home
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+  --load="module-null-sink sink_name=null rate=44100 channels=2" \
+  --load=module-native-protocol-unix >"$work/pulse.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  pactl info >/dev/null 2>&1 && break
+  sleep 0.1
+done
+pactl info >/dev/null 2>&1 || { echo "PulseAudio did not start"; cat "$work/pulse.log"; exit 1; }
+
+# The reader keeps the null sink running in real time.
+parec --device=null.monitor --latency-msec=20 --raw --format=s16le --rate=44100 \
+  --channels=2 >"$work/rec.raw" 2>"$work/parec.log" &
+recorder=$!
+pids+=($recorder)
+# Ready once the first recorded data has arrived.
+for _ in $(seq 100); do
+  [ -s "$work/rec.raw" ] && break
+  sleep 0.05
+done
+[ -s "$work/rec.raw" ] || { echo "parec records nothing"; cat "$work/parec.log"; exit 1; }
+sleep 0.2
+touch ready  # in the current directory, which is the Windows program's too
+
+WINEDEBUG=-all,+debugstr "$run" "$tools/pelvane_mixer_note.exe" ready mapper 2>"$work/note.log" \
+  || { echo "mixer_note failed"; cat "$work/note.log"; exit 1; }
+sleep 0.3
+kill -INT "$recorder"
+wait "$recorder" || true
+
+python3 - "$work/rec.raw" "$work/rec.wav" <<'PY'
+import sys, wave
+data = open(sys.argv[1], 'rb').read()
+data = data[:len(data) // 4 * 4]
+with wave.open(sys.argv[2], 'wb') as w:
+    w.setnchannels(2); w.setsampwidth(2); w.setframerate(44100); w.writeframes(data)
+PY
+"$run" "$tools/pelvane_check_tone.exe" rec.wav
+
+echo "--- debugger output of the note run"
+debug_lines "$work/note.log"
+debug_texts "$work/note.log" >"$work/texts"
+grep -qx "Wave out opened" "$work/texts" || { echo "no 'Wave out opened'"; exit 1; }
+grep -x -e "Wave out opened" -e "Mixer: ScheduleShutdown()" -e "Mixer: WaitForShutdown()" \
+  -e "Mixer: IsShutdown()" "$work/texts" >"$work/mixer-lines"
+diff -u - "$work/mixer-lines" <<'EOF2'
+Wave out opened
+Mixer: ScheduleShutdown()
+Mixer: WaitForShutdown()
+Mixer: IsShutdown()
+EOF2
+
+# No sound server: no device, and the Mixer starts and stops all the same.
+kill "${pids[0]}"
+wait "${pids[0]}" 2>/dev/null || true
+pids=()
+export PULSE_SERVER="unix:$work/nothing-here"
+# (A Windows program's standard output ends its lines with CR LF.)
+WINEDEBUG=-all,+debugstr "$run" "$tools/pelvane_wave_probe.exe" 2>"$work/probe.log" |
+  tr -d '\r' >"$work/probe.out"
+cat "$work/probe.out"
+grep -qx "devices 0" "$work/probe.out"
+grep -qx "stopped" "$work/probe.out"
+debug_texts "$work/probe.log" >"$work/texts"
+grep -q "Wave out opened" "$work/texts" && { echo "a device opened without a server"; exit 1; }
+grep -x -e "Mixer: ScheduleShutdown()" -e "Mixer: WaitForShutdown()" -e "Mixer: IsShutdown()" \
+  "$work/texts" | diff -u - <(printf '%s\n' "Mixer: ScheduleShutdown()" \
+  "Mixer: WaitForShutdown()" "Mixer: IsShutdown()")
+echo "wine audio: ok"
