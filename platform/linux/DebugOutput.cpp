@@ -24,6 +24,9 @@ void DebugOutput(const char* text) {
   if (DebugOutputHook hook = g_hook.load()) hook(g_hookContext.load(), text);
 }
 
+// The debugger output is standard error here already.
+void CopyDebugOutputToStandardError() {}
+
 void SetDebugOutputHook(DebugOutputHook hook, void* context) {
   g_hookContext.store(context);
   g_hook.store(hook);
