@@ -1,0 +1,128 @@
+#include "tools/Renderer.h"
+
+#include <limits>
+
+#include "platform/Midi.h"
+#include "platform/WaveOut.h"
+#include "synth/Synthesizer.h"
+#include "tools/RenderWaveOut.h"
+#include "tools/SilentMidiApi.h"
+
+namespace {
+
+// Generous: a refill renders at most 256 voices into 1024 frames, but the
+// machine may be loaded (sanitizers, other jobs). Only a stuck Mixer thread
+// ever reaches it.
+constexpr int kDeviceTimeoutMs = 30000;
+constexpr uint64_t kBufferFrames = RenderWaveOut::kFramesPerBuffer;
+
+int32_t RegisteredVoices(Mixer* mixer) {
+  mixer->Lock();
+  int32_t count = mixer->voiceCount;
+  mixer->Unlock();
+  return count;
+}
+
+bool AtFullScale(int16_t value) { return value == 32767 || value == -32768; }
+
+}  // namespace
+
+uint64_t Renderer::FrameOf(uint64_t timeUs) {
+  if (timeUs > std::numeric_limits<uint64_t>::max() / 441)
+    return std::numeric_limits<uint64_t>::max() / 10000;
+  return timeUs * 441 / 10000;
+}
+
+Renderer::Renderer(const std::vector<MidiEvent>& events, bool trim, uint64_t tailMs)
+    : events_(events), tailFrames_(FrameOf(tailMs > UINT64_MAX / 1000 ? UINT64_MAX : tailMs * 1000)) {
+  const uint64_t origin = trim && !events.empty() ? events.front().timeUs : 0;
+  frames_.reserve(events.size());
+  uint64_t previous = 0;
+  for (const MidiEvent& event : events) {
+    // Messages are handled in input order: one stamped earlier than its
+    // predecessor (a dump's clock running backwards, or before the first
+    // message with --trim) is handled at its predecessor's frame, as a live
+    // input would have delivered it late.
+    uint64_t frame = event.timeUs > origin ? FrameOf(event.timeUs - origin) : 0;
+    if (frame < previous) frame = previous;
+    frames_.push_back(frame);
+    previous = frame;
+  }
+}
+
+bool Renderer::Run(WavWriter* out, RenderStats* stats, std::string* error) {
+  *stats = RenderStats();
+  if (frames_.empty()) return true;  // nothing happens: an empty file
+  stats->lastMessageFrame = frames_.back();
+  if (frames_.back() >= WavWriter::kMaxFrames) {
+    *error = "the input lasts longer than a WAV file can hold (6 h 45 min at 44100 frames/s)";
+    return false;
+  }
+
+  RenderWaveOut device;
+  SilentMidiApi midi;
+  platform::InstallWaveOutApi(&device);
+  platform::InstallMidiApi(&midi);
+  // Wave device 0 is the render device; no MIDI input, no echo, no dump file.
+  Synthesizer* synth = new Synthesizer(0, -1, -1, platform::kNoFile);
+  bool ok = Drive(synth, &device, out, stats, error);
+  delete synth;
+  platform::InstallMidiApi(nullptr);
+  platform::InstallWaveOutApi(nullptr);
+  return ok;
+}
+
+bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, WavWriter* out,
+                     RenderStats* stats, std::string* error) {
+  Mixer* mixer = synth->mixer;
+  if (!device->WaitUntilQueued(MIXER_BUFFER_COUNT, kDeviceTimeoutMs)) {
+    *error = "the mixer did not queue its buffers";
+    return false;
+  }
+  const uint64_t lastFrame = frames_.back();
+  const uint64_t cap =
+      tailFrames_ > WavWriter::kMaxFrames - lastFrame ? WavWriter::kMaxFrames : lastFrame + tailFrames_;
+  // Period after which the output ends by itself: set once every message is
+  // handled and a refill leaves no voice; the buffers queued by then still
+  // hold their last sound, the newest of them through that period.
+  const uint64_t kNotYet = std::numeric_limits<uint64_t>::max();
+  uint64_t lastPeriod = kNotYet;
+  int16_t buffer[2 * kBufferFrames];
+  size_t next = 0;
+  for (uint64_t period = 0;; ++period) {
+    const uint64_t periodEnd = (period + 1) * kBufferFrames;
+    while (next < frames_.size() && frames_[next] < periodEnd) {
+      device->SetPosition(static_cast<uint32_t>(frames_[next]));
+      synth->HandleMidiMessage(events_[next].message, events_[next].timeStamp);
+      int32_t voices = RegisteredVoices(mixer);
+      if (voices > stats->peakVoices) stats->peakVoices = voices;
+      next += 1;
+    }
+    if (!device->PlayNextBuffer(buffer, kDeviceTimeoutMs)) {
+      *error = "the mixer did not requeue a buffer";
+      return false;
+    }
+    const int32_t voices = RegisteredVoices(mixer);
+    if (voices > stats->peakVoices) stats->peakVoices = voices;
+
+    const uint64_t start = period * kBufferFrames;
+    const uint64_t count = cap - start < kBufferFrames ? cap - start : kBufferFrames;
+    for (uint64_t i = 0; i < count; ++i)
+      if (AtFullScale(buffer[2 * i]) || AtFullScale(buffer[2 * i + 1])) stats->clippedFrames += 1;
+    if (!out->Write(buffer, static_cast<uint32_t>(count))) {
+      *error = out->Error();
+      return false;
+    }
+    stats->frames = start + count;
+    if (progress_) progress_(stats->frames, lastFrame);
+
+    if (lastPeriod == kNotYet && next == frames_.size() && voices == 0)
+      lastPeriod = period + MIXER_BUFFER_COUNT;
+    if (period == lastPeriod) return true;
+    if (stats->frames == cap) {
+      stats->tailCut = true;
+      stats->voicesAtEnd = voices;
+      return true;
+    }
+  }
+}
