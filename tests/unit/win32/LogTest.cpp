@@ -109,7 +109,9 @@ TEST(Log, LinesFromSeveralThreadsReachTheListInPostOrderCappedAt1001) {
   }
   EXPECT_EQ(count[0] + count[1] + count[2], 1001);
   for (int id = 0; id < 3; ++id) {
-    if (count[id] > 0) EXPECT_EQ(last[id], 599) << "sender " << id;
+    if (count[id] > 0) {
+      EXPECT_EQ(last[id], 599) << "sender " << id;
+    }
   }
   widgets.Destroy(top);
 
