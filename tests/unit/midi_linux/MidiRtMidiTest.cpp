@@ -7,6 +7,7 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -47,6 +48,7 @@ class LoopbackClient {
   }
   bool ok() const { return client_ && in_ && out_; }
   std::string Name() const { return jack_get_client_name(client_); }
+  size_t Forwarded() const { return forwarded_.load(std::memory_order_relaxed); }
 
  private:
   static int Process(jack_nframes_t frames, void* arg) {
@@ -59,6 +61,7 @@ class LoopbackClient {
       jack_midi_event_t event;
       if (jack_midi_event_get(&event, in, i) == 0) {
         jack_midi_event_write(out, event.time, event.buffer, event.size);
+        self->forwarded_.fetch_add(1, std::memory_order_relaxed);
       }
     }
     return 0;
@@ -67,6 +70,7 @@ class LoopbackClient {
   jack_client_t* client_ = nullptr;
   jack_port_t* in_ = nullptr;
   jack_port_t* out_ = nullptr;
+  std::atomic<size_t> forwarded_{0};
 };
 
 struct Received {
@@ -145,6 +149,15 @@ int IndexOf(const std::vector<std::string>& names, const std::string& name) {
 
 // Lets a few JACK periods (23 ms each at 1024 frames) go by.
 void LetPeriodsPass() { std::this_thread::sleep_for(std::chrono::milliseconds(150)); }
+
+// Waits (at most 10 s) until the loopback has passed `count` messages on, then
+// lets our input's client see the last of them.
+void WaitUntilLooped(const LoopbackClient& loop, size_t count) {
+  for (int waited = 0; waited < 10000 && loop.Forwarded() < count; waited += 5) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  LetPeriodsPass();
+}
 
 class MidiJackTest : public ::testing::Test {
  protected:
@@ -300,7 +313,7 @@ TEST_F(MidiJackTest, DeliversOnlyBetweenStartAndReset) {
   EXPECT_EQ(platform::kMidiInOpen, all[0].message);
 
   api_.OutShortMsg(out, 0x00403C90);  // before the start: dropped
-  LetPeriodsPass();
+  WaitUntilLooped(*loop_, 1);
   EXPECT_TRUE(inbox_.Data().empty());
 
   ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
@@ -309,7 +322,7 @@ TEST_F(MidiJackTest, DeliversOnlyBetweenStartAndReset) {
 
   ASSERT_EQ(platform::kMidiOk, api_.InReset(in));
   api_.OutShortMsg(out, 0x00423C90);  // after the reset: dropped
-  LetPeriodsPass();
+  WaitUntilLooped(*loop_, 3);
 
   ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
   api_.OutShortMsg(out, 0x00433C90);
@@ -320,7 +333,7 @@ TEST_F(MidiJackTest, DeliversOnlyBetweenStartAndReset) {
 
   EXPECT_EQ(platform::kMidiOk, api_.InClose(in));
   api_.OutShortMsg(out, 0x00443C90);  // after the close: nothing more arrives
-  LetPeriodsPass();
+  WaitUntilLooped(*loop_, 5);
   all = inbox_.All();
   ASSERT_EQ(4u, all.size());
   EXPECT_EQ(platform::kMidiInClose, all.back().message);
@@ -331,6 +344,41 @@ TEST_F(MidiJackTest, DeliversOnlyBetweenStartAndReset) {
   EXPECT_EQ(platform::kMidiOk, api_.OutClose(out));
   EXPECT_EQ(platform::kMidiInvalidHandle, api_.OutShortMsg(out, 0x00443C90));
   EXPECT_EQ(platform::kMidiInvalidHandle, api_.OutClose(out));
+}
+
+// The echo output is sent to on the MIDI input's thread while Stop closes it
+// on the user interface thread: every send before the close goes out whole,
+// and every send after it is refused without touching the released port.
+TEST_F(MidiJackTest, SendsRacingACloseNeverReachTheReleasedPort) {
+  MidiInHandle in = 0;
+  MidiOutHandle out = 0;
+  OpenThroughLoopback(&in, &out);
+  ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
+  std::atomic<uint32_t> sentOk{0};
+  std::atomic<bool> refused{false};
+  std::thread sender([&] {
+    for (uint32_t i = 0; i < 100000; ++i) {
+      uint32_t result = api_.OutShortMsg(out, 0x00003CA0 | ((i & 0x7F) << 16));
+      if (result == platform::kMidiInvalidHandle) {
+        refused = true;
+        return;
+      }
+      if (result == platform::kMidiOk) ++sentOk;
+      if (i % 16 == 15) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  while (sentOk.load() < 50) std::this_thread::yield();
+  EXPECT_EQ(platform::kMidiOk, api_.OutClose(out));
+  sender.join();
+  EXPECT_TRUE(refused.load());
+  // What went out before the close arrives, every message in order.
+  std::vector<Received> got = inbox_.WaitForData(sentOk.load());
+  EXPECT_GE(got.size(), 50u);
+  EXPECT_EQ(sentOk.load(), got.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(0x00003CA0u | ((i & 0x7F) << 16), got[i].param1) << "message " << i;
+  }
+  api_.InClose(in);
 }
 
 TEST_F(MidiJackTest, FailedOpensSayWhy) {
