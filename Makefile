@@ -8,6 +8,7 @@ BUILD_PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev \
   libjack-jackd2-dev libasound2-dev librtaudio-dev librtmidi-dev qt6-base-dev
 TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev
+DEMO_PACKAGES := $(BUILD_PACKAGES) jackd2
 SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev
 # The Windows program: mingw-w64 cross build, tests under Wine (a private
 # PulseAudio for sound, Xvfb for the window).
@@ -21,7 +22,7 @@ WINDOWS_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 FUZZ_PACKAGES := $(BUILD_PACKAGES) clang libclang-rt-dev
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build test test-asan test-tsan bench fuzz deps clean windows test-windows
+.PHONY: all build test test-asan test-tsan bench fuzz deps clean windows test-windows run demo
 
 all: build
 
@@ -34,6 +35,23 @@ build/build.ninja:
 
 build: build/build.ninja
 	cmake --build build -j $(JOBS)
+
+# The program in the current directory (default.pvi, default.wav and the dump
+# files live there). Without a display it runs the headless demo instead.
+run:
+	@scripts/ensure-packages $(DEMO_PACKAGES)
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then exec build/app/main/pelvane; \
+	else echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): running the headless demo instead."; \
+	  exec scripts/demo; fi
+
+# The whole program end to end without display or sound card (scripts/demo).
+demo:
+	@scripts/ensure-packages $(DEMO_PACKAGES)
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+	scripts/demo
 
 test:
 	@scripts/ensure-packages $(TEST_PACKAGES)

@@ -1,0 +1,64 @@
+# Shared by the end-to-end scripts: a private JACK server, Pelvane started in
+# a folder with its standard error kept, and checks on the log lines.
+set -euo pipefail
+
+E2E_PIDS=()
+E2E_WORK=$(mktemp -d "${TMPDIR:-/tmp}/pelvane-e2e.XXXXXX")
+e2e_cleanup() {
+  local pid
+  for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$E2E_WORK"
+}
+trap e2e_cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# wait_for COMMAND SECONDS: polls every 0.1 s.
+wait_for() {
+  local i
+  for ((i = 0; i < $2 * 10; i++)); do eval "$1" && return 0; sleep 0.1; done
+  return 1
+}
+
+start_jack() {
+  export JACK_DEFAULT_SERVER=pelvane-e2e-$$ JACK_NO_START_SERVER=1
+  jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -S -t 5000 -d dummy -r 44100 -p 1024 \
+    >"$E2E_WORK/jackd.log" 2>&1 &
+  E2E_PIDS+=($!)
+  wait_for "jack_lsp >/dev/null 2>&1" 10 || fail "the JACK server did not start"
+}
+
+# start_pelvane FOLDER: Pelvane in FOLDER, commands from the fifo on fd 3,
+# standard error in $E2E_WORK/stderr. Sets PELVANE_PID.
+start_pelvane() {
+  mkfifo "$E2E_WORK/control"
+  (cd "$1" && PELVANE_CONTROL=stdin exec "$PELVANE_BUILD/app/main/pelvane" \
+    <"$E2E_WORK/control" 2>"$E2E_WORK/stderr") &
+  PELVANE_PID=$!
+  E2E_PIDS+=($PELVANE_PID)
+  exec 3>"$E2E_WORK/control"
+  wait_for "grep -q ': Pelvane ready$' '$E2E_WORK/stderr'" 20 || fail "Pelvane did not get ready"
+}
+
+# stop_pelvane: closes the window and checks the exit code is 0.
+stop_pelvane() {
+  echo close >&3
+  exec 3>&-
+  wait_for "! kill -0 $PELVANE_PID 2>/dev/null" 20 || fail "Pelvane did not exit"
+  local rc=0
+  wait "$PELVANE_PID" || rc=$?
+  [ "$rc" -eq 0 ] || fail "exit code $rc"
+}
+
+# The log texts on standard error, without the thread prefix.
+log_lines() { sed -n -E 's/^0x[0-9A-F]{8}: //p' "$E2E_WORK/stderr"; }
+
+# in_order LINE...: the log holds these lines in this order (others may come between).
+in_order() {
+  local want=("$@") i=0 line
+  while IFS= read -r line; do
+    [ $i -lt ${#want[@]} ] && [ "$line" = "${want[$i]}" ] && i=$((i + 1))
+  done < <(log_lines)
+  [ $i -eq ${#want[@]} ] || fail "log line missing or out of order: '${want[$i]}'"
+}
