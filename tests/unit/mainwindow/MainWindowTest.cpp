@@ -5,18 +5,20 @@
 #include "app/MainWindow.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Automation.h"
 #include "app/Log.h"
 #include "platform/DebugOutput.h"
+#include "platform/Thread.h"
 #include "support/FakeWidgets.h"
 #include "unit/mainwindow/DeviceLists.h"
 
@@ -66,12 +68,45 @@ std::ostream& operator<<(std::ostream& out, const Geometry& g) {
   return out << "(" << g.x << ", " << g.y << ", " << g.width << " x " << g.height << ")";
 }
 
+// Created on the user-interface thread: unless disarmed (by going out of
+// scope) within five seconds, it posts a message whose procedure, on that
+// thread, ends the message loop, so a loop that waits in vain cannot hang.
+class QuitWatchdog {
+ public:
+  QuitWatchdog() {
+    fired_ = false;
+    marker_ = platform::CreateMessageWindow("watchdog");
+    platform::SetWindowProcedure(marker_, [](platform::WindowHandle, uint32_t, uintptr_t, intptr_t) -> intptr_t {
+      fired_ = true;
+      platform::PostQuit(0);
+      return 0;
+    });
+    thread_ = std::thread([this] {
+      for (int i = 0; i < 500 && !disarmed_; i++) platform::SleepMs(10);
+      if (!disarmed_) platform::PostToWindow(marker_, platform::kMessageUser + 99, 0, 0);
+    });
+  }
+  ~QuitWatchdog() {
+    disarmed_ = true;
+    thread_.join();
+    platform::DestroyMessageWindow(marker_);
+  }
+  bool Fired() const { return fired_; }
+
+ private:
+  static inline std::atomic<bool> fired_{false};
+  std::atomic<bool> disarmed_{false};
+  Widget marker_;
+  std::thread thread_;
+};
+
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     previous_ = fs::current_path();
-    folder_ = fs::temp_directory_path() / ("pelvane-window-" + std::to_string(getpid()) + "-" +
-                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // Portable C++ only: the Windows build runs this suite too.
+    std::random_device seed;
+    folder_ = fs::temp_directory_path() / ("pelvane-window-" + std::to_string(seed() % 1000000000u));
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     fs::current_path(folder_);
@@ -95,6 +130,14 @@ class MainWindowTest : public ::testing::Test {
   }
   void Click(Widget button) { Send(WM_COMMAND_MESSAGE, BN_CLICKED_CODE << 16, static_cast<intptr_t>(button)); }
   intptr_t SelectedData(Widget list) { return fake.ComboGetData(list, fake.ComboGetSelection(list)); }
+  // Dispatches until the quit message (true). Should none come, the watchdog
+  // ends the loop after five seconds (false).
+  static bool LoopEndsByQuit() {
+    QuitWatchdog watchdog;
+    while (platform::GetAndDispatchMessage()) {
+    }
+    return !watchdog.Fired();
+  }
   // Runs the message loop until everything queued so far is shown.
   void Pump() {
     platform::PostQuit(0);
@@ -279,7 +322,7 @@ TEST_F(MainWindowTest, CloseEndsTheLoopAndDestroysTheWindow) {
   Open();
   Widget hwnd = window->hwnd;
   ASSERT_TRUE(platform::PostToWindow(hwnd, platform::kMessageClose, 0, 0));
-  fake.RunMessageLoop();  // returns only once the quit message arrives
+  EXPECT_TRUE(LoopEndsByQuit());
   EXPECT_FALSE(platform::WindowExists(hwnd));
   // A line logged now finds no window: it is freed, nothing is queued.
   LogMessage("after close");
@@ -309,7 +352,11 @@ TEST_F(MainWindowTest, StartUpWithoutFilesLogsFourLinesEndingReady) {
   Open();
   // The loop ends at the close posted before it starts, after the start-up lines.
   platform::PostToWindow(window->hwnd, platform::kMessageClose, 0, 0);
-  window->Run(1);
+  {
+    QuitWatchdog watchdog;
+    window->Run(1);
+    EXPECT_FALSE(watchdog.Fired());
+  }
   EXPECT_TRUE(fake.Get(window->hwnd).visible);
   std::vector<std::string> expected = {"Sample: Cannot open file 'default.wav': GLE = 2",
                                        "Loading instrument set from 'default.pvi'...",
@@ -371,7 +418,7 @@ TEST_F(MainWindowTest, AutomationDrivesTheWindowLikeAUser) {
   Widget hwnd = window->hwnd;
   EXPECT_TRUE(automation.Execute("close"));
   EXPECT_FALSE(platform::WindowExists(hwnd));
-  EXPECT_FALSE(platform::GetAndDispatchMessage());  // the quit message
+  EXPECT_TRUE(LoopEndsByQuit());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -33,7 +34,7 @@ class QtWidgetSetTest : public ::testing::Test {
   static void SetUpTestSuite() {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     static int argc = 1;
-    static char name[] = "test_qt";
+    static char name[] = "test_qt_linux";
     static char* argv[] = {name, nullptr};
     g_application = new QApplication(argc, argv);
   }
@@ -224,7 +225,18 @@ TEST_F(QtWidgetSetTest, CloseEndsTheMessageLoop) {
   Q(window->hwnd)->show();
   Q(window->hwnd)->close();
   EXPECT_FALSE(platform::WindowExists(window->hwnd));
-  widgets.RunMessageLoop();  // returns at the quit message the close posted
+  // Returns at the quit message the close posted; should none come, the
+  // timer ends the loop after five seconds.
+  bool timedOut = false;
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [&timedOut] {
+    timedOut = true;
+    QCoreApplication::exit(1);
+  });
+  guard.start(5000);
+  widgets.RunMessageLoop();
+  EXPECT_FALSE(timedOut);
   EXPECT_FALSE(widgets.DrainMessages());
 }
 
