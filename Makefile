@@ -76,7 +76,7 @@ test-asan:
 	@scripts/ensure-packages $(SANITIZE_PACKAGES)
 	cmake -S . -B build-asan $(CMAKE_FLAGS) -DPELVANE_SANITIZE=address
 	cmake --build build-asan -j $(JOBS)
-	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ASAN_OPTIONS=detect_leaks=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
 test-tsan:

@@ -8,7 +8,7 @@ e2e_cleanup() {
   local pid
   for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  rm -rf "$E2E_WORK"
+  [ -n "${E2E_KEEP:-}" ] || rm -rf "$E2E_WORK"
 }
 trap e2e_cleanup EXIT
 
