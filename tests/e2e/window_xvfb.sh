@@ -24,7 +24,7 @@ wait_for "ls '$E2E_WORK/run'/dump*.pvd >/dev/null 2>&1" 10 || fail "Start made n
 sleep 0.5
 import -window root "$artifacts/window_xvfb.png"
 xdotool mousemove --window "$window" 450 427 click 1
-wait_for "grep -q ': Mixer: IsShutdown()$' '$E2E_WORK/stderr'" 20 || fail "Stop did not finish"
+wait_for "grep -qs ': Mixer: IsShutdown()$' '$E2E_WORK/stderr'" 20 || fail "Stop did not finish"
 stop_pelvane
 
 in_order "Sample: Cannot open file 'default.wav': GLE = 2" \

@@ -38,7 +38,7 @@ start_pelvane() {
   PELVANE_PID=$!
   E2E_PIDS+=($PELVANE_PID)
   exec 3>"$E2E_WORK/control"
-  wait_for "grep -q ': Pelvane ready$' '$E2E_WORK/stderr'" 20 || fail "Pelvane did not get ready"
+  wait_for "grep -qs ': Pelvane ready$' '$E2E_WORK/stderr'" 20 || fail "Pelvane did not get ready"
 }
 
 # stop_pelvane: closes the window and checks the exit code is 0.
