@@ -271,4 +271,32 @@ TEST_F(QtWidgetSetTest, LinesFromThreeThreadsArriveInOrderAfterABlockedUserInter
   EXPECT_TRUE(list->selectedItems().isEmpty());
 }
 
+TEST_F(QtWidgetSetTest, LinesPostedWhileTheLoopRunsWakeIt) {
+  Open();
+  // A thread that starts once the loop runs logs, then closes the window;
+  // only the eventfd wake-up can bring those messages to the idle loop.
+  std::thread logger;
+  QTimer::singleShot(0, [this, &logger] {
+    logger = std::thread([hwnd = window->hwnd] {
+      for (int i = 0; i < 100; i++) LogMessage(("woken " + std::to_string(i)).c_str());
+      platform::PostToWindow(hwnd, platform::kMessageClose, 0, 0);
+    });
+  });
+  bool timedOut = false;
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [&timedOut] {
+    timedOut = true;
+    QCoreApplication::exit(1);
+  });
+  guard.start(5000);
+  widgets.RunMessageLoop();
+  if (logger.joinable()) logger.join();
+  EXPECT_FALSE(timedOut);
+  auto* list = static_cast<QListWidget*>(Q(window->logList));
+  ASSERT_EQ(list->count(), 100);
+  EXPECT_EQ(list->item(0)->text().toStdString().substr(12), "woken 0");
+  EXPECT_EQ(list->item(99)->text().toStdString().substr(12), "woken 99");
+}
+
 }  // namespace
