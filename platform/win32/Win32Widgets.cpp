@@ -83,6 +83,12 @@ void Win32Widgets::GetClientSize(Widget widget, int* width, int* height) {
 void Win32Widgets::Enable(Widget widget, bool enabled) { EnableWindow(Hwnd(widget), enabled); }
 bool Win32Widgets::IsEnabled(Widget widget) { return IsWindowEnabled(Hwnd(widget)) != FALSE; }
 void Win32Widgets::Invalidate(Widget widget) { InvalidateRect(Hwnd(widget), nullptr, TRUE); }
+void Win32Widgets::Paint(Widget window) {
+  PAINTSTRUCT paint;
+  BeginPaint(Hwnd(window), &paint);
+  EndPaint(Hwnd(window), &paint);
+}
+
 void Win32Widgets::Show(Widget topLevel, int showCommand) { ShowWindow(Hwnd(topLevel), showCommand); }
 void Win32Widgets::Destroy(Widget topLevel) { DestroyWindow(Hwnd(topLevel)); }
 
@@ -109,6 +115,18 @@ int Win32Widgets::ComboGetSelection(Widget combo) {
 
 intptr_t Win32Widgets::ComboGetData(Widget combo, int index) {
   return Send(combo, CB_GETITEMDATA, static_cast<WPARAM>(index), 0);
+}
+
+bool Win32Widgets::ComboGetText(Widget combo, int index, std::string* text) {
+  intptr_t length = Send(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length == CB_ERR) return false;
+  std::string item(static_cast<size_t>(length) + 1, '\0');
+  if (Send(combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item[0])) ==
+      CB_ERR)
+    return false;
+  item.resize(static_cast<size_t>(length));
+  *text = item;
+  return true;
 }
 
 int Win32Widgets::ListAdd(Widget list, const char* text) {

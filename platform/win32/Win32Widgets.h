@@ -4,6 +4,8 @@
 // control uses DEFAULT_GUI_FONT and the "MAINICON" icons of Instance.h.
 // User-interface thread only.
 #pragma once
+#include <string>
+
 #include "app/Widgets.h"
 
 class Win32Widgets : public Widgets {
@@ -22,6 +24,7 @@ class Win32Widgets : public Widgets {
   void Enable(Widget widget, bool enabled) override;
   bool IsEnabled(Widget widget) override;
   void Invalidate(Widget widget) override;
+  void Paint(Widget window) override;
   void Show(Widget topLevel, int showCommand) override;
   void Destroy(Widget topLevel) override;
 
@@ -31,6 +34,7 @@ class Win32Widgets : public Widgets {
   void ComboSetSelection(Widget combo, int index) override;
   int ComboGetSelection(Widget combo) override;
   intptr_t ComboGetData(Widget combo, int index) override;
+  bool ComboGetText(Widget combo, int index, std::string* text) override;
 
   int ListAdd(Widget list, const char* text) override;
   void ListSetCurrent(Widget list, int index) override;

@@ -19,27 +19,10 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 
-# Lines the program wrote with OutputDebugStringA, in order (WINEDEBUG=+debugstr
-# prints each call as: TID:warn:debugstr:OutputDebugStringA "TEXT").
-debug_lines() {
-  sed -n 's/^[0-9a-f]*:[a-z]*:debugstr:OutputDebugStringA "\(.*\)"$/\1/p' "$1" | grep -v '^\\n$' || true
-}
-# The texts after the thread-id prefix "0x%.8X: ".
-debug_texts() { debug_lines "$1" | sed -n 's/^0x[0-9A-F]\{8\}: //p'; }
+source "${PELVANE_SOURCE:?}/tests/e2e-win32/lib.bash"
 
 # Every wave device below comes from this private server only.
-mkdir -m 700 "$work/xdg"
-export XDG_RUNTIME_DIR="$work/xdg" PULSE_SERVER="unix:$work/xdg/pulse/native"
-export HOME="$work"  # the server's cookie goes here, not into the user's home
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
-  --load="module-null-sink sink_name=null rate=44100 channels=2" \
-  --load=module-native-protocol-unix >"$work/pulse.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && break
-  sleep 0.1
-done
-pactl info >/dev/null 2>&1 || { echo "PulseAudio did not start"; cat "$work/pulse.log"; exit 1; }
+start_pulse "$work"
 
 # The reader keeps the null sink running in real time.
 parec --device=null.monitor --latency-msec=20 --raw --format=s16le --rate=44100 \

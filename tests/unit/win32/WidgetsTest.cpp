@@ -163,6 +163,10 @@ TEST_F(Win32WidgetsTest, ComboKeepsInsertionOrderItemDataAndNoSelection) {
   widgets.ComboSetData(combo, 1, 0);
   EXPECT_EQ(widgets.ComboAdd(combo, "Alpha"), 2);  // not sorted
   widgets.ComboSetData(combo, 2, 1);
+  std::string text;
+  ASSERT_TRUE(widgets.ComboGetText(combo, 2, &text));
+  EXPECT_EQ(text, "Alpha");
+  EXPECT_FALSE(widgets.ComboGetText(combo, 3, &text));
   widgets.ComboSetSelection(combo, 1);
   EXPECT_EQ(widgets.ComboGetSelection(combo), 1);
   EXPECT_EQ(widgets.ComboGetData(combo, 0), -1);
