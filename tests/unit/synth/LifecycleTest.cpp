@@ -225,6 +225,10 @@ TEST_F(Lifecycle, ABurstOfRandomMessagesIsRecordedWholeAndInOrder) {
 // Runs leave nothing behind: no thread, no descriptor, no device, no buffer
 // memory (and no heap block, which LeakSanitizer checks under ASan).
 TEST_F(Lifecycle, TwoHundredStartStopCyclesLeaveNothingBehind) {
+  // One run first, so that threads and descriptors the process keeps for good
+  // once any thread has run (a sanitizer's background thread, for one) are
+  // already there when counting starts.
+  delete new Synthesizer(0, 0, -1, CreateDumpFile());
   const int threadsBefore = CountEntries("/proc/self/task");
   const int descriptorsBefore = CountEntries("/proc/self/fd");
   for (int cycle = 0; cycle < 200; ++cycle) {
@@ -244,8 +248,8 @@ TEST_F(Lifecycle, TwoHundredStartStopCyclesLeaveNothingBehind) {
   EXPECT_EQ(wave_.LiveMemoryCount(), 0);
   EXPECT_EQ(wave_.PreparedCount(), 0);
   EXPECT_FALSE(wave_.IsOpen());
-  EXPECT_EQ(folder_.Names().size(), 200u);
-  EXPECT_EQ(log_.Starting("Midi-In thread termination").size(), 200u);
+  EXPECT_EQ(folder_.Names().size(), 201u);  // the first run included
+  EXPECT_EQ(log_.Starting("Midi-In thread termination").size(), 201u);
 }
 
 }  // namespace
