@@ -35,6 +35,13 @@ for dll in $imports; do
   esac
 done
 
+# The resources: the icon group "MAINICON" with its two images, nothing else.
+resources=$(x86_64-w64-mingw32-windres -i "$build/pelvane.exe" -O rc)
+kinds=$(grep -o '/\* RT_[A-Z_]* \*/' <<<"$resources" | sort | uniq -c | tr -s ' ' | tr '\n' ';')
+echo "resources: $kinds"
+[ "$kinds" = " 1 /* RT_GROUP_ICON */; 2 /* RT_ICON */;" ]
+grep -q '^"MAINICON" 14 ' <<<"$resources"
+
 start_pulse "$work"
 parec --device=null.monitor --latency-msec=20 --raw >/dev/null 2>&1 &
 pids+=($!)
