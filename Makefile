@@ -98,7 +98,7 @@ fuzz:
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DPELVANE_FUZZ=ON -DBUILD_TESTING=OFF -DPELVANE_SANITIZE=address \
 	  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
-	cmake --build build-fuzz -j $(JOBS) --target FuzzWaveLoader FuzzLineReader FuzzInstrumentSet MakeSeeds
+	cmake --build build-fuzz -j $(JOBS) --target FuzzWaveLoader FuzzLineReader FuzzInstrumentSet FuzzSmfReader MakeSeeds
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
 
 clean:
