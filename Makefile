@@ -7,7 +7,7 @@ CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 BUILD_PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev \
   libjack-jackd2-dev libasound2-dev librtaudio-dev librtmidi-dev qt6-base-dev
 TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox
-BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev
+BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev fluidsynth fluid-soundfont-gm
 DEMO_PACKAGES := $(BUILD_PACKAGES) jackd2
 SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev
 # The Windows program: mingw-w64 cross build, tests under Wine (a private
@@ -22,7 +22,7 @@ WINDOWS_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 FUZZ_PACKAGES := $(BUILD_PACKAGES) clang libclang-rt-dev
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build test test-asan test-tsan bench fuzz deps clean windows test-windows run demo
+.PHONY: all build test test-asan test-tsan bench bench-render fuzz deps clean windows test-windows run demo
 
 all: build
 
@@ -100,6 +100,13 @@ fuzz:
 	  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
 	cmake --build build-fuzz -j $(JOBS) --target FuzzWaveLoader FuzzLineReader FuzzInstrumentSet FuzzSmfReader MakeSeeds
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
+
+# pelvane-render against FluidSynth on a generated 3-minute song.
+bench-render:
+	@scripts/ensure-packages $(BENCH_PACKAGES)
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELVANE_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build build-bench -j $(JOBS) --target pelvane-render render_song
+	bench/render.sh build-bench
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-windows build-fuzz

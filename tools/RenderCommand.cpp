@@ -86,7 +86,6 @@ int RunRenderCommand(const RenderOptions& options) {
   const bool rendered = renderer.Run(&out, &stats, &error);
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  bar.Finish();
   if (!rendered) return Error("'" + options.output + "': " + error);
   if (!out.Finish()) return Error("'" + options.output + "': " + out.Error());
 

@@ -94,14 +94,21 @@ bool WriteSong(const char* path, unsigned seconds) {
     // Events are kept sorted by tick per track: note-offs of the previous
     // chord come at the same tick as the next note-ons, before them.
     const unsigned char ch = static_cast<unsigned char>(channel);
-    track.At(0, {static_cast<unsigned char>(0xC0 | ch), static_cast<unsigned char>(channel * 8)});
+    // Programs 0, 32, 88 and 0: the example instrument set's organ, bass and pad.
+    const unsigned char programs[4] = {0, 32, 88, 0};
+    track.At(0, {static_cast<unsigned char>(0xC0 | ch), programs[channel]});
     std::vector<int> held[2];
     for (unsigned e = 0; e <= eighths; ++e) {
       const unsigned tick = e * 240;
+      // At the end both chords still held are released: a synthesizer whose
+      // voices loop would otherwise never fall silent.
+      for (int parity = 0; parity < 2; ++parity) {
+        if (parity != static_cast<int>(e % 2) && e != eighths) continue;
+        for (int note : held[parity])
+          track.At(tick, {static_cast<unsigned char>(0x80 | ch), static_cast<unsigned char>(note), 0});
+        held[parity].clear();
+      }
       std::vector<int>& ending = held[e % 2];
-      for (int note : ending)
-        track.At(tick, {static_cast<unsigned char>(0x80 | ch), static_cast<unsigned char>(note), 0});
-      ending.clear();
       if (e == eighths) break;
       if (e % 8 == 0) {
         track.At(tick, {static_cast<unsigned char>(0xB0 | ch), 7,
