@@ -66,19 +66,29 @@ int RunRenderCommand(const RenderOptions& options) {
     return std::fflush(stdout) == 0 ? 0 : Error("cannot write the listing");
   }
 
+  Renderer renderer(events, options.trim,
+                    options.tailGiven ? options.tailMs : Renderer::kDefaultTailMs);
+  if (!renderer.Fits(&error)) return Error("'" + options.input + "': " + error);
+
   // The output path is taken as given, before --dir changes the directory.
+  // A render that fails leaves no half-written file behind.
   WavWriter out;
   if (!out.Open(options.output)) return Error("'" + options.output + "': " + out.Error());
+  std::error_code noPath;
+  const std::string outputPath = std::filesystem::absolute(options.output, noPath).string();
+  auto discard = [&](const std::string& text) {
+    out.Abandon();
+    std::remove(outputPath.c_str());
+    return Error(text);
+  };
   if (!options.dir.empty()) {
     std::error_code failed;
     std::filesystem::current_path(options.dir, failed);
-    if (failed) return Error("cannot enter '" + options.dir + "': " + failed.message());
+    if (failed) return discard("cannot enter '" + options.dir + "': " + failed.message());
   }
   platform::CopyDebugOutputToStandardError();
   InitEngine();
 
-  Renderer renderer(events, options.trim,
-                    options.tailGiven ? options.tailMs : Renderer::kDefaultTailMs);
   ProgressBar bar(stderr);
   renderer.SetProgress([&bar](uint64_t done, uint64_t expected) { bar.Update(done, expected); });
   RenderStats stats;
@@ -86,8 +96,8 @@ int RunRenderCommand(const RenderOptions& options) {
   const bool rendered = renderer.Run(&out, &stats, &error);
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!rendered) return Error("'" + options.output + "': " + error);
-  if (!out.Finish()) return Error("'" + options.output + "': " + out.Error());
+  if (!rendered) return discard("'" + options.output + "': " + error);
+  if (!out.Finish()) return discard("'" + options.output + "': " + out.Error());
 
   const double seconds = static_cast<double>(stats.frames) / 44100.0;
   char speed[32];

@@ -50,14 +50,19 @@ Renderer::Renderer(const std::vector<MidiEvent>& events, bool trim, uint64_t tai
   }
 }
 
-bool Renderer::Run(WavWriter* out, RenderStats* stats, std::string* error) {
-  *stats = RenderStats();
-  if (frames_.empty()) return true;  // nothing happens: an empty file
-  stats->lastMessageFrame = frames_.back();
-  if (frames_.back() >= WavWriter::kMaxFrames) {
+bool Renderer::Fits(std::string* error) const {
+  if (!frames_.empty() && frames_.back() >= WavWriter::kMaxFrames) {
     *error = "the input lasts longer than a WAV file can hold (6 h 45 min at 44100 frames/s)";
     return false;
   }
+  return true;
+}
+
+bool Renderer::Run(WavWriter* out, RenderStats* stats, std::string* error) {
+  *stats = RenderStats();
+  if (!Fits(error)) return false;
+  if (frames_.empty()) return true;  // nothing happens: an empty file
+  stats->lastMessageFrame = frames_.back();
 
   RenderWaveOut device;
   SilentMidiApi midi;

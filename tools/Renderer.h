@@ -43,6 +43,10 @@ class Renderer {
     progress_ = std::move(progress);
   }
 
+  // False with *error set when the messages last longer than a WAV file can
+  // hold; Run refuses them too, but this needs no engine.
+  bool Fits(std::string* error) const;
+
   // Call InitEngine first. Writes the frames to out (Finish is the caller's);
   // false with *error set when the render cannot run or a write fails.
   bool Run(WavWriter* out, RenderStats* stats, std::string* error);

@@ -18,6 +18,11 @@ WavWriter::~WavWriter() {
   if (file_) std::fclose(file_);
 }
 
+void WavWriter::Abandon() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+}
+
 bool WavWriter::Fail(const char* what) {
   error_ = std::string(what) + (errno ? std::string(": ") + std::strerror(errno) : std::string());
   return false;

@@ -23,6 +23,8 @@ class WavWriter {
   bool Write(const int16_t* frames, uint32_t frameCount);
   // Writes the final sizes and closes the file.
   bool Finish();
+  // Closes an unfinished file as it is, so that it can be removed.
+  void Abandon();
 
   uint64_t Frames() const { return frames_; }
   const std::string& Error() const { return error_; }

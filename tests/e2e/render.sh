@@ -83,6 +83,18 @@ check_error "pelvane-render: error: 'smpte.mid': SMPTE time division is not supp
   "$render" smpte.mid out.wav
 check_error "pelvane-render: error: 'no/such/dir/out.wav': cannot create the file: No such file or directory" \
   "$render" tempo.mid no/such/dir/out.wav
+# 0xFFFFFFFF ms is 49 days: refused before anything is loaded or written.
+printf '\xff\xff\xff\xff\x90\x3c\x64\x00' >late.pvd
+check_error "pelvane-render: error: 'late.pvd': the input lasts longer than a WAV file can hold (6 h 45 min at 44100 frames/s)" \
+  "$render" late.pvd late.wav
+[ -e late.wav ] && fail "a refused render left late.wav"
+status=0
+"$render" --dir no-such-kit tempo.mid nokit.wav 2>nokit.txt || status=$?
+[ "$status" -eq 1 ] || fail "--dir no-such-kit: exit status $status"
+expect_eq "$(cat nokit.txt)" "pelvane-render: error: cannot enter 'no-such-kit': No such file or directory" "--dir no-such-kit"
+[ -e nokit.wav ] && fail "a failed render left nokit.wav"
+# With --trim the same record renders: it is the first message.
+"$render" --trim late.pvd late.wav 2>/dev/null || fail "--trim late.pvd"
 status=0
 "$render" tempo.mid 2>usage.txt || status=$?
 [ "$status" -eq 2 ] || fail "usage error: exit status $status"
