@@ -13,9 +13,9 @@ SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev
 # The Windows program: mingw-w64 cross build, tests under Wine (a private
 # PulseAudio for sound, Xvfb for the window).
 WINDOWS_PACKAGES := cmake ninja-build googletest g++-mingw-w64-x86-64-posix \
-  binutils-mingw-w64-x86-64 python3
+  binutils-mingw-w64-x86-64
 WINDOWS_TEST_PACKAGES := $(WINDOWS_PACKAGES) wine wine64 pulseaudio pulseaudio-utils \
-  xvfb xdotool imagemagick sox
+  xvfb xdotool imagemagick python3
 WINDOWS_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
 
@@ -109,4 +109,5 @@ bench-render:
 	bench/render.sh build-bench
 
 clean:
+	@[ -x build-windows/wine-run ] && build-windows/wine-run --kill || true
 	rm -rf build build-asan build-tsan build-bench build-windows build-fuzz
