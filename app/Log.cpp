@@ -58,3 +58,10 @@ intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char
 }
 
 intptr_t MainWindow::AppendLogLine(char* line) { return AppendLogLineToList(widgets, logList, line); }
+
+void MainWindow::DiscardQueuedLogLines() {
+  uintptr_t unused = 0;
+  intptr_t line = 0;
+  while (platform::TakeQueuedMessage(hwnd, WM_LOGLINE, &unused, &line))
+    std::free(reinterpret_cast<char*>(line));
+}

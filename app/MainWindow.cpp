@@ -35,6 +35,7 @@ MainWindow::~MainWindow() {
   }
   MainWindow* self = this;
   g_mainWindow.compare_exchange_strong(self, nullptr);
+  DiscardQueuedLogLines();
   widgets.Destroy(hwnd);
 }
 
@@ -180,6 +181,7 @@ intptr_t MainWindow::MainWindowProc(platform::WindowHandle hwnd, uint32_t messag
   if (message == platform::kMessageClose) {
     if (window != nullptr) {
       window->widgets.PostQuit();
+      window->DiscardQueuedLogLines();
     } else {
       platform::PostQuit(0);
     }

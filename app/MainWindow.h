@@ -34,6 +34,9 @@ class MainWindow {
   // The WM_LOGLINE handler: adds the line, makes it current, trims the list to
   // 1001 lines and frees the line.
   intptr_t AppendLogLine(char* line);
+  // Frees the log lines still queued for the window, which is about to go:
+  // they would never be shown, and nothing else owns them.
+  void DiscardQueuedLogLines();
   void StartSynthesizer();
   void StopSynthesizer();
 

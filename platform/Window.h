@@ -37,6 +37,11 @@ bool PostToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intpt
 // The owning thread: calls the window's procedure at once (SendMessageA) and
 // returns its result; 0 when the window does not exist.
 intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// The owning thread: takes the oldest queued message of this kind for this
+// window out of the queue without dispatching it (PeekMessageA with
+// PM_REMOVE). False when there is none.
+bool TakeQueuedMessage(WindowHandle window, uint32_t message, uintptr_t* wParam,
+                       intptr_t* lParam);
 // The owning thread: destroys the window; messages still queued for it are dropped.
 void DestroyMessageWindow(WindowHandle window);
 bool WindowExists(WindowHandle window);

@@ -111,6 +111,23 @@ intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, i
   return record ? record->procedure.load()(window, message, wParam, lParam) : 0;
 }
 
+bool TakeQueuedMessage(WindowHandle window, uint32_t message, uintptr_t* wParam,
+                       intptr_t* lParam) {
+  std::shared_ptr<WindowRecord> record = FindWindow(window);
+  if (!record) return false;
+  std::lock_guard<std::mutex> hold(record->queue->mutex);
+  auto& messages = record->queue->messages;
+  for (auto it = messages.begin(); it != messages.end(); ++it) {
+    if (it->window == window && it->message == message) {
+      *wParam = it->wParam;
+      *lParam = it->lParam;
+      messages.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
 void DestroyMessageWindow(WindowHandle window) {
   std::shared_ptr<WindowRecord> record;
   {

@@ -52,6 +52,15 @@ intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, i
   return SendMessageA(Hwnd(window), message, wParam, lParam);
 }
 
+bool TakeQueuedMessage(WindowHandle window, uint32_t message, uintptr_t* wParam,
+                       intptr_t* lParam) {
+  MSG taken;
+  if (!PeekMessageA(&taken, Hwnd(window), message, message, PM_REMOVE)) return false;
+  *wParam = taken.wParam;
+  *lParam = taken.lParam;
+  return true;
+}
+
 void DestroyMessageWindow(WindowHandle window) { DestroyWindow(Hwnd(window)); }
 
 bool WindowExists(WindowHandle window) { return window != 0 && IsWindow(Hwnd(window)); }
