@@ -5,26 +5,10 @@
 # sounds at the default tone's pitch, each note after its own message and
 # before the next, with silence after the releases. Prints the latency from
 # each note-on to its onset.
-set -euo pipefail
+source "${PELVANE_SOURCE:?}/tests/e2e/lib/pelvane.bash"
 build=${PELVANE_BUILD:?}
-work=$(mktemp -d)
-server="pelvane-synth-e2e-$$"
-export JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1
-jackd_pid=
-cleanup() {
-  [ -n "$jackd_pid" ] && kill "$jackd_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-jackd -n "$server" --no-realtime -S -t 5000 -d dummy -r 44100 -p 1024 >"$work/jackd.log" 2>&1 &
-jackd_pid=$!
-for _ in $(seq 100); do
-  jack_lsp >/dev/null 2>&1 && break
-  sleep 0.1
-done
-jack_lsp >/dev/null 2>&1 || { echo "jackd did not start"; cat "$work/jackd.log"; exit 1; }
+work=$E2E_WORK
+start_jack
 
 mkdir "$work/run"
 cd "$work/run"

@@ -26,7 +26,8 @@ start_jack() {
   jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -S -t 5000 -d dummy -r 44100 -p 1024 \
     >"$E2E_WORK/jackd.log" 2>&1 &
   E2E_PIDS+=($!)
-  wait_for "jack_lsp >/dev/null 2>&1" 10 || fail "the JACK server did not start"
+  wait_for "jack_lsp >/dev/null 2>&1" 10 ||
+    { cat "$E2E_WORK/jackd.log" >&2; fail "the JACK server did not start"; }
 }
 
 # start_pelvane FOLDER: Pelvane in FOLDER, commands from the fifo on fd 3,

@@ -6,7 +6,7 @@
 #include "loading/FileStream.h"
 #include "support/MemoryStream.h"
 #include "support/WaveBytes.h"
-#include "unit/synth/TempFolder.h"
+#include "support/TempFolder.h"
 
 namespace {
 

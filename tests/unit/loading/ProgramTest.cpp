@@ -13,7 +13,7 @@
 #include "support/LogCapture.h"
 #include "support/WaveBytes.h"
 #include "synth/Synthesizer.h"
-#include "unit/synth/TempFolder.h"
+#include "support/TempFolder.h"
 
 namespace {
 

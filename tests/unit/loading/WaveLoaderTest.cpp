@@ -7,7 +7,7 @@
 #include "engine/Sample.h"
 #include "support/LogCapture.h"
 #include "support/WaveBytes.h"
-#include "unit/synth/TempFolder.h"
+#include "support/TempFolder.h"
 
 namespace {
 

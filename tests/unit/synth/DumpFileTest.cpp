@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "TempFolder.h"
+#include "support/TempFolder.h"
 
 using Bytes = std::vector<unsigned char>;
 

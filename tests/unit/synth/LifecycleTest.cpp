@@ -22,7 +22,7 @@ class Lifecycle : public SynthTestRig {
   }
   std::vector<std::string> TextsOf(uint32_t thread) {
     std::vector<std::string> texts;
-    for (const LogCapture::Line& line : log_.Lines())
+    for (const LogCapture::Line& line : log_.Entries())
       if (line.thread == thread) texts.push_back(line.text);
     return texts;
   }
@@ -95,7 +95,7 @@ TEST_F(Lifecycle, StopWithAnEchoDeviceLogsThePhasesInOrderAndClosesTheDumpFileLa
   EXPECT_EQ(own, (std::vector<std::string>{"Mixer: ScheduleShutdown()", "MidiOut: ScheduleShutdown()",
                                            "Mixer: WaitForShutdown()", "Mixer: IsShutdown()",
                                            "MidiOut: Shut down"}));
-  std::vector<std::string> all = log_.Texts();
+  std::vector<std::string> all = log_.Lines();
   size_t closed = IndexOf(all, "Midi-In successfully closed");
   size_t ended = IndexOf(all, "Midi-In thread termination");
   EXPECT_LT(closed, ended);

@@ -178,7 +178,7 @@ TEST_F(MessageHandling, ProgramChangeChoosesTheInstrumentOfLaterNotesOnly) {
   ASSERT_EQ(voices.size(), 2u);
   EXPECT_EQ(voices[0].instrument, InstrumentTable[kPianoSlot]);
   EXPECT_EQ(voices[1].instrument, InstrumentTable[DEFAULT_INSTRUMENT_SLOT]);
-  EXPECT_EQ(log_.Texts().back(),
+  EXPECT_EQ(log_.Lines().back(),
             "  Request has been made for an unassigned sample (note 30, channel 4, "
             "instrument 'Piano')");
   EXPECT_EQ(synth_->channels[0].program, 0);
@@ -209,7 +209,7 @@ TEST_F(MessageHandling, OtherKindsAreEchoedAndRecordedOnly) {
       Word(0xB0, 121, 0),  Word(0xB0, 123, 0),   Word(0xB0, 10, 64),  Word(0xB0, 63, 127)};
   log_.Clear();
   for (uint32_t word : others) Send(word, 9);
-  EXPECT_TRUE(log_.Texts().empty());
+  EXPECT_TRUE(log_.Lines().empty());
   std::vector<VoiceView> voices = Voices();
   ASSERT_EQ(voices.size(), 1u);
   EXPECT_EQ(voices[0].state, VOICE_PLAYING);

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "LogCapture.h"
+#include "support/LogCapture.h"
 #include "platform/virtual/VirtualMidi.h"
 
 namespace {
@@ -85,7 +85,7 @@ TEST_F(MidiInTest, DeliversABurstInArrivalOrderOnItsOwnThread) {
 
   // The open and close lines come from the device's callback, the last from
   // the MidiIn thread.
-  std::vector<LogCapture::Line> lines = log_.Lines();
+  std::vector<LogCapture::Line> lines = log_.Entries();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].text, "Midi-In successfully opened");
   EXPECT_EQ(lines[1].text, "Midi-In successfully closed");
@@ -145,7 +145,7 @@ TEST_F(MidiInTest, NoDeviceMeansAThreadThatReceivesNothingAndStopsCleanly) {
     in.RequestStop();
     in.WaitStopped();
   }
-  EXPECT_EQ(log_.Texts(), (std::vector<std::string>{"Midi-In thread termination",
+  EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"Midi-In thread termination",
                                                      "Midi-In thread termination"}));
   EXPECT_EQ(ports_.GetCounts().inOpens, 0);
 }
@@ -155,7 +155,7 @@ TEST_F(MidiInTest, AFailingOpenIsSilentAndTheInputStillStops) {
   MidiIn in(0, &Received::Handler, &received_);
   in.RequestStop();
   in.WaitStopped();
-  EXPECT_EQ(log_.Texts(), (std::vector<std::string>{"Midi-In thread termination"}));
+  EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"Midi-In thread termination"}));
 }
 
 TEST_F(MidiInTest, TheWindowPassesUnknownMessagesOnAndDropsEverythingWithoutOwner) {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "LogCapture.h"
+#include "support/LogCapture.h"
 #include "platform/virtual/VirtualMidi.h"
 
 namespace {
@@ -39,7 +39,7 @@ TEST_F(MidiOutTest, EchoesEveryWordUnchangedAndLogsEachPhaseOnce) {
   delete out;
 
   EXPECT_EQ(ports_.Sent(1).size(), 5u);
-  EXPECT_EQ(log_.Texts(), (std::vector<std::string>{"MidiOut: ScheduleShutdown()",
+  EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"MidiOut: ScheduleShutdown()",
                                                      "MidiOut: Shut down"}));
   platform::VirtualMidi::Counts counts = ports_.GetCounts();
   EXPECT_EQ(counts.outOpens, 1);
@@ -55,7 +55,7 @@ TEST_F(MidiOutTest, AFailedOpenLogsTheBackendsNumbersAndLeavesNoDevice) {
   out->ScheduleShutdown();
   out->Shutdown();
   delete out;
-  EXPECT_EQ(log_.Texts(),
+  EXPECT_EQ(log_.Lines(),
             (std::vector<std::string>{"MidiOut: cannot open MIDI out, error = 4, GLE = 170",
                                       "MidiOut: ScheduleShutdown()", "MidiOut: Shut down"}));
   EXPECT_TRUE(ports_.Sent(0).empty());
@@ -65,13 +65,13 @@ TEST_F(MidiOutTest, AFailedOpenLogsTheBackendsNumbersAndLeavesNoDevice) {
 
 TEST_F(MidiOutTest, ANonexistentDeviceFailsWithBadDeviceId) {
   delete new MidiOut(7);
-  EXPECT_EQ(log_.Texts(),
+  EXPECT_EQ(log_.Lines(),
             (std::vector<std::string>{"MidiOut: cannot open MIDI out, error = 2, GLE = 0"}));
 }
 
 TEST_F(MidiOutTest, DestroyingAnOpenOutputShutsItDown) {
   delete new MidiOut(0);
-  EXPECT_EQ(log_.Texts(), (std::vector<std::string>{"MidiOut: Shut down"}));
+  EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"MidiOut: Shut down"}));
   EXPECT_EQ(ports_.GetCounts().outCloses, 1);
 }
 

@@ -56,7 +56,7 @@ TEST_F(StartStop, TheSelectedEntriesDataAreTheDeviceIds) {
   log_.Clear();
   window_->StopSynthesizer();
   EXPECT_EQ(window_->synthesizer, nullptr);
-  std::vector<std::string> texts = log_.Texts();
+  std::vector<std::string> texts = log_.Lines();
   ASSERT_FALSE(texts.empty());
   EXPECT_EQ(texts[0], "Stopping synthesizer, please wait...");
   EXPECT_EQ(log_.Starting("MidiOut: "),
@@ -89,7 +89,7 @@ TEST_F(StartStop, TheWaveMapperEntryPassesMinusOne) {
 TEST_F(StartStop, StopWithoutASynthesizerLogsOnlyItsLine) {
   log_.Clear();
   window_->StopSynthesizer();
-  EXPECT_EQ(log_.Texts(), (std::vector<std::string>{"Stopping synthesizer, please wait..."}));
+  EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"Stopping synthesizer, please wait..."}));
   EXPECT_EQ(window_->synthesizer, nullptr);
 }
 

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "LogCapture.h"
-#include "TempFolder.h"
+#include "support/LogCapture.h"
+#include "support/TempFolder.h"
 #include "engine/InstrumentTable.h"
 #include "platform/virtual/VirtualMidi.h"
 #include "platform/virtual/VirtualWaveOut.h"

@@ -8,7 +8,7 @@
 
 #include "platform/File.h"
 #include "synth/DumpFile.h"
-#include "unit/synth/TempFolder.h"
+#include "support/TempFolder.h"
 
 namespace {
 

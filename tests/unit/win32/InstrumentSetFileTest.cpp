@@ -15,7 +15,7 @@
 #include "support/InstrumentTableReset.h"
 #include "support/LogCapture.h"
 #include "support/WaveBytes.h"
-#include "unit/synth/TempFolder.h"
+#include "support/TempFolder.h"
 
 namespace {
 

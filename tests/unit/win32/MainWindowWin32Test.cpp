@@ -14,7 +14,7 @@
 #include "platform/win32/Win32Widgets.h"
 #include "synth/DumpFile.h"
 #include "unit/mainwindow/DeviceLists.h"
-#include "unit/synth/TempFolder.h"
+#include "support/TempFolder.h"
 
 namespace {
 
