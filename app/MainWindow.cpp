@@ -180,8 +180,8 @@ intptr_t MainWindow::MainWindowProc(platform::WindowHandle hwnd, uint32_t messag
   }
   if (message == platform::kMessageClose) {
     if (window != nullptr) {
-      window->widgets.PostQuit();
       window->DiscardQueuedLogLines();
+      window->widgets.PostQuit();
     } else {
       platform::PostQuit(0);
     }

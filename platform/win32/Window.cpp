@@ -56,6 +56,12 @@ bool TakeQueuedMessage(WindowHandle window, uint32_t message, uintptr_t* wParam,
                        intptr_t* lParam) {
   MSG taken;
   if (!PeekMessageA(&taken, Hwnd(window), message, message, PM_REMOVE)) return false;
+  // PeekMessageA hands out a pending quit whatever the filter says; it must
+  // stay pending for the message loop.
+  if (taken.message == WM_QUIT) {
+    PostQuitMessage(static_cast<int>(taken.wParam));
+    return false;
+  }
   *wParam = taken.wParam;
   *lParam = taken.lParam;
   return true;
