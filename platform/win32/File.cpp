@@ -24,10 +24,27 @@ FileHandle FileCreateNew(const char* path) {
   return reinterpret_cast<FileHandle>(file);
 }
 
+const int kErrorNotRegularFile = ERROR_BAD_FILE_TYPE;
+
 FileHandle FileOpenRead(const char* path) {
   HANDLE file =
       CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return kNoFile;
+  // A pipe, the console or a device such as NUL or COM1 opens like a file, but
+  // a read may wait for ever or never end: only disk files are read.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return kNoFile;
+  }
   return reinterpret_cast<FileHandle>(file);
+}
+
+bool FileSize(FileHandle file, uint64_t* size) {
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(Handle(file), &length)) return false;
+  *size = static_cast<uint64_t>(length.QuadPart);
+  return true;
 }
 
 bool FileRead(FileHandle file, void* data, uint32_t size, uint32_t* done) {
@@ -59,5 +76,7 @@ void FileClose(FileHandle file) {
 }
 
 int LastError() { return static_cast<int>(GetLastError()); }
+
+void KeepRunningPastFileSizeLimit() {}
 
 }  // namespace platform
