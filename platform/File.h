@@ -34,6 +34,9 @@ bool FileSeek(FileHandle file, uint32_t offset);
 void FileClose(FileHandle file);
 // The calling thread's last error code (GetLastError / errno).
 int LastError();
+// The system's words for a LastError() code ("No such file or directory"),
+// cut to fit size bytes with its NUL.
+void DescribeError(int code, char* text, uint32_t size);
 
 // For the whole process: a write past the file-size limit (ulimit -f,
 // LimitFSIZE) fails with an error instead of ending the process (SIGXFSZ is

@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
+
 namespace platform {
 
 bool FindEntry(const char* path, bool* isDirectory) {
@@ -91,6 +94,10 @@ void FileClose(FileHandle file) {
 }
 
 int LastError() { return errno; }
+
+void DescribeError(int code, char* text, uint32_t size) {
+  if (size > 0) std::snprintf(text, size, "%s", std::strerror(code));
+}
 
 void KeepRunningPastFileSizeLimit() { signal(SIGXFSZ, SIG_IGN); }
 

@@ -77,6 +77,20 @@ void FileClose(FileHandle file) {
 
 int LastError() { return static_cast<int>(GetLastError()); }
 
+void DescribeError(int code, char* text, uint32_t size) {
+  if (size == 0) return;
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                static_cast<DWORD>(code), 0, text, size, nullptr);
+  if (length == 0) {
+    wsprintfA(text, size >= 24 ? "GLE = %d" : "", code);
+    return;
+  }
+  // The system's texts end with a full stop and CR LF.
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                        text[length - 1] == ' ' || text[length - 1] == '.'))
+    text[--length] = '\0';
+}
+
 void KeepRunningPastFileSizeLimit() {}
 
 }  // namespace platform
