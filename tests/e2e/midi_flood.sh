@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# A MIDI flood into the running program on a private JACK server: 50,000 note
+# messages a second for 60 s (each one a log line) through a JACK MIDI port,
+# Stop sent after 5 s, close at the end (tests/tools/jack_flood.cpp). The
+# window handles Stop while the flood goes on, the dump holds every message
+# received until the MIDI input closed, in order, and resident memory stays
+# under 200 MB. Prints the times from the stop command to its "Stopping" line
+# and to the end of the shutdown (measured, not asserted). FLOOD_SECONDS and
+# FLOOD_RATE shorten or lighten it.
+source "${PELVANE_SOURCE:?}/tests/e2e/lib/pelvane.bash"
+build=${PELVANE_BUILD:?}
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$E2E_WORK
+unset DISPLAY
+start_jack
+mkdir "$E2E_WORK/run"
+timeout 200 "$build/tests/tools/pelvane_jack_flood" "$build/app/main/pelvane" "$E2E_WORK/run" \
+  "${FLOOD_RATE:-50000}" "${FLOOD_SECONDS:-60}" 5 || fail "the flood checks failed"
+echo PASS
