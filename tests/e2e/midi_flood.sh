@@ -7,6 +7,10 @@
 # under 200 MB. Prints the times from the stop command to its "Stopping" line
 # and to the end of the shutdown (measured, not asserted). FLOOD_SECONDS and
 # FLOOD_RATE shorten or lighten it.
+#
+# Then a file-size limit (ulimit -f, as systemd's LimitFSIZE sets one) stands
+# in for a full disk: Pelvane goes on playing, the dump ends with its last
+# whole record, and one line says the rest of the run is not recorded.
 source "${PELVANE_SOURCE:?}/tests/e2e/lib/pelvane.bash"
 build=${PELVANE_BUILD:?}
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$E2E_WORK
@@ -15,4 +19,8 @@ start_jack
 mkdir "$E2E_WORK/run"
 timeout 200 "$build/tests/tools/pelvane_jack_flood" "$build/app/main/pelvane" "$E2E_WORK/run" \
   "${FLOOD_RATE:-50000}" "${FLOOD_SECONDS:-60}" 5 || fail "the flood checks failed"
+
+mkdir "$E2E_WORK/limited"
+(ulimit -f 4 && exec timeout 60 "$build/tests/tools/pelvane_jack_flood" "$build/app/main/pelvane" \
+  "$E2E_WORK/limited" 1000 3 2 4096) || fail "the file-size limit checks failed"
 echo PASS

@@ -9,7 +9,11 @@
 // window and checks the dump file: the flood's messages, in order, from the
 // first, at least all of those sent before the stop.
 //
-//   pelvane_jack_flood PELVANE FOLDER RATE SECONDS STOP
+//   pelvane_jack_flood PELVANE FOLDER RATE SECONDS STOP [LIMIT]
+//
+// With LIMIT, the bytes a file may hold (the file-size limit Pelvane runs
+// under, or a full disk): the dump is then the flood's first LIMIT / 8
+// messages exactly, and the log says once that a write failed.
 //
 // Exit code 0 when every check holds; the figures go to standard output.
 #include <fcntl.h>
@@ -101,6 +105,13 @@ class ErrorReader {
     return false;
   }
   uint64_t Lines() const { return lines_.load(); }
+  // Kept lines containing text.
+  size_t Count(const std::string& text) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return static_cast<size_t>(std::count_if(marks_.begin(), marks_.end(), [&](const Mark& mark) {
+      return mark.line.find(text) != std::string::npos;
+    }));
+  }
   // The kept lines from since on, with their arrival in ms after it.
   void Print(Clock::time_point since) {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -163,10 +174,11 @@ bool Fail(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: pelvane_jack_flood PELVANE FOLDER RATE SECONDS STOP\n");
+  if (argc != 6 && argc != 7) {
+    std::fprintf(stderr, "usage: pelvane_jack_flood PELVANE FOLDER RATE SECONDS STOP [LIMIT]\n");
     return 2;
   }
+  const uint64_t limit = argc == 7 ? std::strtoull(argv[6], nullptr, 10) : 0;
   const std::string program = argv[1], folder = argv[2];
   const double rate = std::atof(argv[3]);
   const double seconds = std::atof(argv[4]), stopAfter = std::atof(argv[5]);
@@ -314,7 +326,14 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(matching));
   std::printf("standard error: %llu lines\n", static_cast<unsigned long long>(errors.Lines()));
   if (dump.size() % 8 != 0 || matching != records) ok = Fail("the dump is not the flood's messages in order");
-  if (records < sentAtStop) ok = Fail("the dump lacks messages sent before the stop");
+  if (limit == 0 && records < sentAtStop) ok = Fail("the dump lacks messages sent before the stop");
+  if (limit != 0) {
+    if (dump.size() != limit / 8 * 8) ok = Fail("the dump does not end at the last whole record");
+    Clock::time_point at;
+    if (!errors.Seen("Dump file: write failed (GLE = 27), the rest of this run is not recorded", begin, &at))
+      ok = Fail("no line says the dump could not be written");
+    if (errors.Count("Dump file: ") != 1) ok = Fail("not exactly one dump file line");
+  }
   if (flood.refused.load() != 0) ok = Fail("JACK refused messages: the flood was not sent whole");
   if (peakKiB <= 0 || peakKiB >= 200 * 1024) ok = Fail("resident memory not measured or 200 MB or more");
   return ok ? 0 : 1;
