@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cerrno>
+#include <cstring>
+
 namespace platform {
 
 namespace {
@@ -79,6 +82,38 @@ int LastError() { return static_cast<int>(GetLastError()); }
 
 void DescribeError(int code, char* text, uint32_t size) {
   if (size == 0) return;
+  // The common failures in the C library's words, as on Linux, so that the
+  // programs say the same on both systems.
+  int posix = 0;
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+      posix = ENOENT;
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      posix = EACCES;
+      break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      posix = EEXIST;
+      break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      posix = ENOSPC;
+      break;
+    case ERROR_DIRECTORY:
+      posix = ENOTDIR;
+      break;
+    default:
+      break;
+  }
+  if (posix != 0) {
+    lstrcpynA(text, strerror(posix), static_cast<int>(size));
+    return;
+  }
   DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                 static_cast<DWORD>(code), 0, text, size, nullptr);
   if (length == 0) {
