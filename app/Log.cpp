@@ -33,8 +33,15 @@ void EscapeControlCharacters(const char* line, char* out) {
 }
 
 void SetLogSink(LogSink sink, void* context) {
-  g_sinkContext.store(context);
-  g_sink.store(sink);
+  // A logging thread reads the sink, then its context: a new context goes in
+  // before its sink, and a sink goes out before its context.
+  if (sink) {
+    g_sinkContext.store(context);
+    g_sink.store(sink);
+  } else {
+    g_sink.store(nullptr);
+    g_sinkContext.store(nullptr);
+  }
 }
 
 void LogMessage(const char* text) {

@@ -9,7 +9,12 @@ RenderLog::RenderLog(std::FILE* out, bool verbose) : out_(out), verbose_(verbose
 }
 
 void RenderLog::Install() {
-  SetLogSink([](void* self, const char* line) { static_cast<RenderLog*>(self)->Take(line); }, this);
+  SetLogSink(
+      [](void* self, const char* line) {
+        // Null only for a line logged while the sink was being removed.
+        if (self) static_cast<RenderLog*>(self)->Take(line);
+      },
+      this);
   installed_ = true;
 }
 
