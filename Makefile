@@ -6,7 +6,7 @@ CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 BUILD_PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev \
   libjack-jackd2-dev libasound2-dev librtaudio-dev librtmidi-dev qt6-base-dev
-TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox
+TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox alsa-utils
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev fluidsynth fluid-soundfont-gm
 DEMO_PACKAGES := $(BUILD_PACKAGES) jackd2
 SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev
@@ -36,15 +36,17 @@ build/build.ninja:
 build: build/build.ninja
 	cmake --build build -j $(JOBS)
 
-# The program in the current directory (default.pvi, default.wav and the dump
-# files live there). Without a display it runs the headless demo instead.
+# The program in the user's folder (scripts/run-pelvane: PELVANE_HOME, else
+# $XDG_DATA_HOME/pelvane, else ~/.local/share/pelvane; made with the example
+# instruments on first use). Without a display it runs the headless demo
+# instead. Only what runs is built: no test suite.
 run:
 	@scripts/ensure-packages $(DEMO_PACKAGES)
 	cmake -S . -B build $(CMAKE_FLAGS)
-	cmake --build build -j $(JOBS)
-	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then exec build/app/main/pelvane; \
+	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then \
+	  cmake --build build -j $(JOBS) --target pelvane && exec scripts/run-pelvane build/app/main/pelvane; \
 	else echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): running the headless demo instead."; \
-	  exec scripts/demo; fi
+	  cmake --build build -j $(JOBS) --target pelvane pelvane_jack_phrase && exec scripts/demo; fi
 
 # The whole program end to end without display or sound card (scripts/demo).
 demo:

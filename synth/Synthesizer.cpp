@@ -55,7 +55,12 @@ void Synthesizer::HandleMidiMessage(uint32_t message, uint32_t timeStamp) {
   // Echo first, then record, so the echo device hears the message as early as
   // possible and the dump holds every message whatever its kind.
   if (midiOut) midiOut->Send(message);
-  WriteDumpRecord(dumpFile, timeStamp, message);
+  if (!dumpFailed_ && !WriteDumpRecord(dumpFile, timeStamp, message)) {
+    // Once per run: a full disk would otherwise give a line per message.
+    dumpFailed_ = true;
+    LogFormat("Dump file: write failed (GLE = %d), the rest of this run is not recorded",
+              platform::LastError());
+  }
 
   const int32_t status = static_cast<int32_t>(message & 0xFF);
   const int32_t data1 = static_cast<int32_t>((message >> 8) & 0xFF);

@@ -57,4 +57,7 @@ class Synthesizer {
   void NoteOff(int32_t note, int32_t channel);  // lock held
   void NoteOn(int32_t note, int32_t channel, int32_t velocity);  // lock held
   bool shutDown_ = false;
+  // MidiIn thread: a write to the dump file failed; nothing more is written,
+  // so the file ends with its last whole record.
+  bool dumpFailed_ = false;
 };

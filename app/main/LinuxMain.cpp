@@ -9,6 +9,7 @@
 
 #include "app/Automation.h"
 #include "app/MainWindow.h"
+#include "platform/File.h"
 #include "platform/linux/qt/QtWidgetSet.h"
 
 namespace {
@@ -16,6 +17,8 @@ constexpr int kShowNormal = 1;  // SW_SHOWNORMAL
 }
 
 int main() {
+  // A dump file that reaches the file-size limit must not end the program.
+  platform::KeepRunningPastFileSizeLimit();
   QtWidgetSet widgets;
   MainWindow* window = new MainWindow(widgets);
   std::unique_ptr<Automation> automation;
