@@ -22,6 +22,10 @@ inline int32_t OffsetAt(double speed, int32_t k) {
   return static_cast<int32_t>(speed * static_cast<double>(k) * kOneOverOutputRate);
 }
 
+// at[i] = start + T(first + i) for i = 0 .. n - 1, each exactly as OffsetAt
+// computes it (two at a time where SSE2 is there). Every offset must fit.
+void Offsets(int32_t* at, int32_t first, int32_t n, int32_t start, double speed);
+
 struct OffsetTable {
   static constexpr int32_t kFrames = 1024;
   static constexpr int32_t kGroup = 8;

@@ -5,33 +5,10 @@
 #include "engine/MixKernels.h"
 #include "engine/PitchTable.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace {
 
 inline int16_t Saturate(int32_t value) {
   return static_cast<int16_t>(value > 32767 ? 32767 : value < -32768 ? -32768 : value);
-}
-
-// at[i] = start + T(first + i) for i < n, each product rounded exactly as in
-// the scalar expression. The caller has made sure every offset fits.
-void Positions(int32_t* at, int32_t first, int32_t n, int32_t start, double speed) {
-  int32_t i = 0;
-#if defined(__SSE2__)
-  const __m128d speed2 = _mm_set1_pd(speed);
-  const __m128d scale2 = _mm_set1_pd(kOneOverOutputRate);
-  const __m128i start4 = _mm_set1_epi32(start);
-  for (; i + 4 <= n; i += 4) {
-    const __m128i k = _mm_add_epi32(_mm_set1_epi32(first + i), _mm_setr_epi32(0, 1, 2, 3));
-    const __m128d lo = _mm_mul_pd(_mm_mul_pd(speed2, _mm_cvtepi32_pd(k)), scale2);
-    const __m128d hi = _mm_mul_pd(_mm_mul_pd(speed2, _mm_cvtepi32_pd(_mm_srli_si128(k, 8))), scale2);
-    const __m128i offsets = _mm_unpacklo_epi64(_mm_cvttpd_epi32(lo), _mm_cvttpd_epi32(hi));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + i), _mm_add_epi32(start4, offsets));
-  }
-#endif
-  for (; i < n; ++i) at[i] = start + OffsetAt(speed, first + i);
 }
 
 }  // namespace
@@ -46,12 +23,14 @@ Voice::Voice(int32_t note, int32_t channel, int32_t velocity, int32_t volume,
       sample(instrument->SampleForNote(note)) {}
 
 // Equivalent to mixing frame by frame (check the end, mix, step the fade,
-// advance), but split so the hot loop has no branches: the positions of a
-// chunk are computed first (each independently, start + T(i), exactly as the
-// frame-by-frame loop computes them), then the frames are mixed, and the fade
-// is applied in closed form. This works because positions never decrease
-// (rounded products are monotonic) and the fade's effect on the velocity
-// within a call is min(velocity, (counter - k) / 16) after k frames.
+// advance), but split so the hot loop has no branches: the frames that play
+// are found first (those before the fade's end whose position start + T(i)
+// lies inside the sample), then mixed, and the fade is applied in closed form.
+// This works because positions never decrease (rounded products are
+// monotonic) and the fade's effect on the velocity within a call is
+// min(velocity, (counter - k) / 16) after k frames. The offsets T(i) come from
+// the voice's table in a 1024-frame call and are computed, exactly alike,
+// chunk by chunk in any other.
 void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
   if (frameCount <= 0) return;
   const Sample* s = sample;
@@ -100,7 +79,7 @@ void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
     int32_t at[kChunk];
     while (mixed < limit) {
       const int32_t n = limit - mixed < kChunk ? limit - mixed : kChunk;
-      Positions(at, mixed, n, start, speed);
+      Offsets(at, mixed, n, start, speed);
       int32_t count = n;
       if (at[n - 1] >= length) {
         count = 0;
