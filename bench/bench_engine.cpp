@@ -47,9 +47,9 @@ void SetPerVoiceFrame(benchmark::State& state, int64_t voiceFrames) {
 // distinct large samples of noise (made once, on first use).
 std::vector<Instrument*>& Instruments(bool large) {
   static std::vector<Instrument*> cached, distinct;
-  BuildPitchTable();
   std::vector<Instrument*>& set = large ? distinct : cached;
   if (!set.empty()) return set;
+  BuildPitchTable();
   uint32_t seed = 1;
   for (int32_t k = 0; k < (large ? kVoices : 1); ++k) {
     auto* instrument = new Instrument();
@@ -223,10 +223,17 @@ void Mix(benchmark::State& state, MixPath path) {
     return;
   }
   std::vector<OffsetTable>& tables = Tables();
+  const Sample* sample = InstrumentOf(false, 0)->samples[0];
   std::vector<int16_t> buffer(2 * kFrames);
   for (auto _ : state) {
     for (int32_t k = kVoices - 1; k >= 0; --k) {
-      const Sample* sample = InstrumentOf(false, k)->samples[0];
+      // What the refill asks for ahead of each voice (Voice::Prefetch).
+      if (k > 0) {
+        __builtin_prefetch(tables[k - 1].base);
+        __builtin_prefetch(tables[k - 1].delta);
+        __builtin_prefetch(sample->left + StartOf(false, k - 1));
+        __builtin_prefetch(sample->right + StartOf(false, k - 1));
+      }
       MixByTable(buffer.data(), sample->left, sample->right, sample->length, StartOf(false, k),
                  tables[k], kFrames, 78);
     }

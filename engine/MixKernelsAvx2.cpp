@@ -74,6 +74,17 @@ PELVANE_AVX2_INLINE __m256i Window16(const int16_t* left, const int16_t* right, 
                             _mm256_cmpgt_epi32(steps, seven));
 }
 
+// Each voice reads its sample front to back, and a refill goes through up to
+// 256 voices in turn: more streams than the processor's own prefetcher
+// follows from a standing start. So the kernels ask for the sample frames a
+// kilobyte ahead of the ones they mix, once per 64-byte line.
+constexpr uintptr_t kAheadBytes = 1024;
+
+inline void FetchAhead(const int16_t* left, const int16_t* right) {
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(left) + kAheadBytes), _MM_HINT_T0);
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(right) + kAheadBytes), _MM_HINT_T0);
+}
+
 PELVANE_AVX2_INLINE __m256i Steps(const uint8_t* delta) {
   return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(delta)));
 }
@@ -87,11 +98,13 @@ PELVANE_AVX2 void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_
   const int32_t groups = count / OffsetTable::kGroup;
   int32_t g = 0;
   // Windows are read whole, so they are used only while they end inside the
-  // sample; the groups after that take their frames one by one.
+  // sample; the groups after that take their frames one by one. A group
+  // spans at most 8, 16 or 32 sample frames of a 32-frame line.
   if (table.span <= 7) {
     for (; g < groups; ++g) {
       const int32_t at = start + table.base[g];
       if (at > length - 8) break;
+      if (g % 4 == 0) FetchAhead(left + at, right + at);
       Add8(out + 16 * g, Window8(left + at, right + at, Steps(table.delta + 8 * g)), gainHigh);
     }
   } else if (table.span <= 15) {
@@ -99,6 +112,7 @@ PELVANE_AVX2 void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_
     for (; g < groups; ++g) {
       const int32_t at = start + table.base[g];
       if (at > length - 16) break;
+      if (g % 2 == 0) FetchAhead(left + at, right + at);
       Add8(out + 16 * g, Window16(left + at, right + at, Steps(table.delta + 8 * g), seven),
            gainHigh);
     }
@@ -107,6 +121,7 @@ PELVANE_AVX2 void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_
     const int16_t* l = left + start + table.base[g];
     const int16_t* r = right + start + table.base[g];
     const uint8_t* d = table.delta + 8 * g;
+    FetchAhead(l, r);
     Add8(out + 16 * g, Gather8(l, r, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]), gainHigh);
   }
   for (int32_t k = groups * OffsetTable::kGroup; k < count; ++k)
