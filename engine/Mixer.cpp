@@ -7,6 +7,10 @@
 
 using platform::WaveHeader;
 
+// A refill renders every voice over a whole buffer from offset 0: the calls a
+// voice's offset table serves.
+static_assert(MIXER_BUFFER_FRAMES == OffsetTable::kFrames, "a buffer is an offset table long");
+
 Mixer::Mixer(uint32_t deviceId, MixerThread where)
     : deviceId(deviceId), api(&platform::CurrentWaveOutApi()) {
   if (where == MixerThread::kCaller) {
