@@ -6,7 +6,8 @@
 #           each every eighth note at 120 bpm, held a quarter, sustain pedal
 #           every other bar; 23,764 messages)
 #   sparse  10 minutes of melody and accompaniment, one to eight notes held
-#           at once (23,771 messages)
+#           at once, none of them a sound with a long release (23,771
+#           messages)
 # Pelvane plays both with the example instrument set the pieces were written
 # for (examples/: organ, bass, pad), the song also with the built-in tone;
 # FluidSynth plays them with FluidR3_GM, once as a user would run it (its

@@ -90,8 +90,11 @@ bool Save(const char* path, const Bytes& bytes) {
 // 120 bpm, 480 ticks a quarter, 2 s a bar. A melody on channel 0 (program 0)
 // all through, mostly in sixteenths; in two-bar steps the accompaniment grows
 // from nothing to a bass on channel 2 (program 32) and six chord voices on
-// channel 1 (program 88), both in eighths, and starts again every sixteen
-// bars: one to eight notes held at once. Chords follow I-vi-IV-V in C.
+// channel 1 (program 0 again), both in eighths, and starts again every
+// sixteen bars: one to eight notes held at once. Chords follow I-vi-IV-V in
+// C. No sound with a long release (a General MIDI pad would ring on for
+// seconds after every chord), so that other synthesizers, too, play one to
+// eight notes and their release tails.
 bool WritePiece(const char* path, unsigned seconds) {
   const unsigned bars = seconds / 2;
   const unsigned kBar = 4 * 480, kEighth = 240, kSixteenth = 120;
@@ -100,7 +103,7 @@ bool WritePiece(const char* path, unsigned seconds) {
   Random random{20240611u};
   Track melody, chords, bass;
   melody.Add(0, {0xC0, 0});
-  chords.Add(0, {0xC1, 88});
+  chords.Add(0, {0xC1, 0});
   bass.Add(0, {0xC2, 32});
   int degree = 14;  // scale steps above C3
   for (unsigned bar = 0; bar < bars; ++bar) {
