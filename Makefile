@@ -103,11 +103,11 @@ fuzz:
 	cmake --build build-fuzz -j $(JOBS) --target FuzzWaveLoader FuzzLineReader FuzzInstrumentSet FuzzSmfReader MakeSeeds
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
 
-# pelvane-render against FluidSynth on a generated 3-minute song.
+# pelvane-render against FluidSynth on a generated dense song and sparse piece.
 bench-render:
 	@scripts/ensure-packages $(BENCH_PACKAGES)
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELVANE_BENCH=ON -DBUILD_TESTING=OFF
-	cmake --build build-bench -j $(JOBS) --target pelvane-render render_song
+	cmake --build build-bench -j $(JOBS) --target pelvane-render render_song render_sparse
 	bench/render.sh build-bench
 
 clean:

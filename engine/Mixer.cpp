@@ -7,7 +7,17 @@
 
 using platform::WaveHeader;
 
-Mixer::Mixer(uint32_t deviceId) : deviceId(deviceId), api(&platform::CurrentWaveOutApi()) {
+// A refill renders every voice over a whole buffer from offset 0: the calls a
+// voice's offset table serves.
+static_assert(MIXER_BUFFER_FRAMES == OffsetTable::kFrames, "a buffer is an offset table long");
+
+Mixer::Mixer(uint32_t deviceId, MixerThread where)
+    : deviceId(deviceId), api(&platform::CurrentWaveOutApi()) {
+  if (where == MixerThread::kCaller) {
+    onCallerThread = true;
+    OpenOnThisThread();
+    return;
+  }
   thread.Start(&Mixer::ThreadMain, this);
 }
 
@@ -31,7 +41,10 @@ void Mixer::ScheduleShutdown() {
 
 void Mixer::WaitForShutdown() {
   LogMessage("Mixer: WaitForShutdown()");
-  thread.Wait(-1);
+  if (onCallerThread)
+    CloseOnThisThread();
+  else
+    thread.Wait(-1);
   threadGone = true;
   LogMessage("Mixer: IsShutdown()");
 }
@@ -89,13 +102,27 @@ void Mixer::Run() {
   // The priority is set through the calling thread itself: the handle the
   // constructor keeps may not be stored yet.
   platform::SetCurrentThreadTimeCritical();
+  // Without a window nothing could ever wake the loop (nor reach it to stop
+  // it): end now, so that WaitForShutdown returns.
+  if (!OpenOnThisThread()) return;
+  if (!stopRequested.load()) {
+    while (platform::GetAndDispatchMessage()) {
+      if (stopRequested.load()) break;
+    }
+  }
+  CloseOnThisThread();
+}
 
+void Mixer::DispatchQueued() {
+  while (!stopRequested.load() && platform::DispatchQueuedMessage()) {
+  }
+}
+
+bool Mixer::OpenOnThisThread() {
   platform::WindowHandle hidden = platform::CreateMessageWindow("Mixer");
   if (!hidden) {
-    // Nothing could ever wake the loop (nor reach it to stop it): end now, so
-    // that WaitForShutdown returns.
     LogMessage("Mixer: the hidden window could not be created");
-    return;
+    return false;
   }
   platform::SetWindowOwner(hidden, this);
   platform::SetWindowProcedure(hidden, &Mixer::WindowProc);
@@ -106,16 +133,14 @@ void Mixer::Run() {
   Lock();
   waveOut = device;
   Unlock();
+  return true;
+}
 
-  if (!stopRequested.load()) {
-    while (platform::GetAndDispatchMessage()) {
-      if (stopRequested.load()) break;
-    }
-  }
-
+void Mixer::CloseOnThisThread() {
   ReleaseBuffers();
-  if (platform::WindowExists(hidden)) platform::DestroyMessageWindow(hidden);
-  if (device) api->Close(device);
+  platform::WindowHandle hidden = window.load();
+  if (hidden && platform::WindowExists(hidden)) platform::DestroyMessageWindow(hidden);
+  if (waveOut) api->Close(waveOut);
 }
 
 intptr_t Mixer::WindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
@@ -200,6 +225,8 @@ void Mixer::RefillBuffer(platform::WaveOutHandle device, WaveHeader* header) {
   // once per buffer.
   for (int32_t k = voiceCount - 1; k >= 0; --k) {
     Voice* voice = voices[k];
+    // The next voice's offsets and sample start loading while this one mixes.
+    if (k > 0) voices[k - 1]->Prefetch();
     voice->Render(frames, frameCount);
     if (voice->state == VOICE_FINISHED) {
       delete voice;

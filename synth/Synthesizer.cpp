@@ -19,6 +19,10 @@ Synthesizer::Synthesizer(uint32_t waveDeviceId, int32_t midiInDeviceId, int32_t 
   midiIn = new MidiIn(midiInDeviceId, &Synthesizer::MidiInputCallback, this);
 }
 
+Synthesizer::Synthesizer(uint32_t waveDeviceId, MixerThread mixerThread) {
+  mixer = new Mixer(waveDeviceId, mixerThread);
+}
+
 Synthesizer::~Synthesizer() {
   Shutdown();
   delete midiIn;
@@ -39,10 +43,10 @@ void Synthesizer::Shutdown() {
   shutDown_ = true;
   // Every part is asked before any is waited for, so the MidiIn and Mixer
   // threads wind down in parallel.
-  midiIn->RequestStop();
+  if (midiIn) midiIn->RequestStop();
   mixer->ScheduleShutdown();
   if (midiOut) midiOut->ScheduleShutdown();
-  midiIn->WaitStopped();
+  if (midiIn) midiIn->WaitStopped();
   mixer->WaitForShutdown();
   if (midiOut) midiOut->Shutdown();
 }

@@ -28,6 +28,10 @@ class Synthesizer {
   // platform::kNoFile). Never fails: a part without its device works without.
   Synthesizer(uint32_t waveDeviceId, int32_t midiInDeviceId, int32_t echoDeviceId,
               platform::FileHandle dumpFile);
+  // For replaying messages on the calling thread: no MIDI input, no echo, no
+  // dump file, and the mixer handles its device on this thread too (the
+  // caller hands it HandleMidiMessage and Mixer::DispatchQueued in turn).
+  explicit Synthesizer(uint32_t waveDeviceId, MixerThread mixerThread);
   // User-interface thread. Shutdown, then frees the parts; closes the dump
   // file last.
   ~Synthesizer();
