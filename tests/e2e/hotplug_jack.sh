@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Devices that come and go while Pelvane runs, on a private JACK server:
+# a JACK MIDI client started after Pelvane is listed without any action of
+# the user, is chosen and plays; Pelvane's own clients and ports (Start opens
+# them) do not re-enumerate the lists; while running, another client that
+# comes and goes and the played client leaving re-enumerate the lists, which
+# stay disabled, and the sound goes on, recorded from the JACK graph.
+# Prints how long after a client started it was listed.
+source "${PELVANE_SOURCE:?}/tests/e2e/lib/pelvane.bash"
+build=${PELVANE_BUILD:?}
+work=$E2E_WORK
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work
+unset DISPLAY
+start_jack
+
+# The echo's destination is there from the start.
+jack_midi_dump pvsink >/dev/null 2>&1 &
+E2E_PIDS+=($!)
+wait_for "jack_lsp | grep -qx 'pvsink:input'" 10 || fail "jack_midi_dump did not start"
+mkdir "$work/run"
+start_pelvane "$work/run"
+
+# list_now LIST: asks Pelvane for the list and prints its answer.
+list_now() {
+  local before
+  before=$(grep -c ": Automation: list $1 " "$work/stderr" || true)
+  echo "list $1" >&3
+  wait_for "[ \$(grep -c ': Automation: list $1 ' '$work/stderr') -gt $before ]" 10 || fail "no answer to 'list $1'"
+  grep ": Automation: list $1 " "$work/stderr" | tail -1 | sed -E 's/^0x[0-9A-F]{8}: //'
+}
+# wait_list LIST PATTERN [ABSENT]: until the list's line matches the pattern
+# (grep -E) and, if given, no longer holds ABSENT.
+wait_list() {
+  local i line
+  for ((i = 0; i < 100; i++)); do
+    line=$(list_now "$1")
+    if echo "$line" | grep -qE "$2" && { [ -z "${3:-}" ] || ! echo "$line" | grep -qF "$3"; }; then return 0; fi
+    sleep 0.1
+  done
+  fail "the $1 list never matched '$2'${3:+ without '$3'}: $line"
+}
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+list_now midiin | grep -q pvkeys && fail "pvkeys listed before it started"
+jack_midiseq pvkeys 44100 0 64 22050 >/dev/null 2>&1 &
+keys=$!
+E2E_PIDS+=($keys)
+t0=$(now_ms)
+wait_list midiin "\(enabled, .*'JACK: pvkeys:out'"
+echo "pvkeys:out listed $(($(now_ms) - t0)) ms after jack_midiseq started (polled every 0.1 s)"
+
+# The recorder's client is a new device too (a wave output): listed first, so
+# that the choices below stay.
+"$build/tests/tools/pelvane_jack_record" "$work/rec.wav" Pelvane "$work/ready" 60 &
+recorder=$!
+E2E_PIDS+=($recorder)
+wait_list wave "'JACK: recorder'"
+echo "select midiin pvkeys" >&3
+echo "select echo pvsink" >&3
+echo "start" >&3
+wait_for "[ -f '$work/ready' ]" 20 || fail "Pelvane's output never appeared"
+t_start=$(now_ms)
+# Start registered our own clients and ports; give a re-enumeration they might
+# cause time to happen: it would have cleared the echo choice.
+sleep 1.5
+list_now echo | grep -qF "(disabled, selection 0): 'JACK: pvsink:input'" ||
+  fail "our own ports re-enumerated the lists: $(list_now echo)"
+
+jack_midiseq pvother 44100 0 60 100 >/dev/null 2>&1 &
+other=$!
+E2E_PIDS+=($other)
+t0=$(now_ms)
+wait_list midiin "\(disabled, .*'JACK: pvother:out'"
+echo "pvother:out listed $(($(now_ms) - t0)) ms after jack_midiseq started, while running"
+# The device change replaced the choices by the defaults, as on Windows.
+list_now echo | grep -qF "(disabled, selection -1)" || fail "the echo choice survived a device change"
+kill -TERM "$other"
+wait_list midiin "\(disabled, " "pvother"
+kill -TERM "$keys"
+wait_list midiin "\(disabled, " "pvkeys"
+t_end=$(now_ms)
+
+kill -TERM "$recorder"
+wait "$recorder"
+echo "stop" >&3
+wait_for "grep -qs ': Mixer: IsShutdown()$' '$work/stderr'" 20 || fail "Stop did not finish"
+wait_list midiin "\(enabled, " "pvkeys"
+stop_pelvane
+
+in_order "Pelvane ready" "Wave out opened" "Midi-In successfully opened" "Midi-In: Note ON (64, vel. 64)" \
+  "Stopping synthesizer, please wait..." "Midi-In successfully closed" "Mixer: IsShutdown()"
+# Every second a note, from the start until pvkeys left, with no gap inside one.
+notes=$(((t_end - t_start) / 1000 - 1))
+"$build/tests/tools/pelvane_check_steady" "$work/rec.wav" 44100 22050 "$notes" || fail "the sound did not go on"
+echo "PASS"
