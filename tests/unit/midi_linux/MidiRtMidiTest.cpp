@@ -1,7 +1,7 @@
 // The native MIDI backend against a private JACK server (dummy driver). A
-// loopback client
-// written directly on libjack copies every event from its input port to its
-// output port, so our output and our input meet through the real graph:
+// loopback client written directly on libjack copies every event from its
+// input port to its output port, so our output and our input meet through
+// the real graph:
 //   our MIDI Out -> pvtest-loop:in => pvtest-loop:out -> our MIDI In
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -19,6 +19,9 @@
 #include <vector>
 
 #include "platform/Midi.h"
+#include "platform/MidiNotice.h"
+#include "platform/linux/JackMidiIn.h"
+#include "support/JackMidiSender.h"
 #include "support/JackServer.h"
 
 namespace {
@@ -80,13 +83,30 @@ struct Received {
 };
 
 // Collects what the input callback is given, from whatever thread calls it.
+// Held, it keeps that thread inside the first data message until let go.
 class Inbox {
  public:
   static void Callback(MidiInHandle, uint32_t message, uintptr_t instance, uintptr_t p1, uintptr_t p2) {
     auto* self = reinterpret_cast<Inbox*>(instance);
-    std::lock_guard<std::mutex> lock(self->mutex_);
+    std::unique_lock<std::mutex> lock(self->mutex_);
     self->items_.push_back({message, p1, p2});
     self->changed_.notify_all();
+    if (message == platform::kMidiInData && self->hold_) {
+      self->held_ = true;
+      self->changed_.notify_all();
+      self->changed_.wait(lock, [&] { return !self->hold_; });
+    }
+  }
+  void Hold() { hold_ = true; }
+  // Waits (at most 10 s) until the caller's thread is held.
+  bool WaitUntilHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held_; });
+  }
+  void LetGo() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_ = false;
+    changed_.notify_all();
   }
   uintptr_t instance() { return reinterpret_cast<uintptr_t>(this); }
 
@@ -116,7 +136,35 @@ class Inbox {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Received> items_;
+  bool hold_ = false;
+  bool held_ = false;
 };
+
+// The lines the backend hands to the notice sink (the program's log).
+class Notices {
+ public:
+  Notices() { platform::SetMidiNoticeSink(&Notices::Record); }
+  ~Notices() { platform::SetMidiNoticeSink(nullptr); }
+  // Waits (at most 10 s) for the first line, then gives every line so far.
+  std::vector<std::string> WaitForLines() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(10), [] { return !lines_.empty(); });
+    return lines_;
+  }
+
+ private:
+  static void Record(const char* line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(line);
+    changed_.notify_all();
+  }
+  static std::mutex mutex_;
+  static std::condition_variable changed_;
+  static std::vector<std::string> lines_;
+};
+std::mutex Notices::mutex_;
+std::condition_variable Notices::changed_;
+std::vector<std::string> Notices::lines_;
 
 std::vector<std::string> InNames(MidiApi& api) {
   std::vector<std::string> names;
@@ -381,6 +429,37 @@ TEST_F(MidiJackTest, SendsRacingACloseNeverReachTheReleasedPort) {
     EXPECT_EQ(0x00003CA0u | ((i & 0x7F) << 16), got[i].param1) << "message " << i;
   }
   api_.InClose(in);
+}
+
+// The input's thread is held in the first message while a sender floods the
+// port: the queue keeps exactly its capacity, the rest is counted and told in
+// one line once the queue has drained, and what was kept comes in order.
+TEST_F(MidiJackTest, AFullQueueKeepsItsMessagesInOrderAndTellsHowManyWereLost) {
+  constexpr size_t kLost = 100;
+  const size_t total = 1 + platform::JackMidiIn::kQueueCapacity + kLost;
+  std::vector<uint32_t> words;
+  for (size_t i = 0; i < total; ++i) words.push_back(JackMidiSender::Numbered(i));
+  JackMidiSender sender("pvtest-send", words, 200);
+  ASSERT_TRUE(sender.ok());
+  int id = IndexOf(InNames(api_), "JACK: " + sender.PortName());
+  ASSERT_GE(id, 0);
+  Notices notices;
+  MidiInHandle in = 0;
+  inbox_.Hold();
+  ASSERT_EQ(platform::kMidiOk, api_.InOpen(&in, static_cast<uint32_t>(id), &Inbox::Callback, inbox_.instance()));
+  ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
+  sender.Release(1);
+  ASSERT_TRUE(inbox_.WaitUntilHeld());
+  sender.Release(total);
+  ASSERT_TRUE(sender.WaitUntilSentAndPassed(3));
+  inbox_.LetGo();
+
+  std::vector<std::string> lines = notices.WaitForLines();
+  EXPECT_EQ(lines, std::vector<std::string>{"Midi-In: the input queue was full, 100 messages lost"});
+  std::vector<Received> got = inbox_.Data();
+  ASSERT_EQ(total - kLost, got.size());
+  for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(words[i], got[i].param1) << "message " << i;
+  EXPECT_EQ(platform::kMidiOk, api_.InClose(in));
 }
 
 TEST_F(MidiJackTest, FailedOpensSayWhy) {
