@@ -52,6 +52,7 @@ class LoopbackClient {
   bool ok() const { return client_ && in_ && out_; }
   std::string Name() const { return jack_get_client_name(client_); }
   size_t Forwarded() const { return forwarded_.load(std::memory_order_relaxed); }
+  uint64_t Periods() const { return periods_.load(); }
 
  private:
   static int Process(jack_nframes_t frames, void* arg) {
@@ -67,6 +68,7 @@ class LoopbackClient {
         self->forwarded_.fetch_add(1, std::memory_order_relaxed);
       }
     }
+    self->periods_.fetch_add(1);
     return 0;
   }
 
@@ -74,6 +76,7 @@ class LoopbackClient {
   jack_port_t* in_ = nullptr;
   jack_port_t* out_ = nullptr;
   std::atomic<size_t> forwarded_{0};
+  std::atomic<uint64_t> periods_{0};
 };
 
 struct Received {
@@ -195,16 +198,22 @@ int IndexOf(const std::vector<std::string>& names, const std::string& name) {
   return -1;
 }
 
-// Lets a few JACK periods (23 ms each at 1024 frames) go by.
-void LetPeriodsPass() { std::this_thread::sleep_for(std::chrono::milliseconds(150)); }
+// Waits (at most 10 s) until the loopback has run two more periods: our
+// input, behind it in the graph, has then run the period the loopback was in.
+void LetPeriodsPass(const LoopbackClient& loop) {
+  uint64_t until = loop.Periods() + 2;
+  for (int waited = 0; waited < 10000 && loop.Periods() < until; waited += 5) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
 
 // Waits (at most 10 s) until the loopback has passed `count` messages on, then
-// lets our input's client see the last of them.
+// until our input's client has seen the last of them.
 void WaitUntilLooped(const LoopbackClient& loop, size_t count) {
   for (int waited = 0; waited < 10000 && loop.Forwarded() < count; waited += 5) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  LetPeriodsPass();
+  LetPeriodsPass(loop);
 }
 
 class MidiJackTest : public ::testing::Test {
@@ -321,7 +330,7 @@ TEST_F(MidiJackTest, MessagesOfEveryLengthArriveInOrderWithRisingTimeStamps) {
   // System exclusive and its end are not short messages.
   EXPECT_NE(platform::kMidiOk, api_.OutShortMsg(out, 0x000000F0));
   EXPECT_NE(platform::kMidiOk, api_.OutShortMsg(out, 0x000000F7));
-  LetPeriodsPass();
+  LetPeriodsPass(*loop_);
   EXPECT_EQ(expected.size(), inbox_.Data().size());
   EXPECT_EQ(platform::kMidiOk, api_.InClose(in));
   EXPECT_EQ(platform::kMidiOk, api_.OutClose(out));
