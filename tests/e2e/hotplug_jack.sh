@@ -14,9 +14,10 @@ unset DISPLAY
 start_jack
 
 # The echo's destination is there from the start.
-jack_midi_dump pvsink >/dev/null 2>&1 &
-E2E_PIDS+=($!)
-wait_for "jack_lsp | grep -qx 'pvsink:input'" 10 || fail "jack_midi_dump did not start"
+"$build/tests/tools/pelvane_jack_keys" pvsink &
+sink=$!
+E2E_PIDS+=($sink)
+wait_for "jack_lsp | grep -qx 'pvsink:in'" 10 || fail "pvsink did not start"
 mkdir "$work/run"
 start_pelvane "$work/run"
 
@@ -42,12 +43,13 @@ wait_list() {
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 list_now midiin | grep -q pvkeys && fail "pvkeys listed before it started"
-jack_midiseq pvkeys 44100 0 64 22050 >/dev/null 2>&1 &
+# Note 64 every second, held half a second.
+"$build/tests/tools/pelvane_jack_keys" pvkeys 64 44100 22050 &
 keys=$!
 E2E_PIDS+=($keys)
 t0=$(now_ms)
 wait_list midiin "\(enabled, .*'JACK: pvkeys:out'"
-echo "pvkeys:out listed $(($(now_ms) - t0)) ms after jack_midiseq started (polled every 0.1 s)"
+echo "pvkeys:out listed $(($(now_ms) - t0)) ms after its client started (polled every 0.1 s)"
 
 # The recorder's client is a new device too (a wave output): listed first, so
 # that the choices below stay.
@@ -63,20 +65,22 @@ t_start=$(now_ms)
 # Start registered our own clients and ports; give a re-enumeration they might
 # cause time to happen: it would have cleared the echo choice.
 sleep 1.5
-list_now echo | grep -qF "(disabled, selection 0): 'JACK: pvsink:input'" ||
+list_now echo | grep -qF "(disabled, selection 0): 'JACK: pvsink:in'" ||
   fail "our own ports re-enumerated the lists: $(list_now echo)"
 
-jack_midiseq pvother 44100 0 60 100 >/dev/null 2>&1 &
+"$build/tests/tools/pelvane_jack_keys" pvother 60 44100 100 &
 other=$!
 E2E_PIDS+=($other)
 t0=$(now_ms)
 wait_list midiin "\(disabled, .*'JACK: pvother:out'"
-echo "pvother:out listed $(($(now_ms) - t0)) ms after jack_midiseq started, while running"
+echo "pvother:out listed $(($(now_ms) - t0)) ms after its client started, while running"
 # The device change replaced the choices by the defaults, as on Windows.
 list_now echo | grep -qF "(disabled, selection -1)" || fail "the echo choice survived a device change"
 kill -TERM "$other"
+wait "$other"
 wait_list midiin "\(disabled, " "pvother"
 kill -TERM "$keys"
+wait "$keys"
 wait_list midiin "\(disabled, " "pvkeys"
 t_end=$(now_ms)
 
@@ -86,8 +90,10 @@ echo "stop" >&3
 wait_for "grep -qs ': Mixer: IsShutdown()$' '$work/stderr'" 20 || fail "Stop did not finish"
 wait_list midiin "\(enabled, " "pvkeys"
 stop_pelvane
+kill -TERM "$sink"
+wait "$sink"
 
-in_order "Pelvane ready" "Wave out opened" "Midi-In successfully opened" "Midi-In: Note ON (64, vel. 64)" \
+in_order "Pelvane ready" "Wave out opened" "Midi-In successfully opened" "Midi-In: Note ON (64, vel. 100)" \
   "Stopping synthesizer, please wait..." "Midi-In successfully closed" "Mixer: IsShutdown()"
 # Every second a note, from the start until pvkeys left, with no gap inside one.
 notes=$(((t_end - t_start) / 1000 - 1))
