@@ -1,6 +1,7 @@
 // The systems that tell us when Linux sound and MIDI devices come and go, for
 // the device watch (platform/linux/DeviceWatch.cpp). Each one is used by the
-// watch's thread only, except where a library calls back on a thread of its
+// watch's thread only (and by the thread that starts the watch, before the
+// watch's thread runs), except where libjack calls back on a thread of its
 // own: those callbacks do nothing but call `wake`.
 //
 // A source does not decide whether something changed: it describes the state
@@ -9,8 +10,11 @@
 // device listing opens some) and our own ports never count, and a client that
 // comes and goes within one burst changes nothing.
 #pragma once
+#include <poll.h>
+
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -26,6 +30,13 @@ class DeviceSource {
   virtual int Descriptor() const { return -1; }
   // Called when the descriptor is readable: takes what is waiting.
   virtual void Read() {}
+  // A source that runs an event loop of its own polls the others'
+  // descriptors inside it, up to timeoutMs (negative: no limit), and then
+  // dispatches its own events; *ready is the number of those descriptors
+  // with events. False when it has no loop (the watch then polls itself).
+  virtual bool PollWith(std::vector<pollfd>* /*others*/, int /*timeoutMs*/, int* /*ready*/) { return false; }
+  // True once after something changed that only the source's own loop saw.
+  virtual bool TakeChange() { return false; }
   // Appends one line per thing watched.
   virtual void Describe(std::string* state) = 0;
 };
@@ -37,7 +48,7 @@ std::unique_ptr<DeviceSource> MakeJackSource(DeviceSource::Wake wake, void* cont
 std::unique_ptr<DeviceSource> MakeSequencerSource();
 // PulseAudio sinks (a subscription), only while a server is listening: no
 // daemon is ever started for it.
-std::unique_ptr<DeviceSource> MakePulseSource(DeviceSource::Wake wake, void* context);
+std::unique_ptr<DeviceSource> MakePulseSource();
 // ALSA sound cards (udev).
 std::unique_ptr<DeviceSource> MakeSoundCardSource();
 

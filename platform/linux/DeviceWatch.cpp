@@ -1,5 +1,6 @@
 // The device watch on Linux: one thread that polls the sources' descriptors
-// and an eventfd that the libraries' callback threads write to. The first
+// (inside libpulse's loop while a PulseAudio server is connected) and an
+// eventfd that libjack's callback thread writes to. The first
 // sign of a change opens a short window in which more signs only join it;
 // when it closes, the sources describe what they watch, and only a
 // description that differs from the last one posts WM_DEVICECHANGE. Sources
@@ -79,9 +80,19 @@ struct DeviceWatch::Impl {
       }
       Clock::time_point next = pending ? std::min(due, retry) : retry;
       auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
-      int ready = poll(polled.data(), polled.size(), static_cast<int>(std::max<long long>(wait, 0)));
+      int timeout = static_cast<int>(std::max<long long>(wait, 0));
+      int ready = 0;
+      bool polledInLoop = false;
+      for (auto& source : sources) {
+        if (source->PollWith(&polled, timeout, &ready)) {
+          polledInLoop = true;
+          break;
+        }
+      }
+      if (!polledInLoop) ready = poll(polled.data(), polled.size(), timeout);
       if (quit.load()) break;
       bool signal = false;
+      for (auto& source : sources) signal = source->TakeChange() || signal;
       if (ready > 0) {
         if (polled[0].revents & POLLIN) {
           uint64_t count;
@@ -125,7 +136,7 @@ DeviceWatch::DeviceWatch(WindowHandle window) : impl_(std::make_unique<Impl>()) 
   if (impl_->wake < 0) return;
   impl_->sources.push_back(MakeJackSource(&Impl::Wake, impl_.get()));
   impl_->sources.push_back(MakeSequencerSource());
-  impl_->sources.push_back(MakePulseSource(&Impl::Wake, impl_.get()));
+  impl_->sources.push_back(MakePulseSource());
   impl_->sources.push_back(MakeSoundCardSource());
   impl_->connected.assign(impl_->sources.size(), false);
   impl_->ConnectAll();

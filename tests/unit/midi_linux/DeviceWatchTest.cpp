@@ -145,10 +145,12 @@ class PulseServer {
       if (!ready_) std::this_thread::sleep_for(100ms);
     }
   }
-  ~PulseServer() {
+  ~PulseServer() { Stop(); }
+  void Stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
+    pid_ = -1;
   }
   bool Ready() const { return ready_; }
 
@@ -157,7 +159,7 @@ class PulseServer {
   bool ready_ = false;
 };
 
-TEST(DeviceWatchPulseTest, ASinkThatComesOrGoesPostsOnce) {
+TEST(DeviceWatchPulseTest, ASinkThatComesOrGoesAndTheServerGoingPostOnceEach) {
   TempFolder folder;
   PulseServer pulse(std::filesystem::current_path().string());
   ASSERT_TRUE(pulse.Ready()) << "pulseaudio did not start";
@@ -170,6 +172,8 @@ TEST(DeviceWatchPulseTest, ASinkThatComesOrGoesPostsOnce) {
   ASSERT_EQ(0, std::system("pactl unload-module $(cat module.txt)"));
   EXPECT_EQ(1, changes.Pump(10s, 1));
   EXPECT_EQ(0, changes.Pump(500ms));
+  pulse.Stop();
+  EXPECT_EQ(1, changes.Pump(10s, 1));
 }
 
 }  // namespace
