@@ -31,6 +31,15 @@ class JackMidiSender {
   bool ok() const { return client_ && port_; }
   std::string PortName() const { return jack_port_name(port_); }
 
+  // JACK applies a new connection from a later period on: what is sent
+  // before then goes nowhere. Waits (at most 10 s) until the port is connected.
+  bool WaitUntilConnected() {
+    for (int waited = 0; waited < 10000; waited += 5) {
+      if (jack_port_connected(port_) > 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
   void Release(size_t count) { released_.store(std::min(count, words_.size())); }
   size_t Sent() const { return sent_.load(); }
   // Waits (at most 60 s) until every released word is out and `periods` more

@@ -457,6 +457,7 @@ TEST_F(MidiJackTest, AFullQueueKeepsItsMessagesInOrderAndTellsHowManyWereLost) {
   inbox_.Hold();
   ASSERT_EQ(platform::kMidiOk, api_.InOpen(&in, static_cast<uint32_t>(id), &Inbox::Callback, inbox_.instance()));
   ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
+  ASSERT_TRUE(sender.WaitUntilConnected());
   sender.Release(1);
   ASSERT_TRUE(inbox_.WaitUntilHeld());
   sender.Release(total);

@@ -166,6 +166,7 @@ TEST(JackMidiRealtimeTest, ATenSecondFloodArrivesWholeAndTheProcessThreadNeither
   ASSERT_EQ(platform::kMidiOk, api.InOpen(&in, static_cast<uint32_t>(id), &Received::Callback,
                                           reinterpret_cast<uintptr_t>(&received)));
   ASSERT_EQ(platform::kMidiOk, api.InStart(in));
+  ASSERT_TRUE(sender.WaitUntilConnected());
   auto started = std::chrono::steady_clock::now();
   sender.Release(total);
   ASSERT_TRUE(sender.WaitUntilSentAndPassed(3));
