@@ -188,6 +188,9 @@ class PulseSource : public DeviceSource {
     if (loop_ != nullptr && !failed_) return true;
     Disconnect();
     if (!PulseServerListening()) return false;
+    // A server that is named but does not answer costs two seconds of the
+    // watch's time; after that it is asked again only every half minute.
+    if (std::chrono::steady_clock::now() < nextAttempt_) return false;
     loop_ = pa_mainloop_new();
     if (loop_ == nullptr) return false;
     pa_mainloop_set_poll_func(loop_, &PulseSource::Poll, this);
@@ -210,6 +213,7 @@ class PulseSource : public DeviceSource {
     while (!ready_ && !failed_ && pa_mainloop_iterate(loop_, 1, nullptr) >= 0) {
     }
     if (timeout != nullptr) pa_mainloop_get_api(loop_)->time_free(timeout);
+    if (timedOut_) nextAttempt_ = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     if (!ready_ || failed_) {
       Disconnect();
       return false;
@@ -248,6 +252,7 @@ class PulseSource : public DeviceSource {
     loop_ = nullptr;
     ready_ = false;
     failed_ = false;
+    timedOut_ = false;
   }
 
   // Inside pa_mainloop_poll: one poll() over libpulse's descriptors and, when
@@ -291,7 +296,10 @@ class PulseSource : public DeviceSource {
   }
 
   static void OnTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* arg) {
-    static_cast<PulseSource*>(arg)->failed_ = true;
+    auto* self = static_cast<PulseSource*>(arg);
+    if (self->ready_) return;
+    self->timedOut_ = true;
+    self->failed_ = true;
   }
 
   static void OnEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* arg) {
@@ -314,8 +322,10 @@ class PulseSource : public DeviceSource {
  private:
   pa_mainloop* loop_ = nullptr;
   pa_context* pulse_ = nullptr;
+  std::chrono::steady_clock::time_point nextAttempt_{};
   bool ready_ = false;
   bool failed_ = false;
+  bool timedOut_ = false;
   bool changed_ = false;
   unsigned long sinkEvents_ = 0;
   std::vector<pollfd>* others_ = nullptr;
