@@ -6,7 +6,11 @@ CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 BUILD_PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev \
   libjack-jackd2-dev libasound2-dev librtaudio-dev librtmidi-dev qt6-base-dev
+# The Linux device watch: PulseAudio sinks and ALSA sound cards (udev).
+BUILD_PACKAGES += libpulse-dev libudev-dev
 TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox alsa-utils
+# The device watch's test runs a private PulseAudio server.
+TEST_PACKAGES += pulseaudio pulseaudio-utils
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev fluidsynth fluid-soundfont-gm
 DEMO_PACKAGES := $(BUILD_PACKAGES) jackd2
 SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev

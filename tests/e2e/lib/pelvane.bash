@@ -3,10 +3,16 @@
 set -euo pipefail
 
 E2E_PIDS=()
+E2E_JACK_PID=
 E2E_WORK=$(mktemp -d "${TMPDIR:-/tmp}/pelvane-e2e.XXXXXX")
+# The clients go first and the server last: a JACK server stopped while it
+# still waits for a dying client can end without leaving JACK's shared
+# registry, and an entry left there is never reclaimed.
 e2e_cleanup() {
   local pid
-  for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${E2E_PIDS[@]}"; do [ "$pid" = "$E2E_JACK_PID" ] || kill "$pid" 2>/dev/null || true; done
+  for pid in "${E2E_PIDS[@]}"; do [ "$pid" = "$E2E_JACK_PID" ] || wait "$pid" 2>/dev/null || true; done
+  [ -z "$E2E_JACK_PID" ] || kill "$E2E_JACK_PID" 2>/dev/null || true
   wait 2>/dev/null || true
   [ -n "${E2E_KEEP:-}" ] || rm -rf "$E2E_WORK"
 }
@@ -25,7 +31,8 @@ start_jack() {
   export JACK_DEFAULT_SERVER=pelvane-e2e-$$ JACK_NO_START_SERVER=1
   jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -S -t 5000 -d dummy -r 44100 -p 1024 \
     >"$E2E_WORK/jackd.log" 2>&1 &
-  E2E_PIDS+=($!)
+  E2E_JACK_PID=$!
+  E2E_PIDS+=($E2E_JACK_PID)
   wait_for "jack_lsp >/dev/null 2>&1" 10 ||
     { cat "$E2E_WORK/jackd.log" >&2; fail "the JACK server did not start"; }
 }

@@ -436,6 +436,7 @@ TEST_F(MainWindowTest, AutomationDrivesTheWindowLikeAUser) {
   devices.midi.inputs.names = {"Keys A", "Keys B"};
   devices.midi.outputs.names = {"Synth A"};
   Open();
+  Output output;
   Automation automation(*window);
   EXPECT_TRUE(automation.Execute("select wave JACK"));
   EXPECT_EQ(SelectedData(window->waveOutList), 1);
@@ -451,6 +452,8 @@ TEST_F(MainWindowTest, AutomationDrivesTheWindowLikeAUser) {
   EXPECT_TRUE(automation.Execute("start"));
   EXPECT_NE(window->synthesizer, nullptr);
   EXPECT_FALSE(automation.Execute("select wave Speakers"));  // lists disabled while running
+  EXPECT_TRUE(automation.Execute("list midiin"));
+  EXPECT_EQ(output.Lines().back(), "Automation: list midiin (disabled, selection 0): 'Keys A', 'Keys B'");
   EXPECT_FALSE(automation.Execute("start"));
   EXPECT_TRUE(automation.Execute("stop"));
   EXPECT_EQ(window->synthesizer, nullptr);
