@@ -4,20 +4,38 @@
 #include <new>
 
 #include "app/Log.h"
+#include "platform/RealTime.h"
 
 using platform::WaveHeader;
 
 Mixer::Mixer(uint32_t deviceId) : deviceId(deviceId), api(&platform::CurrentWaveOutApi()) {
+  // The first place is handed out first.
+  for (int32_t i = 0; i < MIXER_MAX_VOICES; ++i)
+    freeVoices[i] = reinterpret_cast<Voice*>(&voicePool[MIXER_MAX_VOICES - 1 - i]);
+  freeVoiceCount = MIXER_MAX_VOICES;
   thread.Start(&Mixer::ThreadMain, this);
 }
 
 Mixer::~Mixer() {
   if (!threadGone) WaitForShutdown();
   for (int32_t k = 0; k < voiceCount; ++k) {
-    delete voices[k];
+    FreeVoice(voices[k]);
     voices[k] = nullptr;
   }
   voiceCount = 0;
+}
+
+Voice* Mixer::NewVoice(int32_t note, int32_t channel, int32_t velocity, int32_t volume,
+                       Instrument* instrument) {
+  if (freeVoiceCount == 0) return nullptr;
+  freeVoiceCount -= 1;
+  return new (freeVoices[freeVoiceCount]) Voice(note, channel, velocity, volume, instrument);
+}
+
+void Mixer::FreeVoice(Voice* voice) {
+  voice->~Voice();
+  freeVoices[freeVoiceCount] = voice;
+  freeVoiceCount += 1;
 }
 
 void Mixer::ScheduleShutdown() {
@@ -39,16 +57,13 @@ void Mixer::WaitForShutdown() {
 Voice* Mixer::StartVoice(int32_t note, int32_t channel, int32_t velocity, int32_t volume,
                          Instrument* instrument) {
   if (voiceCount >= MIXER_MAX_VOICES) return nullptr;
-  Voice* voice = new (std::nothrow) Voice(note, channel, velocity, volume, instrument);
-  if (!voice) {
-    LogMessage("Mixer: Not enough memory for a voice");
-    return nullptr;
-  }
+  // The pool holds as many voices as may be registered, so it has a place.
+  Voice* voice = NewVoice(note, channel, velocity, volume, instrument);
   if (!voice->sample) {
     LogFormat("  Request has been made for an unassigned sample (note %d, channel %d, "
               "instrument '%s')",
               note, channel, instrument->DisplayName());
-    delete voice;
+    FreeVoice(voice);
     return nullptr;
   }
   voices[voiceCount] = voice;
@@ -102,7 +117,14 @@ void Mixer::Run() {
   window.store(hidden);
 
   platform::WaveOutHandle device = 0;
-  if (api->Open(&device, deviceId, hidden) != platform::kWaveOk) device = 0;
+  const uint32_t opened = api->Open(&device, deviceId, hidden);
+  if (opened != platform::kWaveOk) {
+    // Nothing will be heard: say why, in the backend's words.
+    char reason[256];
+    api->GetErrorText(opened, reason, sizeof reason);
+    LogFormat("Mixer: waveOutOpen() failed: %d (%s)", static_cast<int>(opened), reason);
+    device = 0;
+  }
   Lock();
   waveOut = device;
   Unlock();
@@ -184,6 +206,7 @@ void Mixer::PrepareBuffers() {
 }
 
 void Mixer::RefillBuffer(platform::WaveOutHandle device, WaveHeader* header) {
+  platform::RealTimeScope realTime;
   Lock();
   // Buffers the release hands back are neither refilled nor queued again.
   if (!buffersQueued || !header) {
@@ -202,7 +225,7 @@ void Mixer::RefillBuffer(platform::WaveOutHandle device, WaveHeader* header) {
     Voice* voice = voices[k];
     voice->Render(frames, frameCount);
     if (voice->state == VOICE_FINISHED) {
-      delete voice;
+      FreeVoice(voice);
       voiceCount -= 1;
       voices[k] = voices[voiceCount];
       voices[voiceCount] = nullptr;
