@@ -4,7 +4,7 @@
 set -euo pipefail
 build=${1:?usage: bench/latency.sh BUILD_DIR}
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+trap 'rm -f "$log" "$log.run"' EXIT
 export JACK_NO_START_SERVER=1
 for rate in 44100 48000; do
   for period in 256 512 1024; do
@@ -12,7 +12,12 @@ for rate in 44100 48000; do
     jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -S -t 5000 -d dummy -r "$rate" -p "$period" >"$log" 2>&1 &
     server=$!
     for _ in $(seq 100); do jack_lsp >/dev/null 2>&1 && break; sleep 0.1; done
-    "$build/bench/note_latency" 20 2>/dev/null || { echo "the JACK server at $rate/$period did not start or the run failed"; cat "$log"; }
+    if jack_lsp >/dev/null 2>&1; then
+      "$build/bench/note_latency" 20 2>"$log.run" || { echo "the run at $rate/$period failed:"; grep note_latency "$log.run"; }
+    else
+      echo "the JACK server at $rate frames/s, period $period, could not be started"
+      cat "$log"
+    fi
     kill -TERM "$server"
     wait "$server" || true
   done

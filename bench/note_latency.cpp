@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -51,9 +52,14 @@ class Probe {
     if (client_) jack_client_close(client_);
   }
   bool Ok() const { return client_ != nullptr; }
+  // May be called again until it succeeds: a connection made before counts.
   bool Connect() {
-    return jack_connect(client_, "Pelvane:outport 0", jack_port_name(in_[0])) == 0 &&
-           jack_connect(client_, "Pelvane:outport 1", jack_port_name(in_[1])) == 0;
+    for (int i = 0; i < 2; ++i) {
+      const std::string source = "Pelvane:outport " + std::to_string(i);
+      const int result = jack_connect(client_, source.c_str(), jack_port_name(in_[i]));
+      if (result != 0 && result != EEXIST) return false;
+    }
+    return true;
   }
   void Play() { play_.store(true); }
   size_t Sent() const { return sent_.load(); }

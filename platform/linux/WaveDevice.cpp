@@ -51,6 +51,7 @@ bool WaveDevice::SetDeviceRate(unsigned rate, std::string* error) {
 }
 
 bool WaveDevice::StartRelay(bool raiseAudioThread) {
+  raiseAudioThread_ = raiseAudioThread;
   try {
     relay_ = std::thread(&WaveDevice::RelayMain, this, raiseAudioThread);
   } catch (...) {
@@ -88,6 +89,15 @@ void WaveDevice::Reset() {
     ReturnFinished();
   }
   stopped_.store(false);
+}
+
+// Audio thread: once, the thread's id for the relay to raise (one cheap
+// system call, never a blocking one).
+void WaveDevice::NoteAudioThread() {
+  if (raiseAudioThread_ && audioThread_.load(std::memory_order_relaxed) == 0) {
+    audioThread_.store(CurrentTid());
+    sem_post(&wake_);
+  }
 }
 
 bool WaveDevice::Enter() {
@@ -136,10 +146,7 @@ void WaveDevice::RenderInt16(int16_t* out, unsigned frames) {
     std::memset(out, 0, size_t(frames) * 4);
     return;
   }
-  if (audioThread_.load(std::memory_order_relaxed) == 0) {
-    audioThread_.store(CurrentTid());
-    sem_post(&wake_);
-  }
+  NoteAudioThread();
   Pull(out, frames);
   Leave();
 }
@@ -149,10 +156,7 @@ void WaveDevice::RenderFloat(float* left, float* right, size_t stride, unsigned 
     for (unsigned i = 0; i < frames; ++i) left[i * stride] = right[i * stride] = 0.0f;
     return;
   }
-  if (audioThread_.load(std::memory_order_relaxed) == 0) {
-    audioThread_.store(CurrentTid());
-    sem_post(&wake_);
-  }
+  NoteAudioThread();
   while (frames > 0) {
     const unsigned count = std::min(frames, kScratchFrames);
     if (converter_.Ready()) {

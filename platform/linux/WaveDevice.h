@@ -89,6 +89,7 @@ class WaveDevice {
   static void PullInto(void* self, int16_t* frames, unsigned count);
   bool Enter();
   void Leave();
+  void NoteAudioThread();
   void ReturnFinished();
   void RelayMain(bool raiseAudioThread);
 
@@ -118,6 +119,7 @@ class WaveDevice {
   std::atomic<bool> lostClaimed_{false};
   std::atomic<bool> lost_{false};
   char lostReason_[200] = {};
+  bool raiseAudioThread_ = false;
   std::atomic<pid_t> audioThread_{0};
 
   int16_t scratch16_[kScratchFrames * 2] = {};
