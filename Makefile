@@ -6,7 +6,7 @@ CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 BUILD_PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev \
   libjack-jackd2-dev libasound2-dev librtaudio-dev librtmidi-dev qt6-base-dev \
-  libsamplerate0-dev libpulse-dev libdbus-1-dev
+  libsamplerate0-dev libdbus-1-dev
 TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox pulseaudio pulseaudio-utils python3
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev fluidsynth fluid-soundfont-gm libsoxr-dev jackd2
 DEMO_PACKAGES := $(BUILD_PACKAGES) jackd2

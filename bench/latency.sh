@@ -18,7 +18,7 @@ for rate in 44100 48000; do
       echo "the JACK server at $rate frames/s, period $period, could not be started"
       cat "$log"
     fi
-    kill -TERM "$server"
+    kill -TERM "$server" 2>/dev/null || true
     wait "$server" || true
   done
 done

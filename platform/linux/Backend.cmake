@@ -1,15 +1,14 @@
 # Linux backends: RtAudio for the wave output on PulseAudio and ALSA and for
 # listing the devices, libjack for the wave output on JACK, libsamplerate for
-# devices at other rates than 44100, libpulse to ask the default sink's rate,
-# RtMidi for the MIDI devices (ALSA sequencer, JACK), libdbus for RealtimeKit;
-# alsa-lib directly only to quiet its messages when no card is there.
+# devices at other rates than 44100, RtMidi for the MIDI devices (ALSA
+# sequencer, JACK), libdbus for RealtimeKit; alsa-lib directly only to quiet
+# its messages when no card is there.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(RTAUDIO REQUIRED IMPORTED_TARGET rtaudio)
 pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
 pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
 pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_check_modules(SAMPLERATE REQUIRED IMPORTED_TARGET samplerate)
-pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 pkg_check_modules(DBUS REQUIRED IMPORTED_TARGET dbus-1)
 target_link_libraries(pelvane_platform PUBLIC PkgConfig::RTAUDIO PkgConfig::RTMIDI PkgConfig::JACK PkgConfig::ALSA
-  PkgConfig::SAMPLERATE PkgConfig::PULSE PkgConfig::DBUS)
+  PkgConfig::SAMPLERATE PkgConfig::DBUS)

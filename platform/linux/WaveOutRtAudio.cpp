@@ -8,9 +8,9 @@
 // mutex while it asks the sound servers.
 //
 // A device that runs at another rate than 44100 gets the frames converted
-// (RateConverter): JACK runs at the server's rate, PulseAudio at the default
-// sink's (when RtAudio can open that rate; otherwise the server converts),
-// ALSA at 44100 when the card takes it, else at the card's preferred rate.
+// (RateConverter): JACK runs at the server's rate, PulseAudio at the sink's
+// (when RtAudio can open that rate; otherwise the server converts), ALSA at
+// 44100 when the card takes it, else at the card's preferred rate.
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
 #include <sys/stat.h>
@@ -31,7 +31,6 @@
 #include "platform/RealTime.h"
 #include "platform/WaveOut.h"
 #include "platform/linux/JackOutput.h"
-#include "platform/linux/PulseSinkRate.h"
 #include "platform/linux/WaveDevice.h"
 
 namespace platform {
@@ -123,9 +122,9 @@ bool Takes(const Endpoint& endpoint, unsigned rate) {
 // The rate to open a PulseAudio or ALSA device at; 0 when none fits.
 unsigned ChooseRate(const Endpoint& endpoint) {
   if (endpoint.api == RtAudio::LINUX_PULSE) {
-    // RtAudio's list is what it can open; PulseAudio converts anything else.
-    unsigned sink = PulseDefaultSinkRate();
-    return sink != 0 && Takes(endpoint, sink) ? sink : WaveDevice::kRate;
+    // RtAudio gives a sink's own rate as the preferred one and lists what it
+    // can open; PulseAudio converts anything else (an 88200 sink) itself.
+    return Takes(endpoint, endpoint.preferredRate) ? endpoint.preferredRate : WaveDevice::kRate;
   }
   if (Takes(endpoint, WaveDevice::kRate)) return WaveDevice::kRate;
   if (endpoint.preferredRate != 0 && Takes(endpoint, endpoint.preferredRate)) return endpoint.preferredRate;
