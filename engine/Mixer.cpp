@@ -9,33 +9,16 @@
 using platform::WaveHeader;
 
 Mixer::Mixer(uint32_t deviceId) : deviceId(deviceId), api(&platform::CurrentWaveOutApi()) {
-  // The first place is handed out first.
-  for (int32_t i = 0; i < MIXER_MAX_VOICES; ++i)
-    freeVoices[i] = reinterpret_cast<Voice*>(&voicePool[MIXER_MAX_VOICES - 1 - i]);
-  freeVoiceCount = MIXER_MAX_VOICES;
   thread.Start(&Mixer::ThreadMain, this);
 }
 
 Mixer::~Mixer() {
   if (!threadGone) WaitForShutdown();
   for (int32_t k = 0; k < voiceCount; ++k) {
-    FreeVoice(voices[k]);
+    voicePool.Free(voices[k]);
     voices[k] = nullptr;
   }
   voiceCount = 0;
-}
-
-Voice* Mixer::NewVoice(int32_t note, int32_t channel, int32_t velocity, int32_t volume,
-                       Instrument* instrument) {
-  if (freeVoiceCount == 0) return nullptr;
-  freeVoiceCount -= 1;
-  return new (freeVoices[freeVoiceCount]) Voice(note, channel, velocity, volume, instrument);
-}
-
-void Mixer::FreeVoice(Voice* voice) {
-  voice->~Voice();
-  freeVoices[freeVoiceCount] = voice;
-  freeVoiceCount += 1;
 }
 
 void Mixer::ScheduleShutdown() {
@@ -58,12 +41,12 @@ Voice* Mixer::StartVoice(int32_t note, int32_t channel, int32_t velocity, int32_
                          Instrument* instrument) {
   if (voiceCount >= MIXER_MAX_VOICES) return nullptr;
   // The pool holds as many voices as may be registered, so it has a place.
-  Voice* voice = NewVoice(note, channel, velocity, volume, instrument);
+  Voice* voice = voicePool.New(note, channel, velocity, volume, instrument);
   if (!voice->sample) {
     LogFormat("  Request has been made for an unassigned sample (note %d, channel %d, "
               "instrument '%s')",
               note, channel, instrument->DisplayName());
-    FreeVoice(voice);
+    voicePool.Free(voice);
     return nullptr;
   }
   voices[voiceCount] = voice;
@@ -225,7 +208,7 @@ void Mixer::RefillBuffer(platform::WaveOutHandle device, WaveHeader* header) {
     Voice* voice = voices[k];
     voice->Render(frames, frameCount);
     if (voice->state == VOICE_FINISHED) {
-      FreeVoice(voice);
+      voicePool.Free(voice);
       voiceCount -= 1;
       voices[k] = voices[voiceCount];
       voices[voiceCount] = nullptr;

@@ -6,9 +6,9 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <type_traits>
 
 #include "engine/Voice.h"
+#include "engine/VoicePool.h"
 #include "platform/Lock.h"
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
@@ -79,15 +79,6 @@ class Mixer {
   platform::Lock lock;
   int32_t voiceCount = 0;
   Voice* voices[MIXER_MAX_VOICES] = {};
-
- private:
-  // Every voice lives in this pool, made with the Mixer, so neither starting
-  // a voice under the lock nor removing one in the refill touches the heap.
-  // Under the lock: the free places, the most recently freed on top.
-  Voice* NewVoice(int32_t note, int32_t channel, int32_t velocity, int32_t volume,
-                  Instrument* instrument);
-  void FreeVoice(Voice* voice);
-  std::aligned_storage_t<sizeof(Voice), alignof(Voice)> voicePool[MIXER_MAX_VOICES];
-  Voice* freeVoices[MIXER_MAX_VOICES];
-  int32_t freeVoiceCount = 0;
+  // Under the lock: where every registered voice lives.
+  VoicePool<MIXER_MAX_VOICES> voicePool;
 };
