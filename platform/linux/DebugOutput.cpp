@@ -1,10 +1,10 @@
 // The debugger output on Linux is standard error, and a write there can block
 // for as long as nobody reads it (a terminal on hold, a pager, a full pipe).
 // So a caller only queues its text and returns; a writer thread of its own
-// writes the texts in order. The queue is bounded: while standard error is
-// stalled, texts beyond the bound are dropped and counted by whole lines, and
-// once the queue has drained one line tells how many were lost. Whatever is
-// still queued when the process exits normally is written first.
+// writes the lines in order, each whole. The queue is bounded: while standard
+// error is stalled, lines beyond the bound are dropped and counted, and once
+// the queue has drained one line tells how many were lost. Whatever is still
+// queued when the process exits normally is written first.
 #include "platform/DebugOutput.h"
 
 #include <poll.h>
@@ -27,9 +27,8 @@ namespace platform {
 
 namespace {
 
-// Texts waiting for the writer: a log line is two (the line, then its line
-// feed), so this holds about 2000 lines.
-constexpr size_t kQueueBound = 4096;
+// Lines waiting for the writer.
+constexpr size_t kQueueBound = 2048;
 // At exit the queue is written out while standard error takes it; a stream
 // that has taken nothing for this long is given up.
 constexpr auto kExitPatience = std::chrono::seconds(2);
@@ -59,30 +58,29 @@ bool WriteAll(const char* text, size_t length) {
 class Writer {
  public:
   // Any thread: queues text (or writes it at once when writing directly).
+  // A text without a line feed at its end waits for the rest of its line
+  // from the same thread, so that lines of two threads never interleave.
   void Put(const char* text) {
     const size_t length = std::strlen(text);
-    const bool endsLine = length > 0 && text[length - 1] == '\n';
+    if (length == 0) return;
+    if (text[length - 1] != '\n') {
+      t_partial.append(text, length);
+      return;
+    }
+    std::string line;
+    line.swap(t_partial);
+    line.append(text, length);
     std::unique_lock<std::mutex> hold(mutex_);
-    if (direct_) {
+    if (direct_ || (!started_ && !Start())) {
       hold.unlock();
-      WriteAll(text, length);
+      WriteAll(line.data(), line.size());
       return;
     }
-    // A line is kept or dropped whole: once its first part is dropped the
-    // rest from the same thread follows it, and once its first part is
-    // queued the rest is queued even beyond the bound.
-    if (t_dropping || (queue_.size() >= kQueueBound && !t_lineOpen)) {
-      t_dropping = !endsLine;
-      lost_ += endsLine;
+    if (queue_.size() >= kQueueBound) {
+      for (char c : line) lost_ += c == '\n';
       return;
     }
-    if (!started_ && !Start()) {
-      hold.unlock();
-      WriteAll(text, length);
-      return;
-    }
-    queue_.emplace_back(text, length);
-    t_lineOpen = !endsLine;
+    queue_.push_back(std::move(line));
     hold.unlock();
     wake_.notify_one();
   }
@@ -165,17 +163,15 @@ class Writer {
   std::condition_variable drained_;
   std::deque<std::string> queue_;
   uint64_t lost_ = 0;      // whole lines dropped since the last report
-  uint64_t written_ = 0;   // texts written, for the exit's progress check
+  uint64_t written_ = 0;   // lines written, for the exit's progress check
   bool busy_ = false;      // the writer holds a batch
   bool started_ = false;
   bool direct_ = false;
-  // Per thread: a line was begun in the queue / is being dropped.
-  static thread_local bool t_lineOpen;
-  static thread_local bool t_dropping;
+  // Per thread: the beginning of a line whose line feed has not come yet.
+  static thread_local std::string t_partial;
 };
 
-thread_local bool Writer::t_lineOpen = false;
-thread_local bool Writer::t_dropping = false;
+thread_local std::string Writer::t_partial;
 
 }  // namespace
 

@@ -55,7 +55,9 @@ std::atomic<long> g_mixerLocks{0};
 std::atomic<long> g_wakeUps{0};
 std::atomic<pthread_mutex_t*> g_mixerLock{nullptr};
 
-bool Counting() { return g_counting.load(std::memory_order_relaxed) && platform::InRealTimeScope(); }
+[[maybe_unused]] bool Counting() {
+  return g_counting.load(std::memory_order_relaxed) && platform::InRealTimeScope();
+}
 
 }  // namespace
 
