@@ -5,13 +5,14 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 BUILD_PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev \
-  libjack-jackd2-dev libasound2-dev librtaudio-dev librtmidi-dev qt6-base-dev
+  libjack-jackd2-dev libasound2-dev librtaudio-dev librtmidi-dev qt6-base-dev \
+  libsamplerate0-dev libdbus-1-dev
 # The Linux device watch: PulseAudio sinks and ALSA sound cards (udev).
 BUILD_PACKAGES += libpulse-dev libudev-dev
-TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox alsa-utils
-# The device watch's test runs a private PulseAudio server.
+TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox alsa-utils python3
+# A private PulseAudio server for the device watch's and the wave output's tests.
 TEST_PACKAGES += pulseaudio pulseaudio-utils
-BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev fluidsynth fluid-soundfont-gm
+BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev fluidsynth fluid-soundfont-gm libsoxr-dev jackd2
 DEMO_PACKAGES := $(BUILD_PACKAGES) jackd2
 SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev
 # The Windows program: mingw-w64 cross build, tests under Wine (a private
@@ -26,7 +27,7 @@ WINDOWS_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 FUZZ_PACKAGES := $(BUILD_PACKAGES) clang libclang-rt-dev
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build test test-asan test-tsan bench bench-render fuzz deps clean windows test-windows run demo
+.PHONY: all build test test-asan test-tsan bench bench-render bench-latency fuzz deps clean windows test-windows run demo
 
 all: build
 
@@ -97,6 +98,14 @@ bench:
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELVANE_BENCH=ON -DBUILD_TESTING=OFF
 	cmake --build build-bench -j $(JOBS)
 	@for b in build-bench/bench/bench_*; do [ -x "$$b" ] && "$$b" --benchmark_counters_tabular=true; done
+
+# Note-on to sound through the whole synthesizer on private JACK servers at
+# periods of 256, 512 and 1024 frames.
+bench-latency:
+	@scripts/ensure-packages $(BENCH_PACKAGES)
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELVANE_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build build-bench -j $(JOBS) --target note_latency
+	bench/latency.sh build-bench
 
 # Every libFuzzer target (clang, ASan+UBSan) for FUZZ_SECONDS each.
 fuzz:

@@ -8,9 +8,11 @@
 #include "app/MainWindow.h"
 #include "app/Widgets.h"
 #include "platform/DebugOutput.h"
+#include "platform/Notice.h"
 #include "platform/Thread.h"
 
 std::atomic<MainWindow*> g_mainWindow{nullptr};
+static const bool g_platformNoticesLogged = (platform::SetNoticeSink(LogMessage), true);
 
 namespace {
 std::atomic<LogSink> g_sink{nullptr};

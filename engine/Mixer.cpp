@@ -4,6 +4,7 @@
 #include <new>
 
 #include "app/Log.h"
+#include "platform/RealTime.h"
 
 using platform::WaveHeader;
 
@@ -24,7 +25,7 @@ Mixer::Mixer(uint32_t deviceId, MixerThread where)
 Mixer::~Mixer() {
   if (!threadGone) WaitForShutdown();
   for (int32_t k = 0; k < voiceCount; ++k) {
-    delete voices[k];
+    voicePool.Free(voices[k]);
     voices[k] = nullptr;
   }
   voiceCount = 0;
@@ -52,16 +53,13 @@ void Mixer::WaitForShutdown() {
 Voice* Mixer::StartVoice(int32_t note, int32_t channel, int32_t velocity, int32_t volume,
                          Instrument* instrument) {
   if (voiceCount >= MIXER_MAX_VOICES) return nullptr;
-  Voice* voice = new (std::nothrow) Voice(note, channel, velocity, volume, instrument);
-  if (!voice) {
-    LogMessage("Mixer: Not enough memory for a voice");
-    return nullptr;
-  }
+  // The pool holds as many voices as may be registered, so it has a place.
+  Voice* voice = voicePool.New(note, channel, velocity, volume, instrument);
   if (!voice->sample) {
     LogFormat("  Request has been made for an unassigned sample (note %d, channel %d, "
               "instrument '%s')",
               note, channel, instrument->DisplayName());
-    delete voice;
+    voicePool.Free(voice);
     return nullptr;
   }
   voices[voiceCount] = voice;
@@ -129,7 +127,14 @@ bool Mixer::OpenOnThisThread() {
   window.store(hidden);
 
   platform::WaveOutHandle device = 0;
-  if (api->Open(&device, deviceId, hidden) != platform::kWaveOk) device = 0;
+  const uint32_t opened = api->Open(&device, deviceId, hidden);
+  if (opened != platform::kWaveOk) {
+    // Nothing will be heard: say why, in the backend's words.
+    char reason[256];
+    api->GetErrorText(opened, reason, sizeof reason);
+    LogFormat("Mixer: waveOutOpen() failed: %d (%s)", static_cast<int>(opened), reason);
+    device = 0;
+  }
   Lock();
   waveOut = device;
   Unlock();
@@ -209,6 +214,7 @@ void Mixer::PrepareBuffers() {
 }
 
 void Mixer::RefillBuffer(platform::WaveOutHandle device, WaveHeader* header) {
+  platform::RealTimeScope realTime;
   Lock();
   // Buffers the release hands back are neither refilled nor queued again.
   if (!buffersQueued || !header) {
@@ -229,7 +235,7 @@ void Mixer::RefillBuffer(platform::WaveOutHandle device, WaveHeader* header) {
     if (k > 0) voices[k - 1]->Prefetch();
     voice->Render(frames, frameCount);
     if (voice->state == VOICE_FINISHED) {
-      delete voice;
+      voicePool.Free(voice);
       voiceCount -= 1;
       voices[k] = voices[voiceCount];
       voices[voiceCount] = nullptr;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/Voice.h"
+#include "engine/VoicePool.h"
 #include "platform/Lock.h"
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
@@ -98,4 +99,6 @@ class Mixer {
   platform::Lock lock;
   int32_t voiceCount = 0;
   Voice* voices[MIXER_MAX_VOICES] = {};
+  // Under the lock: where every registered voice lives.
+  VoicePool<MIXER_MAX_VOICES> voicePool;
 };
