@@ -88,7 +88,8 @@ expect_error "pelvane-render: error: 'sparse.pvd': larger than 256 MiB, too long
 
 # Out of memory is one line too. (The sanitizers reserve more address space
 # than the limit allows; there the case is skipped.)
-if ldd "$render" | grep -qE 'lib(a|t)san'; then
+libraries=$(ldd "$render")
+if grep -qE 'lib(a|t)san' <<<"$libraries"; then
   echo "SKIP memory limit: sanitizer build"
 else
   # 128 MiB of one note-on record: a valid dump that needs more memory than

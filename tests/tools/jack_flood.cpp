@@ -186,6 +186,9 @@ int main(int argc, char** argv) {
   const double rate = std::atof(argv[3]);
   const double seconds = std::atof(argv[4]), stopAfter = std::atof(argv[5]);
 
+  // A file-size limit is meant for Pelvane; this tool (and JACK's library in
+  // it) must not end on it.
+  signal(SIGXFSZ, SIG_IGN);
   jack_status_t status;
   jack_client_t* client = jack_client_open("pvflood", JackNoStartServer, &status);
   if (!client) return Fail("no JACK server"), 1;
@@ -202,6 +205,8 @@ int main(int argc, char** argv) {
   if (pid == 0) {
     // Should this tool end early, Pelvane goes with it.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // Pelvane has to keep running past the limit by itself.
+    signal(SIGXFSZ, SIG_DFL);
     dup2(toPelvane[0], 0);
     dup2(fromPelvane[1], 2);
     close(toPelvane[1]);

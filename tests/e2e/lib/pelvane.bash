@@ -9,9 +9,16 @@ E2E_WORK=$(mktemp -d "${TMPDIR:-/tmp}/pelvane-e2e.XXXXXX")
 # still waits for a dying client can end without leaving JACK's shared
 # registry, and an entry left there is never reclaimed.
 e2e_cleanup() {
-  local pid
+  local pid i
   for pid in "${E2E_PIDS[@]}"; do [ "$pid" = "$E2E_JACK_PID" ] || kill "$pid" 2>/dev/null || true; done
-  for pid in "${E2E_PIDS[@]}"; do [ "$pid" = "$E2E_JACK_PID" ] || wait "$pid" 2>/dev/null || true; done
+  # A client that ignores SIGTERM after a failure must not hold the test until
+  # its timeout: it gets ten seconds, then SIGKILL (never the server).
+  for pid in "${E2E_PIDS[@]}"; do
+    [ "$pid" = "$E2E_JACK_PID" ] && continue
+    for ((i = 0; i < 100; i++)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   [ -z "$E2E_JACK_PID" ] || kill "$E2E_JACK_PID" 2>/dev/null || true
   wait 2>/dev/null || true
   [ -n "${E2E_KEEP:-}" ] || rm -rf "$E2E_WORK"
