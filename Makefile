@@ -5,9 +5,14 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 BUILD_PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev \
-  libjack-jackd2-dev libasound2-dev librtaudio-dev librtmidi-dev qt6-base-dev
-TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox
-BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev fluidsynth fluid-soundfont-gm
+  libjack-jackd2-dev libasound2-dev librtaudio-dev librtmidi-dev qt6-base-dev \
+  libsamplerate0-dev libdbus-1-dev
+# The Linux device watch: PulseAudio sinks and ALSA sound cards (udev).
+BUILD_PACKAGES += libpulse-dev libudev-dev
+TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox alsa-utils python3
+# A private PulseAudio server for the device watch's and the wave output's tests.
+TEST_PACKAGES += pulseaudio pulseaudio-utils
+BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev fluidsynth fluid-soundfont-gm libsoxr-dev jackd2
 DEMO_PACKAGES := $(BUILD_PACKAGES) jackd2
 SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev
 # The Windows program: mingw-w64 cross build, tests under Wine (a private
@@ -22,7 +27,7 @@ WINDOWS_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 FUZZ_PACKAGES := $(BUILD_PACKAGES) clang libclang-rt-dev
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build test test-asan test-tsan bench bench-render fuzz deps clean windows test-windows run demo
+.PHONY: all build test test-asan test-tsan bench bench-render bench-latency fuzz deps clean windows test-windows run demo
 
 all: build
 
@@ -36,15 +41,17 @@ build/build.ninja:
 build: build/build.ninja
 	cmake --build build -j $(JOBS)
 
-# The program in the current directory (default.pvi, default.wav and the dump
-# files live there). Without a display it runs the headless demo instead.
+# The program in the user's folder (scripts/run-pelvane: PELVANE_HOME, else
+# $XDG_DATA_HOME/pelvane, else ~/.local/share/pelvane; made with the example
+# instruments on first use). Without a display it runs the headless demo
+# instead. Only what runs is built: no test suite.
 run:
 	@scripts/ensure-packages $(DEMO_PACKAGES)
 	cmake -S . -B build $(CMAKE_FLAGS)
-	cmake --build build -j $(JOBS)
-	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then exec build/app/main/pelvane; \
+	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then \
+	  cmake --build build -j $(JOBS) --target pelvane && exec scripts/run-pelvane build/app/main/pelvane; \
 	else echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): running the headless demo instead."; \
-	  exec scripts/demo; fi
+	  cmake --build build -j $(JOBS) --target pelvane pelvane_jack_phrase && exec scripts/demo; fi
 
 # The whole program end to end without display or sound card (scripts/demo).
 demo:
@@ -92,6 +99,14 @@ bench:
 	cmake --build build-bench -j $(JOBS)
 	@for b in build-bench/bench/bench_*; do [ -x "$$b" ] && "$$b" --benchmark_counters_tabular=true; done
 
+# Note-on to sound through the whole synthesizer on private JACK servers at
+# periods of 256, 512 and 1024 frames.
+bench-latency:
+	@scripts/ensure-packages $(BENCH_PACKAGES)
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELVANE_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build build-bench -j $(JOBS) --target note_latency
+	bench/latency.sh build-bench
+
 # Every libFuzzer target (clang, ASan+UBSan) for FUZZ_SECONDS each.
 fuzz:
 	@scripts/ensure-packages $(FUZZ_PACKAGES)
@@ -101,11 +116,11 @@ fuzz:
 	cmake --build build-fuzz -j $(JOBS) --target FuzzWaveLoader FuzzLineReader FuzzInstrumentSet FuzzSmfReader MakeSeeds
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
 
-# pelvane-render against FluidSynth on a generated 3-minute song.
+# pelvane-render against FluidSynth on a generated dense song and sparse piece.
 bench-render:
 	@scripts/ensure-packages $(BENCH_PACKAGES)
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELVANE_BENCH=ON -DBUILD_TESTING=OFF
-	cmake --build build-bench -j $(JOBS) --target pelvane-render render_song
+	cmake --build build-bench -j $(JOBS) --target pelvane-render render_song render_sparse
 	bench/render.sh build-bench
 
 clean:

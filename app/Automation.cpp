@@ -23,6 +23,11 @@ bool Automation::Execute(const std::string& command) {
     std::getline(words >> std::ws, text);
     return Select(list, text);
   }
+  if (verb == "list") {
+    std::string list;
+    words >> list;
+    return List(list);
+  }
   LogFormat("Automation: unknown command '%s'", command.c_str());
   return false;
 }
@@ -37,16 +42,35 @@ bool Automation::Click(uintptr_t button) {
   return true;
 }
 
-bool Automation::Select(const std::string& list, const std::string& text) {
-  Widgets& widgets = window_.widgets;
+Widget Automation::FindList(const std::string& list) {
   Widget combo = list == "wave"     ? window_.waveOutList
                  : list == "midiin" ? window_.midiInList
                  : list == "echo"   ? window_.midiEchoList
                                     : 0;
-  if (combo == 0) {
-    LogFormat("Automation: unknown list '%s'", list.c_str());
-    return false;
-  }
+  if (combo == 0) LogFormat("Automation: unknown list '%s'", list.c_str());
+  return combo;
+}
+
+// One line, cut to the log's line length: "Automation: list midiin (enabled,
+// selection 1): 'JACK: a:out', 'JACK: b:out'".
+bool Automation::List(const std::string& list) {
+  Widget combo = FindList(list);
+  if (combo == 0) return false;
+  Widgets& widgets = window_.widgets;
+  std::string items;
+  std::string name;
+  for (int index = 0; widgets.ComboGetText(combo, index, &name); index++)
+    items += (index > 0 ? ", '" : "'") + name + "'";
+  LogFormat("Automation: list %s (%s, selection %d): %s", list.c_str(),
+            widgets.IsEnabled(combo) ? "enabled" : "disabled", widgets.ComboGetSelection(combo),
+            items.c_str());
+  return true;
+}
+
+bool Automation::Select(const std::string& list, const std::string& text) {
+  Widgets& widgets = window_.widgets;
+  Widget combo = FindList(list);
+  if (combo == 0) return false;
   if (!widgets.IsEnabled(combo)) return false;
   if (list == "echo" && text == "none") {
     widgets.ComboSetSelection(combo, -1);

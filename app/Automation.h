@@ -2,12 +2,16 @@
 // runs (the headless demo, scripts): one command per line.
 //   select wave|midiin|echo TEXT  choose the first device whose name contains
 //                                 TEXT ("select echo none": no echo)
+//   list wave|midiin|echo         log the list's items, whether it is
+//                                 enabled and which item is selected
 //   start, stop                   click Start or Stop (ignored while disabled)
 //   close                         close the window
 // User-interface thread only.
 #pragma once
 #include <cstdint>
 #include <string>
+
+#include "app/Widgets.h"
 
 class MainWindow;
 
@@ -19,7 +23,9 @@ class Automation {
   bool Execute(const std::string& command);
 
  private:
+  Widget FindList(const std::string& list);
   bool Select(const std::string& list, const std::string& text);
+  bool List(const std::string& list);
   bool Click(uintptr_t button);
 
   MainWindow& window_;

@@ -8,9 +8,43 @@
 #include "app/MainWindow.h"
 #include "app/Widgets.h"
 #include "platform/DebugOutput.h"
+#include "platform/Notice.h"
 #include "platform/Thread.h"
 
 std::atomic<MainWindow*> g_mainWindow{nullptr};
+static const bool g_platformNoticesLogged = (platform::SetNoticeSink(LogMessage), true);
+
+namespace {
+std::atomic<LogSink> g_sink{nullptr};
+std::atomic<void*> g_sinkContext{nullptr};
+}  // namespace
+
+void EscapeControlCharacters(const char* line, char* out) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(line); *at; ++at) {
+    if (*at < 0x20 || *at == 0x7F) {
+      *out++ = '\\';
+      *out++ = 'x';
+      *out++ = kHex[*at >> 4];
+      *out++ = kHex[*at & 0x0F];
+    } else {
+      *out++ = static_cast<char>(*at);
+    }
+  }
+  *out = '\0';
+}
+
+void SetLogSink(LogSink sink, void* context) {
+  // A logging thread reads the sink, then its context: a new context goes in
+  // before its sink, and a sink goes out before its context.
+  if (sink) {
+    g_sinkContext.store(context);
+    g_sink.store(sink);
+  } else {
+    g_sink.store(nullptr);
+    g_sinkContext.store(nullptr);
+  }
+}
 
 void LogMessage(const char* text) {
   // The line is formatted on the stack first, so that even without memory
@@ -18,18 +52,39 @@ void LogMessage(const char* text) {
   char line[LOG_LINE_MAX + 1];
   std::snprintf(line, sizeof line, "0x%.8X: %s", static_cast<unsigned>(platform::CurrentThreadId()),
                 text);
-  platform::DebugOutput(line);
-  platform::DebugOutput("\n");
+  // Names of files and instruments come from files: the terminal that shows
+  // the debugger output must not take their bytes as commands. The window's
+  // list shows text, not commands, and keeps them as they are.
+  char shown[4 * LOG_LINE_MAX + 1];
+  EscapeControlCharacters(line, shown);
+  if (LogSink sink = g_sink.load()) {
+    sink(g_sinkContext.load(), shown);
+  } else {
+    platform::DebugOutput(shown);
+    platform::DebugOutput("\n");
+  }
 
   // Read once: the pointer changes only on the user-interface thread while no
   // other thread logs.
   MainWindow* target = g_mainWindow.load();
   if (!target) return;
+  // A window that falls behind (a flood of MIDI messages, each a line) would
+  // otherwise let its queue, and the memory it holds, grow without end.
+  if (target->queuedLogLines.load(std::memory_order_relaxed) >= LOG_MAX_QUEUED_LINES) {
+    target->refusedLogLines.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   const size_t size = std::strlen(line) + 1;
   char* copy = static_cast<char*>(std::malloc(size));
-  if (!copy) return;
+  if (!copy) {
+    target->refusedLogLines.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   std::memcpy(copy, line, size);
-  PostLogLine(static_cast<platform::WindowHandle>(target->hwnd), copy);
+  const uint32_t refused = target->refusedLogLines.exchange(0, std::memory_order_relaxed);
+  target->queuedLogLines.fetch_add(1, std::memory_order_relaxed);
+  if (!PostLogLine(static_cast<platform::WindowHandle>(target->hwnd), copy, refused))
+    target->queuedLogLines.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void LogFormat(const char* format, ...) {
@@ -41,10 +96,12 @@ void LogFormat(const char* format, ...) {
   LogMessage(text);
 }
 
-void PostLogLine(platform::WindowHandle window, char* line) {
-  if (window && platform::PostToWindow(window, WM_LOGLINE, 0, reinterpret_cast<intptr_t>(line)))
-    return;
+bool PostLogLine(platform::WindowHandle window, char* line, uintptr_t missedBefore) {
+  if (window &&
+      platform::PostToWindow(window, WM_LOGLINE, missedBefore, reinterpret_cast<intptr_t>(line)))
+    return true;
   std::free(line);
+  return false;
 }
 
 intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char* line) {
@@ -57,11 +114,35 @@ intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char
   return 0;
 }
 
-intptr_t MainWindow::AppendLogLine(char* line) { return AppendLogLineToList(widgets, logList, line); }
+intptr_t MainWindow::AppendLogLine(uintptr_t missedBefore, char* line) {
+  const int32_t behind = queuedLogLines.fetch_sub(1, std::memory_order_relaxed) - 1;
+  logLinesNotShown += missedBefore;
+  // The lines waiting behind this one fill the list by themselves: adding it
+  // would only cost time the window needs for Stop, close and painting.
+  if (behind > LOG_LIST_MAX_INDEX) {
+    logLinesNotShown += 1;
+    std::free(line);
+    return 0;
+  }
+  if (logLinesNotShown > 0) {
+    char text[48];
+    std::snprintf(text, sizeof text, "(%llu lines not shown)",
+                  static_cast<unsigned long long>(logLinesNotShown));
+    logLinesNotShown = 0;
+    const size_t size = std::strlen(text) + 1;
+    if (char* note = static_cast<char*>(std::malloc(size))) {
+      std::memcpy(note, text, size);
+      AppendLogLineToList(widgets, logList, note);
+    }
+  }
+  return AppendLogLineToList(widgets, logList, line);
+}
 
 void MainWindow::DiscardQueuedLogLines() {
   uintptr_t unused = 0;
   intptr_t line = 0;
-  while (platform::TakeQueuedMessage(hwnd, WM_LOGLINE, &unused, &line))
+  while (platform::TakeQueuedMessage(hwnd, WM_LOGLINE, &unused, &line)) {
+    queuedLogLines.fetch_sub(1, std::memory_order_relaxed);
     std::free(reinterpret_cast<char*>(line));
+  }
 }

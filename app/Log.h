@@ -14,6 +14,11 @@ constexpr uint32_t WM_LOGLINE = platform::kMessageUser + 9;
 // The longest line, prefix included.
 constexpr int LOG_LINE_MAX = 1024;
 
+// At most this many lines wait for the window at once; beyond, a line reaches
+// the debugger output only, and the window shows how many it missed. The list
+// shows 1001 lines, so a backlog this long is never shown whole anyway.
+constexpr int32_t LOG_MAX_QUEUED_LINES = 4096;
+
 void LogMessage(const char* text);
 // printf-style convenience: formats into a local buffer, then LogMessage.
 void LogFormat(const char* format, ...)
@@ -22,12 +27,24 @@ void LogFormat(const char* format, ...)
 #endif
     ;
 
+// The line as the debugger output shows it: every control character (ESC,
+// BEL, ..., and DEL) as \xNN, so that a name read from a file cannot steer the
+// terminal. out must hold 4 * strlen(line) + 1 bytes.
+void EscapeControlCharacters(const char* line, char* out);
+
+// A console program takes the lines itself: while a sink is set, each line
+// goes to it (escaped, without a line feed) instead of the debugger output.
+// The sink is called on the logging thread, from any thread.
+using LogSink = void (*)(void* context, const char* line);
+void SetLogSink(LogSink sink, void* context);
+
 class Widgets;
 
-// Hands a finished line (allocated with malloc) to window as WM_LOGLINE; the
+// Hands a finished line (allocated with malloc) to window as WM_LOGLINE, with
+// wParam the number of lines missed just before it (0 but after a flood); the
 // window then owns it. When window is 0 or the post fails the line is freed
-// here. Any thread; never waits for the receiving thread.
-void PostLogLine(platform::WindowHandle window, char* line);
+// here and the result is false. Any thread; never waits for the receiver.
+bool PostLogLine(platform::WindowHandle window, char* line, uintptr_t missedBefore = 0);
 
 // The log list's append step (MainWindow::AppendLogLine), on the
 // user-interface thread: adds the line to list, makes it the current line,

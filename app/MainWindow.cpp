@@ -170,7 +170,7 @@ intptr_t MainWindow::MainWindowProc(platform::WindowHandle hwnd, uint32_t messag
         window->OnCommand(wParam, lParam);
         return 0;
       case WM_LOGLINE:
-        return window->AppendLogLine(reinterpret_cast<char*>(lParam));
+        return window->AppendLogLine(wParam, reinterpret_cast<char*>(lParam));
       case WM_DEVICECHANGE_MESSAGE:
         window->OnDeviceChange();
         return kMessageDeviceChangeResult;

@@ -32,8 +32,11 @@ class MainWindow {
   void OnDeviceChange();
   void OnPaint();
   // The WM_LOGLINE handler: adds the line, makes it current, trims the list to
-  // 1001 lines and frees the line.
-  intptr_t AppendLogLine(char* line);
+  // 1001 lines and frees the line. While 1001 lines or more wait behind it, it
+  // would scroll out of the list at once: it is counted instead, and the
+  // count of lines missed so far goes into the list as one line,
+  // "(N lines not shown)", before the next line that is shown.
+  intptr_t AppendLogLine(uintptr_t missedBefore, char* line);
   // Frees the log lines still queued for the window, which is about to go:
   // they would never be shown, and nothing else owns them.
   void DiscardQueuedLogLines();
@@ -58,6 +61,14 @@ class MainWindow {
   Widget startButton = 0;
   Widget stopButton = 0;
   Synthesizer* synthesizer = nullptr;
+
+  // Lines posted to the window and not yet taken (any thread increments).
+  std::atomic<int32_t> queuedLogLines{0};
+  // Lines not posted because LOG_MAX_QUEUED_LINES were waiting; handed on with
+  // the next line that is posted.
+  std::atomic<uint32_t> refusedLogLines{0};
+  // User-interface thread: lines taken but not shown since the last one shown.
+  uint64_t logLinesNotShown = 0;
 };
 
 // The log's target window; null before the main window exists and after it

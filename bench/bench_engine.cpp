@@ -1,14 +1,32 @@
-// Rendering cost: Voice::Render per voice-frame, playing and releasing, and
-// one full Mixer::RefillBuffer of 256 voices into a 1024-frame buffer (the
-// budget is 0.6 ms of the 23.2 ms the buffer plays).
+// Rendering cost in CPU time per voice-frame ("per_voice_frame", printed with
+// an SI prefix: "420p" is 0.42 ns), each figure next to the plain
+// frame-by-frame loop that defines the output (tests/unit/engine/
+// VoiceReference.h):
+//   refill/*      Mixer::RefillBuffer with 256 voices into a 1024-frame
+//                 buffer; "cached": every voice plays the built-in tone (one
+//                 512 KB sample), "large": each voice its own 4 MB sample, so
+//                 nearly every frame comes from memory
+//   positions/*   the position stage: the plain loop's double arithmetic per
+//                 frame, against what a refill call does instead (the search
+//                 for the sample's end in the voice's offset table); making
+//                 the table, once per voice, is timed per table
+//   mix/*         the mixing stage, positions from the offset table: the
+//                 plain 32-bit arithmetic per value, then SSE2 and AVX2
+//   voice/*       one voice alone, playing and releasing
+// The 256 voices play notes 40 to 87 against the samples' base note 64 at
+// 44100 frames per second, so speeds range from a quarter to almost four.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
+#include "VoiceReference.h"
 #include "engine/Instrument.h"
+#include "engine/MixKernels.h"
 #include "engine/Mixer.h"
+#include "engine/OffsetTable.h"
 #include "engine/PitchTable.h"
 #include "engine/Voice.h"
 #include "platform/WaveOut.h"
@@ -16,53 +34,56 @@
 namespace {
 
 constexpr int32_t kFrames = MIXER_BUFFER_FRAMES;
-
-Instrument& DefaultInstrument() {
-  static Instrument* instrument = [] {
-    BuildPitchTable();
-    auto* made = new Instrument();
-    made->MakeDefault();
-    return made;
-  }();
-  return *instrument;
-}
+constexpr int32_t kVoices = MIXER_MAX_VOICES;
+constexpr int32_t kLargeFrames = 1 << 20;  // 4 MB of left and right
 
 void SetPerVoiceFrame(benchmark::State& state, int64_t voiceFrames) {
-  // CPU seconds per voice-frame, printed with an SI prefix ("860p" = 0.86 ns).
   state.counters["per_voice_frame"] = benchmark::Counter(
       static_cast<double>(voiceFrames),
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// A note a few semitones off the base note, so positions advance fractionally.
-void BM_VoiceRenderPlaying(benchmark::State& state) {
-  Instrument& instrument = DefaultInstrument();
-  std::vector<int16_t> buffer(2 * kFrames, 0);
-  Voice voice(67, 0, 100, 100, &instrument);
-  for (auto _ : state) {
-    if (voice.position > 100000) voice.position = 0;
-    voice.Render(buffer.data(), kFrames);
-    benchmark::DoNotOptimize(buffer.data());
+// The instruments of the 256 voices: one shared built-in tone, or 256
+// distinct large samples of noise (made once, on first use).
+std::vector<Instrument*>& Instruments(bool large) {
+  static std::vector<Instrument*> cached, distinct;
+  std::vector<Instrument*>& set = large ? distinct : cached;
+  if (!set.empty()) return set;
+  BuildPitchTable();
+  uint32_t seed = 1;
+  for (int32_t k = 0; k < (large ? kVoices : 1); ++k) {
+    auto* instrument = new Instrument();
+    if (!large) {
+      instrument->MakeDefault();
+    } else {
+      Sample* sample = new Sample();
+      sample->Allocate(kLargeFrames);
+      for (int32_t i = 0; i < kLargeFrames; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        sample->left[i] = static_cast<int16_t>(seed >> 16);
+        sample->right[i] = static_cast<int16_t>(seed >> 8);
+      }
+      for (int32_t& entry : instrument->noteMap) entry = instrument->AddSample(sample);
+    }
+    set.push_back(instrument);
   }
-  SetPerVoiceFrame(state, kFrames);
+  return set;
 }
-BENCHMARK(BM_VoiceRenderPlaying);
 
-void BM_VoiceRenderReleasing(benchmark::State& state) {
-  Instrument& instrument = DefaultInstrument();
-  std::vector<int16_t> buffer(2 * kFrames, 0);
-  Voice voice(67, 0, 127, 100, &instrument);
-  for (auto _ : state) {
-    if (voice.position > 100000) voice.position = 0;
-    voice.state = VOICE_RELEASING;
-    voice.releaseCounter = 2048;
-    voice.velocity = 127;
-    voice.Render(buffer.data(), kFrames);
-    benchmark::DoNotOptimize(buffer.data());
-  }
-  SetPerVoiceFrame(state, kFrames);
+Instrument* InstrumentOf(bool large, int32_t voice) {
+  std::vector<Instrument*>& set = Instruments(large);
+  return set[static_cast<size_t>(voice) % set.size()];
 }
-BENCHMARK(BM_VoiceRenderReleasing);
+
+int32_t NoteOf(int32_t voice) { return 40 + voice % 48; }
+
+// Positions stay where the longest step of the fastest voice still fits.
+int32_t RewindLimit(bool large) { return (large ? kLargeFrames : 0x20000) - 4 * kFrames - 8; }
+
+// Spread the voices over their samples, as notes started at different times.
+int32_t StartOf(bool large, int32_t voice) {
+  return static_cast<int32_t>((static_cast<int64_t>(voice) * 7919) % (RewindLimit(large) / 2));
+}
 
 // A device that takes buffers and never plays them, so the refill is measured
 // alone, on the calling thread.
@@ -80,10 +101,7 @@ class IdleWaveOut : public platform::WaveOutApi {
   }
   uint32_t PrepareHeader(platform::WaveOutHandle, platform::WaveHeader*) override { return 0; }
   uint32_t UnprepareHeader(platform::WaveOutHandle, platform::WaveHeader*) override { return 0; }
-  uint32_t Write(platform::WaveOutHandle, platform::WaveHeader* header) override {
-    written += header != nullptr;
-    return 0;
-  }
+  uint32_t Write(platform::WaveOutHandle, platform::WaveHeader*) override { return 0; }
   uint32_t GetPosition(platform::WaveOutHandle, uint32_t* frames, bool* isSamples) override {
     *frames = 3100;  // nothing to mix ahead
     *isSamples = true;
@@ -101,43 +119,173 @@ class IdleWaveOut : public platform::WaveOutApi {
   void FreeBufferMemory(platform::MemoryHandle memory) override {
     std::free(reinterpret_cast<void*>(memory));
   }
-  std::atomic<int> written{0};
 };
 
-void BM_MixerRefill256Voices(benchmark::State& state) {
-  Instrument& instrument = DefaultInstrument();
+void Refill(benchmark::State& state, bool large) {
   IdleWaveOut device;
   platform::InstallWaveOutApi(&device);
-  Mixer* mixer = new Mixer(0);
-  while (device.written.load() < MIXER_BUFFER_COUNT) platform::SleepMs(1);
-
+  auto* mixer = new Mixer(0, MixerThread::kCaller);
+  mixer->DispatchQueued();
   mixer->Lock();
-  for (int32_t k = 0; k < MIXER_MAX_VOICES; ++k)
-    mixer->StartVoice(40 + k % 48, k % 16, 100, 100, &instrument);
+  for (int32_t k = 0; k < kVoices; ++k) {
+    Voice* voice = mixer->StartVoice(NoteOf(k), k % 16, 100, 100, InstrumentOf(large, k));
+    voice->position = StartOf(large, k);
+  }
   mixer->Unlock();
-
   int32_t buffer = 0;
   for (auto _ : state) {
     mixer->RefillBuffer(1, &mixer->headers[buffer]);
     buffer = (buffer + 1) % MIXER_BUFFER_COUNT;
     state.PauseTiming();
-    // Keep all 256 sounding: rewind before any reaches the sample's end.
-    mixer->Lock();
-    if (mixer->voiceCount != MIXER_MAX_VOICES) state.SkipWithError("a voice ended");
+    if (mixer->voiceCount != kVoices) state.SkipWithError("a voice ended");
     for (int32_t k = 0; k < mixer->voiceCount; ++k)
-      if (mixer->voices[k]->position > 60000) mixer->voices[k]->position = 0;
-    mixer->Unlock();
+      if (mixer->voices[k]->position > RewindLimit(large)) mixer->voices[k]->position = 0;
     state.ResumeTiming();
   }
-  SetPerVoiceFrame(state, int64_t{MIXER_MAX_VOICES} * kFrames);
-
+  SetPerVoiceFrame(state, int64_t{kVoices} * kFrames);
   mixer->ScheduleShutdown();
   mixer->WaitForShutdown();
   delete mixer;
   platform::InstallWaveOutApi(nullptr);
 }
-BENCHMARK(BM_MixerRefill256Voices)->Unit(benchmark::kMillisecond);
+
+// The same 256 voices, the same refill order, through the plain loop.
+void RefillPlain(benchmark::State& state, bool large) {
+  std::vector<Voice> voices;
+  for (int32_t k = 0; k < kVoices; ++k) {
+    voices.emplace_back(NoteOf(k), k % 16, 100, 100, InstrumentOf(large, k));
+    voices.back().position = StartOf(large, k);
+  }
+  std::vector<int16_t> buffer(2 * kFrames);
+  for (auto _ : state) {
+    std::memset(buffer.data(), 0, buffer.size() * sizeof(int16_t));
+    for (int32_t k = kVoices - 1; k >= 0; --k) RenderReference(voices[k], buffer.data(), kFrames);
+    benchmark::DoNotOptimize(buffer.data());
+    state.PauseTiming();
+    for (Voice& voice : voices)
+      if (voice.position > RewindLimit(large)) voice.position = 0;
+    state.ResumeTiming();
+  }
+  SetPerVoiceFrame(state, int64_t{kVoices} * kFrames);
+}
+
+double SpeedOf(int32_t voice) { return 44100.0 * PitchFactor(NoteOf(voice) - 64); }
+
+void PositionsPlain(benchmark::State& state) {
+  BuildPitchTable();
+  std::vector<int32_t> at(kFrames);
+  for (auto _ : state) {
+    for (int32_t k = 0; k < kVoices; ++k) {
+      const double speed = SpeedOf(k);
+      const int32_t start = StartOf(false, k);
+      for (int32_t i = 0; i < kFrames; ++i) at[i] = start + OffsetAt(speed, i);
+      benchmark::DoNotOptimize(at.data());
+      benchmark::ClobberMemory();
+    }
+  }
+  SetPerVoiceFrame(state, int64_t{kVoices} * kFrames);
+}
+
+std::vector<OffsetTable>& Tables() {
+  static std::vector<OffsetTable> tables = [] {
+    BuildPitchTable();
+    std::vector<OffsetTable> made(kVoices);
+    for (int32_t k = 0; k < kVoices; ++k) made[k].Build(SpeedOf(k));
+    return made;
+  }();
+  return tables;
+}
+
+void PositionsTable(benchmark::State& state) {
+  std::vector<OffsetTable>& tables = Tables();
+  for (auto _ : state) {
+    for (int32_t k = 0; k < kVoices; ++k) {
+      int32_t playing = tables[k].FramesBefore(StartOf(false, k), 0x20000, kFrames);
+      benchmark::DoNotOptimize(playing);
+    }
+  }
+  SetPerVoiceFrame(state, int64_t{kVoices} * kFrames);
+}
+
+void TableBuild(benchmark::State& state) {
+  std::vector<OffsetTable>& tables = Tables();
+  int32_t k = 0;
+  for (auto _ : state) {
+    tables[k].Build(SpeedOf(k));
+    benchmark::DoNotOptimize(tables[k].base);
+    k = (k + 1) % kVoices;
+  }
+}
+
+void Mix(benchmark::State& state, MixPath path) {
+  if (!UseMixPath(path)) {
+    state.SkipWithError("this processor cannot run that path");
+    return;
+  }
+  std::vector<OffsetTable>& tables = Tables();
+  const Sample* sample = InstrumentOf(false, 0)->samples[0];
+  std::vector<int16_t> buffer(2 * kFrames);
+  for (auto _ : state) {
+    for (int32_t k = kVoices - 1; k >= 0; --k) {
+      // What the refill asks for ahead of each voice (Voice::Prefetch).
+      if (k > 0) {
+        __builtin_prefetch(tables[k - 1].base);
+        __builtin_prefetch(tables[k - 1].delta);
+        __builtin_prefetch(sample->left + StartOf(false, k - 1));
+        __builtin_prefetch(sample->right + StartOf(false, k - 1));
+      }
+      MixByTable(buffer.data(), sample->left, sample->right, sample->length, StartOf(false, k),
+                 tables[k], kFrames, 78);
+    }
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  SetPerVoiceFrame(state, int64_t{kVoices} * kFrames);
+  UseMixPath(BestMixPath());
+}
+
+void VoiceAlone(benchmark::State& state, bool releasing) {
+  Instrument* instrument = InstrumentOf(false, 0);
+  std::vector<int16_t> buffer(2 * kFrames, 0);
+  Voice voice(67, 0, 127, 100, instrument);
+  for (auto _ : state) {
+    if (voice.position > 100000) voice.position = 0;
+    if (releasing) {
+      voice.state = VOICE_RELEASING;
+      voice.releaseCounter = 2048;
+      voice.velocity = 127;
+    }
+    voice.Render(buffer.data(), kFrames);
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  SetPerVoiceFrame(state, kFrames);
+}
+
+const char* PathName(MixPath path) {
+  return path == MixPath::kAvx2 ? "avx2" : path == MixPath::kSse2 ? "sse2" : "plain";
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  const std::string engine = std::string("engine (") + PathName(BestMixPath()) + ")";
+  for (bool large : {false, true}) {
+    const std::string samples = large ? "large" : "cached";
+    benchmark::RegisterBenchmark(("refill/" + samples + "/plain loop").c_str(), RefillPlain, large)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("refill/" + samples + "/" + engine).c_str(), Refill, large)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("positions/plain loop", PositionsPlain)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("positions/engine (end search)", PositionsTable)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("positions/engine (table, once per voice)", TableBuild);
+  for (MixPath path : {MixPath::kScalar, MixPath::kSse2, MixPath::kAvx2})
+    benchmark::RegisterBenchmark((std::string("mix/") + (path == MixPath::kScalar ? "plain loop" : PathName(path))).c_str(),
+                                 Mix, path)
+        ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("voice/playing", VoiceAlone, false);
+  benchmark::RegisterBenchmark("voice/releasing", VoiceAlone, true);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -4,17 +4,28 @@
 #include <new>
 
 #include "app/Log.h"
+#include "platform/RealTime.h"
 
 using platform::WaveHeader;
 
-Mixer::Mixer(uint32_t deviceId) : deviceId(deviceId), api(&platform::CurrentWaveOutApi()) {
+// A refill renders every voice over a whole buffer from offset 0: the calls a
+// voice's offset table serves.
+static_assert(MIXER_BUFFER_FRAMES == OffsetTable::kFrames, "a buffer is an offset table long");
+
+Mixer::Mixer(uint32_t deviceId, MixerThread where)
+    : deviceId(deviceId), api(&platform::CurrentWaveOutApi()) {
+  if (where == MixerThread::kCaller) {
+    onCallerThread = true;
+    OpenOnThisThread();
+    return;
+  }
   thread.Start(&Mixer::ThreadMain, this);
 }
 
 Mixer::~Mixer() {
   if (!threadGone) WaitForShutdown();
   for (int32_t k = 0; k < voiceCount; ++k) {
-    delete voices[k];
+    voicePool.Free(voices[k]);
     voices[k] = nullptr;
   }
   voiceCount = 0;
@@ -31,7 +42,10 @@ void Mixer::ScheduleShutdown() {
 
 void Mixer::WaitForShutdown() {
   LogMessage("Mixer: WaitForShutdown()");
-  thread.Wait(-1);
+  if (onCallerThread)
+    CloseOnThisThread();
+  else
+    thread.Wait(-1);
   threadGone = true;
   LogMessage("Mixer: IsShutdown()");
 }
@@ -39,16 +53,13 @@ void Mixer::WaitForShutdown() {
 Voice* Mixer::StartVoice(int32_t note, int32_t channel, int32_t velocity, int32_t volume,
                          Instrument* instrument) {
   if (voiceCount >= MIXER_MAX_VOICES) return nullptr;
-  Voice* voice = new (std::nothrow) Voice(note, channel, velocity, volume, instrument);
-  if (!voice) {
-    LogMessage("Mixer: Not enough memory for a voice");
-    return nullptr;
-  }
+  // The pool holds as many voices as may be registered, so it has a place.
+  Voice* voice = voicePool.New(note, channel, velocity, volume, instrument);
   if (!voice->sample) {
     LogFormat("  Request has been made for an unassigned sample (note %d, channel %d, "
               "instrument '%s')",
               note, channel, instrument->DisplayName());
-    delete voice;
+    voicePool.Free(voice);
     return nullptr;
   }
   voices[voiceCount] = voice;
@@ -89,33 +100,52 @@ void Mixer::Run() {
   // The priority is set through the calling thread itself: the handle the
   // constructor keeps may not be stored yet.
   platform::SetCurrentThreadTimeCritical();
+  // Without a window nothing could ever wake the loop (nor reach it to stop
+  // it): end now, so that WaitForShutdown returns.
+  if (!OpenOnThisThread()) return;
+  if (!stopRequested.load()) {
+    while (platform::GetAndDispatchMessage()) {
+      if (stopRequested.load()) break;
+    }
+  }
+  CloseOnThisThread();
+}
 
+void Mixer::DispatchQueued() {
+  while (!stopRequested.load() && platform::DispatchQueuedMessage()) {
+  }
+}
+
+bool Mixer::OpenOnThisThread() {
   platform::WindowHandle hidden = platform::CreateMessageWindow("Mixer");
   if (!hidden) {
-    // Nothing could ever wake the loop (nor reach it to stop it): end now, so
-    // that WaitForShutdown returns.
     LogMessage("Mixer: the hidden window could not be created");
-    return;
+    return false;
   }
   platform::SetWindowOwner(hidden, this);
   platform::SetWindowProcedure(hidden, &Mixer::WindowProc);
   window.store(hidden);
 
   platform::WaveOutHandle device = 0;
-  if (api->Open(&device, deviceId, hidden) != platform::kWaveOk) device = 0;
+  const uint32_t opened = api->Open(&device, deviceId, hidden);
+  if (opened != platform::kWaveOk) {
+    // Nothing will be heard: say why, in the backend's words.
+    char reason[256];
+    api->GetErrorText(opened, reason, sizeof reason);
+    LogFormat("Mixer: waveOutOpen() failed: %d (%s)", static_cast<int>(opened), reason);
+    device = 0;
+  }
   Lock();
   waveOut = device;
   Unlock();
+  return true;
+}
 
-  if (!stopRequested.load()) {
-    while (platform::GetAndDispatchMessage()) {
-      if (stopRequested.load()) break;
-    }
-  }
-
+void Mixer::CloseOnThisThread() {
   ReleaseBuffers();
-  if (platform::WindowExists(hidden)) platform::DestroyMessageWindow(hidden);
-  if (device) api->Close(device);
+  platform::WindowHandle hidden = window.load();
+  if (hidden && platform::WindowExists(hidden)) platform::DestroyMessageWindow(hidden);
+  if (waveOut) api->Close(waveOut);
 }
 
 intptr_t Mixer::WindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
@@ -184,6 +214,7 @@ void Mixer::PrepareBuffers() {
 }
 
 void Mixer::RefillBuffer(platform::WaveOutHandle device, WaveHeader* header) {
+  platform::RealTimeScope realTime;
   Lock();
   // Buffers the release hands back are neither refilled nor queued again.
   if (!buffersQueued || !header) {
@@ -200,9 +231,11 @@ void Mixer::RefillBuffer(platform::WaveOutHandle device, WaveHeader* header) {
   // once per buffer.
   for (int32_t k = voiceCount - 1; k >= 0; --k) {
     Voice* voice = voices[k];
+    // The next voice's offsets and sample start loading while this one mixes.
+    if (k > 0) voices[k - 1]->Prefetch();
     voice->Render(frames, frameCount);
     if (voice->state == VOICE_FINISHED) {
-      delete voice;
+      voicePool.Free(voice);
       voiceCount -= 1;
       voices[k] = voices[voiceCount];
       voices[voiceCount] = nullptr;

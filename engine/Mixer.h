@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/Voice.h"
+#include "engine/VoicePool.h"
 #include "platform/Lock.h"
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
@@ -18,10 +19,19 @@ constexpr int32_t MIXER_BUFFER_COUNT = 4;
 constexpr int32_t MIXER_BUFFER_BYTES = 4096;
 constexpr int32_t MIXER_BUFFER_FRAMES = MIXER_BUFFER_BYTES / 4;
 
+// Where a Mixer handles its device's notifications (buffers opened,
+// returned, closed): on a thread of its own at time-critical priority, as the
+// program does, or on the thread that constructs it, whenever that thread
+// calls Mixer::DispatchQueued. An offline render takes the latter: its device
+// decides when a buffer comes back, so the whole render is one thread.
+enum class MixerThread { kOwn, kCaller };
+
 class Mixer {
  public:
-  // Owner's thread. Starts the Mixer thread, which opens the device later.
-  explicit Mixer(uint32_t deviceId);
+  // Owner's thread. Starts the Mixer thread, which opens the device later;
+  // with MixerThread::kCaller creates the hidden window on the calling thread
+  // and opens the device at once instead.
+  explicit Mixer(uint32_t deviceId, MixerThread where = MixerThread::kOwn);
   // Owner's thread. Waits for the thread if that was not done, then destroys
   // the remaining voices.
   ~Mixer();
@@ -30,8 +40,13 @@ class Mixer {
 
   // Owner's thread: asks the Mixer thread to stop and returns at once.
   void ScheduleShutdown();
-  // Owner's thread: waits without limit for the Mixer thread to end.
+  // Owner's thread: waits without limit for the Mixer thread to end. A
+  // caller-thread Mixer releases its buffers, window and device here.
   void WaitForShutdown();
+
+  // Caller-thread Mixer, on the constructing thread: handles the
+  // notifications queued so far and returns without waiting for more.
+  void DispatchQueued();
 
   void Lock() { lock.Enter(); }
   void Unlock() { lock.Leave(); }
@@ -55,6 +70,10 @@ class Mixer {
   void OnClose();
   // Returns every queued buffer, unprepares, unlocks and frees the buffers.
   void ReleaseBuffers();
+  // The thread that handles the notifications: creates the hidden window and
+  // opens the device (false when there is no window); then closes it all.
+  bool OpenOnThisThread();
+  void CloseOnThisThread();
 
   uint32_t deviceId;
   // The device backend, fixed at construction so the device is closed
@@ -64,6 +83,8 @@ class Mixer {
   std::atomic<bool> stopRequested{false};
   platform::Thread thread;
   bool threadGone = false;
+  // True for MixerThread::kCaller: no thread of its own.
+  bool onCallerThread = false;
   std::atomic<platform::WindowHandle> window{0};
   int16_t* bufferData[MIXER_BUFFER_COUNT] = {};
   platform::MemoryHandle bufferMemory[MIXER_BUFFER_COUNT] = {};
@@ -78,4 +99,6 @@ class Mixer {
   platform::Lock lock;
   int32_t voiceCount = 0;
   Voice* voices[MIXER_MAX_VOICES] = {};
+  // Under the lock: where every registered voice lives.
+  VoicePool<MIXER_MAX_VOICES> voicePool;
 };

@@ -1,29 +1,26 @@
 #include "engine/Sample.h"
 
-#include <new>
-
 Sample::~Sample() { Free(); }
 
 void Sample::Allocate(int32_t frameCount) {
   Free();
-  if (frameCount <= 0) return;
-  int16_t* newLeft = new (std::nothrow) int16_t[frameCount];
-  int16_t* newRight = new (std::nothrow) int16_t[frameCount];
   // Out of memory leaves the sample empty rather than half filled.
-  if (!newLeft || !newRight) {
-    delete[] newLeft;
-    delete[] newRight;
-    return;
-  }
-  length = frameCount;
-  left = newLeft;
-  right = newRight;
+  if (frameCount > 0) SetFrames(SampleFrames::Allocate(frameCount));
 }
 
 void Sample::Free() {
   length = 0;
-  delete[] left;
+  frames_ = SampleFrames();
   left = nullptr;
-  delete[] right;
   right = nullptr;
+}
+
+void Sample::SetFrames(const SampleFrames& newFrames) {
+  SampleFrames keep = newFrames;  // newFrames may be this sample's own
+  Free();
+  if (!keep) return;
+  frames_ = keep;
+  length = keep.Length();
+  left = keep.Left();
+  right = keep.Right();
 }

@@ -3,6 +3,10 @@
 #pragma once
 #include <cstdint>
 
+#include "engine/SampleFrames.h"
+
+class SampleFileCache;
+
 class Sample {
  public:
   Sample() = default;
@@ -14,15 +18,25 @@ class Sample {
   // (contents not initialised). A negative count leaves the sample empty.
   void Allocate(int32_t frameCount);
   void Free();
+  // Frees the old arrays, then plays these frames (shared with their other
+  // holders; empty frames leave the sample empty).
+  void SetFrames(const SampleFrames& newFrames);
+  const SampleFrames& Frames() const { return frames_; }
 
   // Reads a WAV file into this sample (loading/WaveLoader.cpp). On any failure
   // the sample is left exactly as it was and one line is logged.
-  bool LoadFile(const char* path);  // checks existence and the ".wav" extension first
+  // LoadFile checks existence and the ".wav" extension first; with a cache, a
+  // path it has loaded before is not read again: the frames are shared.
+  bool LoadFile(const char* path, SampleFileCache* cache = nullptr);
   bool LoadWave(const char* path);
 
   int32_t rate = 44100;
   int32_t baseNote = 64;
   int32_t length = 0;
+  // Into the frames' block; read-only once the block is shared.
   int16_t* left = nullptr;
   int16_t* right = nullptr;
+
+ private:
+  SampleFrames frames_;
 };

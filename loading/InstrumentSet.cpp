@@ -6,6 +6,8 @@
 #include "engine/Instrument.h"
 #include "engine/InstrumentTable.h"
 #include "loading/FileStream.h"
+#include "loading/SampleFileCache.h"
+#include "platform/File.h"
 #include "synth/DumpFile.h"
 
 namespace {
@@ -78,19 +80,33 @@ void LoadInstrumentSet(const char* path) {
     return;
   }
   FileStream stream(path);
-  // The magic is tested on the line as it stands, not trimmed: a blank or a
-  // byte-order mark before it makes the file unreadable.
+  if (stream.handle == platform::kNoFile) {
+    const int error = platform::LastError();
+    if (error == platform::kErrorNotRegularFile)
+      LogMessage("Instrument set not loaded, not a regular file.");
+    else
+      LogFormat("Instrument set not loaded, cannot open file: GLE = %d.", error);
+    return;
+  }
+  // The magic is tested on the line as it stands, not trimmed: a blank before
+  // it makes the file unreadable. A UTF-8 byte-order mark is not part of the
+  // text, only a sign of its encoding.
   int32_t taken = 0;
   const char* first = stream.ReadLine(&taken);
-  if (!first || taken < 4 || std::strncmp(first, "PVID", 4) != 0) return;
+  if (first && std::strncmp(first, "\xEF\xBB\xBF", 3) == 0) first += 3;
+  if (!first || taken < 4 || std::strncmp(first, "PVID", 4) != 0) {
+    LogMessage("Instrument set not loaded, the file does not begin with \"PVID\".");
+    return;
+  }
+  SampleFileCache cache;
   while (!stream.AtEnd()) {
     const char* line = TrimBlanks(stream.ReadLine(nullptr));
     if (!line) break;
-    if (EqualsIgnoringCase(line, "instrument")) ParseInstrumentBlock(stream);
+    if (EqualsIgnoringCase(line, "instrument")) ParseInstrumentBlock(stream, &cache);
   }
 }
 
-void ParseInstrumentBlock(BufferedStream& stream) {
+void ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache) {
   Instrument* instrument = new Instrument();
   int32_t id = 0;
   for (;;) {
@@ -112,7 +128,7 @@ void ParseInstrumentBlock(BufferedStream& stream) {
         break;
       case 'S':
       case 's':
-        if (KeyMatches(line, "sample")) ParseSampleBlock(*instrument, stream);
+        if (KeyMatches(line, "sample")) ParseSampleBlock(*instrument, stream, cache);
         break;
       default:
         break;
@@ -140,7 +156,7 @@ void ParseInstrumentBlock(BufferedStream& stream) {
   delete instrument;
 }
 
-void ParseSampleBlock(Instrument& instrument, BufferedStream& stream) {
+void ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFileCache* cache) {
   Sample* sample = new Sample();
   int32_t begin = 0;
   int32_t end = 127;
@@ -167,7 +183,7 @@ void ParseSampleBlock(Instrument& instrument, BufferedStream& stream) {
       case 'F':
       case 'f':
         if (KeyMatches(line, "file"))
-          loaded = sample->LoadFile(TrimBlanks(SkipToWhitespace(line)));
+          loaded = sample->LoadFile(TrimBlanks(SkipToWhitespace(line)), cache);
         else if (KeyMatches(line, "fine"))
           (void)ParseNumber(ValueOf(line));  // fine tuning is read, not used
         break;

@@ -7,14 +7,19 @@
 
 class BufferedStream;
 class Instrument;
+class SampleFileCache;
 
+// A first line may begin with a UTF-8 byte-order mark (as many Windows
+// editors save text); the set then loads as it would without one.
 void LoadInstrumentSet(const char* path);
 // Reads one instrument block (the line "instrument" has been read), then
-// stores the instrument in the table or discards it with one log line.
-void ParseInstrumentBlock(BufferedStream& stream);
+// stores the instrument in the table or discards it with one log line. A
+// cache shares the frames of sample files named more than once.
+void ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache = nullptr);
 // Reads one sample block, then adds its sample to the instrument and maps its
 // note range, or drops it when no file line loaded.
-void ParseSampleBlock(Instrument& instrument, BufferedStream& stream);
+void ParseSampleBlock(Instrument& instrument, BufferedStream& stream,
+                      SampleFileCache* cache = nullptr);
 
 // Cuts bytes 0 to 32 from both ends in place; null for null.
 char* TrimBlanks(char* line);

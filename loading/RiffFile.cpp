@@ -25,31 +25,66 @@ bool RiffFile::Open(const char* path) {
     lastError_ = platform::LastError();
     return false;
   }
+  if (!platform::FileSize(file_, &fileSize_)) {
+    lastError_ = platform::LastError();
+    Close();
+    return false;
+  }
   position_ = 0;
   lastError_ = 0;
+  platformReads_ = 0;
+  bufferOffset_ = 0;
+  bufferLength_ = 0;
   return true;
 }
 
 void RiffFile::Close() {
   if (file_ != platform::kNoFile) platform::FileClose(file_);
   file_ = platform::kNoFile;
+  bufferLength_ = 0;
+}
+
+bool RiffFile::ReadFromFile(uint64_t offset, void* data, uint32_t size, uint32_t* done) {
+  *done = 0;
+  if (!platform::FileSeek(file_, static_cast<uint32_t>(offset))) {
+    lastError_ = platform::LastError();
+    return false;
+  }
+  platformReads_ += 1;
+  if (!platform::FileRead(file_, data, size, done)) {
+    lastError_ = platform::LastError();
+    return false;
+  }
+  return true;
 }
 
 bool RiffFile::ReadAt(uint64_t offset, void* data, uint32_t size) {
   // The format's offsets are 32-bit; anything beyond cannot be part of it.
   if (offset + size > UINT32_MAX) return false;
-  if (!platform::FileSeek(file_, static_cast<uint32_t>(offset))) {
-    lastError_ = platform::LastError();
+  // Nothing is read past the end of the file: the walk ends there.
+  if (offset >= fileSize_) {
+    position_ = offset;
     return false;
   }
   uint32_t done = 0;
-  if (!platform::FileRead(file_, data, size, &done)) {
-    lastError_ = platform::LastError();
-    position_ = offset + done;
-    return false;
+  bool ok = true;
+  if (bufferLength_ > 0 && offset >= bufferOffset_ &&
+      offset + size <= bufferOffset_ + bufferLength_) {
+    std::memcpy(data, buffer_.get() + (offset - bufferOffset_), size);
+    done = size;
+  } else if (size > kBufferSize / 2) {
+    ok = ReadFromFile(offset, data, size, &done);  // a chunk's data, read whole
+  } else {
+    if (!buffer_) buffer_.reset(new (std::nothrow) uint8_t[kBufferSize]);
+    if (!buffer_) return false;
+    bufferOffset_ = offset;
+    bufferLength_ = 0;
+    ok = ReadFromFile(offset, buffer_.get(), kBufferSize, &bufferLength_);
+    done = bufferLength_ < size ? bufferLength_ : size;
+    std::memcpy(data, buffer_.get(), done);
   }
   position_ = offset + done;
-  return done == size;
+  return ok && done == size;
 }
 
 bool RiffFile::FindRiff(const char formType[4], RiffChunk* riff) {
@@ -101,9 +136,11 @@ bool RiffFile::Ascend(const RiffChunk& chunk) {
 RiffFile::ReadResult RiffFile::ReadData(const RiffChunk& chunk,
                                         std::unique_ptr<uint8_t[]>* data) {
   lastError_ = 0;
-  if (chunk.size > 0) {
-    uint8_t last;
-    if (!ReadAt(chunk.dataOffset + chunk.size - 1, &last, 1)) return ReadResult::kShort;
+  // A declared size that runs past the end of the file is never allocated.
+  if (chunk.size > 0 && (chunk.dataOffset + chunk.size > fileSize_ ||
+                         chunk.dataOffset + chunk.size > UINT32_MAX)) {
+    position_ = chunk.dataOffset + chunk.size;
+    return ReadResult::kShort;
   }
   std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[chunk.size > 0 ? chunk.size : 1]);
   if (!bytes) return ReadResult::kNoMemory;

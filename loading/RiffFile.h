@@ -1,6 +1,10 @@
 // A forward walk over the chunks of a RIFF file, read through the platform's
 // plain file calls so that the WAV loader behaves alike on every platform.
 // Offsets are 64-bit so that no declared size can wrap them.
+//
+// Chunk headers are read through a buffer, and no walk goes past the end of
+// the file: a file of zeros is a chain of empty chunks 8 bytes apart, and
+// reading those one by one would take minutes for a large file.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -43,11 +47,22 @@ class RiffFile {
   // The platform's error code of the last failed open or read, 0 when the
   // last failure was only a short file.
   int LastError() const { return lastError_; }
+  // Reads made through the platform since the file was opened.
+  uint64_t PlatformReads() const { return platformReads_; }
+
+  static constexpr uint32_t kBufferSize = 65536;
 
  private:
   bool ReadAt(uint64_t offset, void* data, uint32_t size);
+  bool ReadFromFile(uint64_t offset, void* data, uint32_t size, uint32_t* done);
 
   platform::FileHandle file_ = platform::kNoFile;
+  uint64_t fileSize_ = 0;
   uint64_t position_ = 0;
   int lastError_ = 0;
+  uint64_t platformReads_ = 0;
+  // The bytes of the file from bufferOffset_ on, bufferLength_ of them.
+  std::unique_ptr<uint8_t[]> buffer_;
+  uint64_t bufferOffset_ = 0;
+  uint32_t bufferLength_ = 0;
 };

@@ -1,6 +1,7 @@
 // Sample::LoadFile and Sample::LoadWave: PCM RIFF WAVE, 8 or 16 bits, one or
-// two channels, any rate. The Sample is written only once everything has been
-// read, converted and allocated, so every failure leaves it as it was.
+// two channels, any rate; WAVE_FORMAT_EXTENSIBLE files whose subformat is PCM
+// load like their plain twins. The Sample is written only once everything has
+// been read, converted and allocated, so every failure leaves it as it was.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -9,6 +10,8 @@
 #include "app/Log.h"
 #include "engine/Sample.h"
 #include "loading/RiffFile.h"
+#include "loading/SampleFileCache.h"
+#include "platform/File.h"
 #include "synth/DumpFile.h"
 
 namespace {
@@ -24,6 +27,23 @@ uint32_t ReadLe32(const uint8_t* bytes) {
          static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
+constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatFloat = 3;
+constexpr uint16_t kFormatExtensible = 0xFFFE;
+
+// The format an extensible record stands for: its subformat GUID's first two
+// bytes, when the rest is the base GUID every standard subformat shares
+// (xxxxxxxx-0000-0010-8000-00AA00389B71); otherwise the extensible tag itself.
+uint16_t EffectiveFormat(const uint8_t* record, uint32_t size) {
+  const uint16_t tag = ReadLe16(record);
+  static const uint8_t kBaseGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                            0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  if (tag != kFormatExtensible || size < 40 || ReadLe16(record + 16) < 22 ||
+      std::memcmp(record + 26, kBaseGuidTail, sizeof kBaseGuidTail) != 0)
+    return tag;
+  return ReadLe16(record + 24);
+}
+
 // Value i of the raw data as a signed 16-bit value.
 int16_t ValueAt(const uint8_t* data, int bits, size_t i) {
   if (bits == 8) return static_cast<int16_t>((static_cast<int32_t>(data[i]) - 128) * 256);
@@ -32,8 +52,16 @@ int16_t ValueAt(const uint8_t* data, int bits, size_t i) {
 
 }  // namespace
 
-bool Sample::LoadFile(const char* path) {
+bool Sample::LoadFile(const char* path, SampleFileCache* cache) {
   if (!path) return false;
+  if (cache) {
+    if (const SampleFileCache::Entry* loaded = cache->Find(path)) {
+      SetFrames(loaded->frames);
+      rate = loaded->rate;
+      baseNote = 64;
+      return true;
+    }
+  }
   if (!FileExists(path)) {
     LogFormat("Sample: File %s not found", path);
     return false;
@@ -55,7 +83,11 @@ bool Sample::LoadFile(const char* path) {
       break;
     }
   }
-  if (isWave) return LoadWave(path);
+  if (isWave) {
+    if (!LoadWave(path)) return false;
+    if (cache) cache->Add(path, Frames(), rate);
+    return true;
+  }
   LogFormat("Sample: File %s not loaded, unknown format", path);
   return false;
 }
@@ -64,7 +96,10 @@ bool Sample::LoadWave(const char* path) {
   if (!path) return false;
   RiffFile file;
   if (!file.Open(path)) {
-    LogFormat("Sample: Cannot open file '%s': GLE = %d", path, file.LastError());
+    if (file.LastError() == platform::kErrorNotRegularFile)
+      LogFormat("Sample: Cannot open file '%s': not a regular file", path);
+    else
+      LogFormat("Sample: Cannot open file '%s': GLE = %d", path, file.LastError());
     return false;
   }
   RiffChunk riff, format, data;
@@ -88,13 +123,20 @@ bool Sample::LoadWave(const char* path) {
   }
   // The fields used are all in the first 16 bytes; a shorter record cannot
   // describe PCM data, and nothing beyond the chunk is ever looked at.
-  if (format.size < 16 || ReadLe16(formatBytes.get()) != 1) {
+  const uint16_t formatTag = format.size < 16 ? 0 : EffectiveFormat(formatBytes.get(), format.size);
+  const int channels = format.size < 16 ? 0 : ReadLe16(formatBytes.get() + 2);
+  const uint32_t samplesPerSec = format.size < 16 ? 0 : ReadLe32(formatBytes.get() + 4);
+  const int bits = format.size < 16 ? 0 : ReadLe16(formatBytes.get() + 14);
+  if (formatTag == kFormatFloat) {
+    // "Not PCM" would leave the user guessing what else the file should be.
+    LogFormat("Sample: Cannot open file '%s': unsupported floating-point data (%d bits)", path,
+              bits);
+    return false;
+  }
+  if (formatTag != kFormatPcm) {
     LogFormat("Sample: Cannot open file '%s': not a PCM wave", path);
     return false;
   }
-  const int channels = ReadLe16(formatBytes.get() + 2);
-  const uint32_t samplesPerSec = ReadLe32(formatBytes.get() + 4);
-  const int bits = ReadLe16(formatBytes.get() + 14);
   formatBytes.reset();
 
   file.Ascend(format);
@@ -132,27 +174,23 @@ bool Sample::LoadWave(const char* path) {
     return false;
   }
 
+  // A chunk too short for one whole frame loads as a sample of no frames,
+  // which plays nothing.
   const size_t values = bits == 8 ? data.size : data.size / 2;
   const size_t frames = channels == 1 ? values : values / 2;
-  // A chunk too short for one whole frame holds nothing to play.
-  if (frames == 0) {
-    LogFormat("Sample: Cannot open file '%s': zero 'data' chunk length", path);
-    return false;
-  }
-  if (frames > static_cast<size_t>(INT32_MAX)) {
+  SampleFrames loaded;
+  if (frames <= static_cast<size_t>(INT32_MAX))
+    loaded = SampleFrames::Allocate(static_cast<int32_t>(frames));
+  if (!loaded) {
     LogFormat("Sample: Cannot open file '%s': data allocation failed", path);
     return false;
   }
-  std::unique_ptr<int16_t[]> newLeft(new (std::nothrow) int16_t[frames]);
-  std::unique_ptr<int16_t[]> newRight(new (std::nothrow) int16_t[frames]);
-  if (!newLeft || !newRight) {
-    LogFormat("Sample: Cannot open file '%s': data allocation failed", path);
-    return false;
-  }
+  int16_t* newLeft = loaded.Left();
+  int16_t* newRight = loaded.Right();
   const uint8_t* bytes = raw.get();
   if (channels == 1) {
     for (size_t i = 0; i < frames; ++i) newLeft[i] = ValueAt(bytes, bits, i);
-    std::memcpy(newRight.get(), newLeft.get(), frames * sizeof(int16_t));
+    std::memcpy(newRight, newLeft, frames * sizeof(int16_t));
   } else {
     for (size_t i = 0; i < frames; ++i) {
       newLeft[i] = ValueAt(bytes, bits, 2 * i);
@@ -160,10 +198,7 @@ bool Sample::LoadWave(const char* path) {
     }
   }
 
-  Free();
-  left = newLeft.release();
-  right = newRight.release();
-  length = static_cast<int32_t>(frames);
+  SetFrames(loaded);
   // Stored as the file gives it; the voice copes with any value.
   rate = static_cast<int32_t>(samplesPerSec);
   baseNote = 64;

@@ -15,8 +15,16 @@ bool FindEntry(const char* path, bool* isDirectory);
 // (CREATE_NEW / O_CREAT|O_EXCL). Others may read and write it while it is open.
 // The file is written sequentially.
 FileHandle FileCreateNew(const char* path);
-// Opens an existing file for reading (GENERIC_READ, OPEN_EXISTING).
+// Opens an existing regular file for reading (GENERIC_READ, OPEN_EXISTING)
+// without ever waiting: a FIFO, a device or a socket is refused with
+// LastError() == kErrorNotRegularFile (opening a FIFO blocks until a writer
+// comes, reading a terminal or /dev/zero never ends), a directory as
+// CreateFileA refuses one.
 FileHandle FileOpenRead(const char* path);
+// The error code of FileOpenRead on anything that is not a regular file.
+extern const int kErrorNotRegularFile;
+// The file's length in bytes. False on error.
+bool FileSize(FileHandle file, uint64_t* size);
 // Reads up to size bytes; *done gets the count read (0 at the end). False on error.
 bool FileRead(FileHandle file, void* data, uint32_t size, uint32_t* done);
 // Writes size bytes at the end of what was written so far. False on error.
@@ -26,5 +34,13 @@ bool FileSeek(FileHandle file, uint32_t offset);
 void FileClose(FileHandle file);
 // The calling thread's last error code (GetLastError / errno).
 int LastError();
+// The system's words for a LastError() code ("No such file or directory"),
+// cut to fit size bytes with its NUL.
+void DescribeError(int code, char* text, uint32_t size);
+
+// For the whole process: a write past the file-size limit (ulimit -f,
+// LimitFSIZE) fails with an error instead of ending the process (SIGXFSZ is
+// ignored). Nothing to do on Windows, which has no such limit.
+void KeepRunningPastFileSizeLimit();
 
 }  // namespace platform

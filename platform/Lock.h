@@ -1,4 +1,5 @@
-// A non-recursive lock. Win32: CRITICAL_SECTION. Linux: std::mutex.
+// A non-recursive lock. Win32: CRITICAL_SECTION. Linux: a pthread mutex with
+// priority inheritance.
 #pragma once
 
 namespace platform {

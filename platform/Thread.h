@@ -30,8 +30,8 @@ class Thread {
 };
 
 // Raises the calling thread to the highest priority the system grants
-// (THREAD_PRIORITY_TIME_CRITICAL on Windows; SCHED_FIFO where permitted on
-// Linux, else left as it is).
+// (THREAD_PRIORITY_TIME_CRITICAL on Windows; on Linux SCHED_FIFO at the
+// highest priority the process may use, else left as it is).
 void SetCurrentThreadTimeCritical();
 uint32_t CurrentThreadId();
 void SleepMs(int ms);

@@ -8,6 +8,7 @@
 // Windows; RtAudio over JACK, PulseAudio/PipeWire or ALSA on Linux) unless a
 // test installed a virtual device.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/Window.h"
@@ -80,6 +81,10 @@ class WaveOutApi {
   virtual void* LockBufferMemory(MemoryHandle memory) = 0;
   virtual void UnlockBufferMemory(MemoryHandle memory) = 0;
   virtual void FreeBufferMemory(MemoryHandle memory) = 0;
+  // The backend's own words for a result (waveOutGetErrorTextA), at most
+  // size - 1 characters. For the result of this thread's latest failed Open
+  // the reason that open failed, where the backend knows it.
+  virtual void GetErrorText(uint32_t result, char* text, size_t size);
 };
 
 // The native backend of this platform (lives as long as the process).

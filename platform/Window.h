@@ -50,6 +50,11 @@ bool WindowExists(WindowHandle window);
 // window of this thread (or a quit message), then hands it to the window's
 // procedure. Returns false when the message was a quit message (GetMessageA's 0).
 bool GetAndDispatchMessage();
+// The calling thread, without waiting: hands the oldest message queued for
+// any window of this thread to its procedure (PeekMessageA with PM_REMOVE,
+// TranslateMessage, DispatchMessageA). False when nothing is queued; a quit
+// message is not dispatched, it stays queued for the message loop (false too).
+bool DispatchQueuedMessage();
 // Posts a quit message to the calling thread's queue (PostQuitMessage).
 void PostQuit(int exitCode);
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "app/Log.h"
+
 bool FileExists(const char* path) {
   bool isDirectory = false;
   if (!platform::FindEntry(path, &isDirectory)) return false;
@@ -19,7 +21,13 @@ platform::FileHandle CreateDumpFile() {
     counter += 1;
     std::snprintf(name, sizeof name, "dump%04x.pvd", counter);
   }
-  return platform::FileCreateNew(name);
+  platform::FileHandle file = platform::FileCreateNew(name);
+  // A run that silently records nothing would be found out only when the
+  // take is needed.
+  if (file == platform::kNoFile)
+    LogFormat("Dump file '%s' cannot be created (GLE = %d), this run is not recorded", name,
+              platform::LastError());
+  return file;
 }
 
 namespace {
@@ -31,14 +39,13 @@ void PutLittleEndian(unsigned char* bytes, uint32_t value) {
 }
 }  // namespace
 
-void WriteDumpRecord(platform::FileHandle file, uint32_t timeStamp, uint32_t message) {
-  if (file == platform::kNoFile) return;
-  // Two writes, time stamp first; the file stays little-endian whatever the
-  // host's byte order.
-  unsigned char bytes[4];
+bool WriteDumpRecord(platform::FileHandle file, uint32_t timeStamp, uint32_t message) {
+  if (file == platform::kNoFile) return true;
+  // Time stamp first; the file stays little-endian whatever the host's byte
+  // order.
+  unsigned char bytes[8];
   uint32_t done = 0;
   PutLittleEndian(bytes, timeStamp);
-  platform::FileWrite(file, bytes, 4, &done);
-  PutLittleEndian(bytes, message);
-  platform::FileWrite(file, bytes, 4, &done);
+  PutLittleEndian(bytes + 4, message);
+  return platform::FileWrite(file, bytes, 8, &done) && done == 8;
 }

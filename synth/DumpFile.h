@@ -11,10 +11,11 @@ bool FileExists(const char* path);
 
 // User-interface thread. Creates the first "dump%04x.pvd" (counter from 1)
 // that is not an existing file; platform::kNoFile when that name cannot be
-// created (it is a directory, it appeared meanwhile, the folder is read-only).
-// Logs nothing.
+// created (it is a directory, it appeared meanwhile, the folder is read-only),
+// which is one log line: the run goes on without a recording.
 platform::FileHandle CreateDumpFile();
 
-// MidiIn thread. Appends one record; does nothing without a file. Write
-// failures are not reported.
-void WriteDumpRecord(platform::FileHandle file, uint32_t timeStamp, uint32_t message);
+// MidiIn thread. Appends one record in one write, so that a file-size limit or
+// a full disk that is a multiple of 8 bytes away never tears one; does nothing
+// without a file. False when the record was not written whole.
+bool WriteDumpRecord(platform::FileHandle file, uint32_t timeStamp, uint32_t message);

@@ -19,6 +19,10 @@ Synthesizer::Synthesizer(uint32_t waveDeviceId, int32_t midiInDeviceId, int32_t 
   midiIn = new MidiIn(midiInDeviceId, &Synthesizer::MidiInputCallback, this);
 }
 
+Synthesizer::Synthesizer(uint32_t waveDeviceId, MixerThread mixerThread) {
+  mixer = new Mixer(waveDeviceId, mixerThread);
+}
+
 Synthesizer::~Synthesizer() {
   Shutdown();
   delete midiIn;
@@ -39,10 +43,10 @@ void Synthesizer::Shutdown() {
   shutDown_ = true;
   // Every part is asked before any is waited for, so the MidiIn and Mixer
   // threads wind down in parallel.
-  midiIn->RequestStop();
+  if (midiIn) midiIn->RequestStop();
   mixer->ScheduleShutdown();
   if (midiOut) midiOut->ScheduleShutdown();
-  midiIn->WaitStopped();
+  if (midiIn) midiIn->WaitStopped();
   mixer->WaitForShutdown();
   if (midiOut) midiOut->Shutdown();
 }
@@ -55,7 +59,12 @@ void Synthesizer::HandleMidiMessage(uint32_t message, uint32_t timeStamp) {
   // Echo first, then record, so the echo device hears the message as early as
   // possible and the dump holds every message whatever its kind.
   if (midiOut) midiOut->Send(message);
-  WriteDumpRecord(dumpFile, timeStamp, message);
+  if (!dumpFailed_ && !WriteDumpRecord(dumpFile, timeStamp, message)) {
+    // Once per run: a full disk would otherwise give a line per message.
+    dumpFailed_ = true;
+    LogFormat("Dump file: write failed (GLE = %d), the rest of this run is not recorded",
+              platform::LastError());
+  }
 
   const int32_t status = static_cast<int32_t>(message & 0xFF);
   const int32_t data1 = static_cast<int32_t>((message >> 8) & 0xFF);

@@ -28,6 +28,10 @@ class Synthesizer {
   // platform::kNoFile). Never fails: a part without its device works without.
   Synthesizer(uint32_t waveDeviceId, int32_t midiInDeviceId, int32_t echoDeviceId,
               platform::FileHandle dumpFile);
+  // For replaying messages on the calling thread: no MIDI input, no echo, no
+  // dump file, and the mixer handles its device on this thread too (the
+  // caller hands it HandleMidiMessage and Mixer::DispatchQueued in turn).
+  explicit Synthesizer(uint32_t waveDeviceId, MixerThread mixerThread);
   // User-interface thread. Shutdown, then frees the parts; closes the dump
   // file last.
   ~Synthesizer();
@@ -57,4 +61,7 @@ class Synthesizer {
   void NoteOff(int32_t note, int32_t channel);  // lock held
   void NoteOn(int32_t note, int32_t channel, int32_t velocity);  // lock held
   bool shutDown_ = false;
+  // MidiIn thread: a write to the dump file failed; nothing more is written,
+  // so the file ends with its last whole record.
+  bool dumpFailed_ = false;
 };

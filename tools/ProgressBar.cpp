@@ -14,6 +14,7 @@ void ProgressBar::Update(uint64_t done, uint64_t expected) {
     bar[i] = static_cast<uint64_t>(i) * 100 < percent * width ? '#' : '.';
   bar[width] = '\0';
   const double seconds = std::chrono::duration<double>(now - start_).count();
+  if (beforeDraw_) beforeDraw_();
   std::fprintf(out_, "[%s] %3u%%  %.1f s\n", bar, static_cast<unsigned>(percent), seconds);
   std::fflush(out_);
 }

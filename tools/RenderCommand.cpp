@@ -3,59 +3,97 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "app/InitEngine.h"
-#include "platform/DebugOutput.h"
-#include "tools/DumpReader.h"
+#include "platform/File.h"
 #include "tools/InputFile.h"
 #include "tools/MessageText.h"
 #include "tools/ProgressBar.h"
+#include "tools/RenderLog.h"
 #include "tools/Renderer.h"
-#include "tools/SmfReader.h"
 #include "tools/WavWriter.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
-int Error(const std::string& text) {
-  std::fprintf(stderr, "pelvane-render: error: %s\n", text.c_str());
-  return 1;
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+std::string ErrorText(int code) {
+  char text[256];
+  platform::DescribeError(code, text, sizeof text);
+  return text;
 }
 
-bool LoadEvents(const std::string& path, std::vector<MidiEvent>* events, std::string* error) {
-  std::vector<uint8_t> bytes;
-  std::string why;
-  if (!ReadWholeFile(path, &bytes, &why)) {
-    *error = "'" + path + "': " + why;
-    return false;
-  }
-  if (LooksLikeSmf(bytes) || HasSmfExtension(path)) {
-    SmfReader smf;
-    if (!smf.Parse(bytes.data(), bytes.size())) {
-      *error = "'" + path + "': " + smf.Error();
+// A new, empty file beside target, created exclusively: nobody else's file is
+// ever truncated, and removing it again touches only what this run made.
+bool CreateTemporaryBeside(const fs::path& target, fs::path* temporary, std::string* error) {
+  std::random_device seed;
+  std::mt19937_64 random(seed() ^ static_cast<uint64_t>(
+                                      std::chrono::steady_clock::now().time_since_epoch().count()));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[40];
+    std::snprintf(suffix, sizeof suffix, ".pelvane-%016llx.tmp",
+                  static_cast<unsigned long long>(random()));
+    const fs::path candidate =
+        target.parent_path() / ("." + target.filename().string() + suffix);
+    platform::FileHandle file = platform::FileCreateNew(candidate.string().c_str());
+    if (file != platform::kNoFile) {
+      platform::FileClose(file);
+      *temporary = candidate;
+      return true;
+    }
+    bool isDirectory = false;
+    // Any other reason than the name being taken ends the attempts.
+    const int code = platform::LastError();
+    if (!platform::FindEntry(candidate.string().c_str(), &isDirectory)) {
+      *error = "cannot create the file: " + ErrorText(code);
       return false;
     }
-    *events = smf.Events();
-    return true;
   }
-  DumpReader dump;
-  dump.Parse(bytes.data(), bytes.size());
-  if (dump.IgnoredBytes() != 0)
-    std::fprintf(stderr,
-                 "pelvane-render: '%s': ignored the last %zu bytes (not a whole 8-byte record)\n",
-                 path.c_str(), dump.IgnoredBytes());
-  *events = dump.Events();
-  return true;
+  *error = "cannot create a temporary file beside it";
+  return false;
 }
 
 }  // namespace
 
 int RunRenderCommand(const RenderOptions& options) {
-  std::vector<MidiEvent> events;
+  // Lines are taken over only once the engine starts; until then nothing logs.
+  RenderLog log(stderr, options.verbose);
+  auto fail = [&log](const std::string& text) {
+    log.Flush();
+    std::fprintf(stderr, "pelvane-render: error: %s\n", text.c_str());
+    return 1;
+  };
+
+  // Every option is checked before any file is touched. The paths given are
+  // relative to where the command was started, not to --dir.
+  std::error_code failed;
+  const fs::path input = fs::absolute(options.input, failed);
+  const fs::path output = options.output.empty() ? fs::path() : fs::absolute(options.output, failed);
+  if (failed) return fail("cannot resolve the paths: " + failed.message());
+  if (!options.dir.empty()) {
+    fs::current_path(options.dir, failed);
+    if (failed) return fail("cannot enter " + Quoted(options.dir) + ": " + failed.message());
+  }
+
+  std::vector<uint8_t> bytes;
   std::string error;
-  if (!LoadEvents(options.input, &events, &error)) return Error(error);
+  if (!ReadWholeFile(input.string(), &bytes, &error))
+    return fail(Quoted(options.input) + ": " + error);
+  InputEvents parsed;
+  if (!ParseInput(bytes.data(), bytes.size(), options.input, &parsed, &error))
+    return fail(Quoted(options.input) + ": " + error);
+  std::vector<uint8_t>().swap(bytes);
+  const std::vector<MidiEvent>& events = parsed.events;
+  if (parsed.ignoredBytes != 0)
+    std::fprintf(stderr,
+                 "pelvane-render: '%s': ignored the last %zu bytes (not a whole 8-byte record)\n",
+                 options.input.c_str(), parsed.ignoredBytes);
 
   if (options.print) {
     const uint64_t origin = options.trim && !events.empty() ? events.front().timeUs : 0;
@@ -63,42 +101,64 @@ int RunRenderCommand(const RenderOptions& options) {
       event.timeUs = event.timeUs > origin ? event.timeUs - origin : 0;
       std::printf("%s\n", DescribeEvent(event).c_str());
     }
-    return std::fflush(stdout) == 0 ? 0 : Error("cannot write the listing");
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : fail("cannot write the listing");
   }
 
-  Renderer renderer(events, options.trim,
+  // A MIDI file that ends in silence keeps it: the render runs to its last End
+  // of Track, held open by a message word of 0, which has no status byte and
+  // which the synthesizer therefore ignores.
+  std::vector<MidiEvent> rendered = events;
+  if (parsed.kind != InputKind::kDump &&
+      parsed.endTimeUs > (events.empty() ? 0 : events.back().timeUs))
+    rendered.push_back(MidiEvent{parsed.endTimeUs, 0, static_cast<uint32_t>(parsed.endTimeUs / 1000)});
+  Renderer renderer(rendered, options.trim,
                     options.tailGiven ? options.tailMs : Renderer::kDefaultTailMs);
-  if (!renderer.Fits(&error)) return Error("'" + options.input + "': " + error);
+  if (!renderer.Fits(&error)) return fail(Quoted(options.input) + ": " + error);
 
-  // The output path is taken as given, before --dir changes the directory.
-  // A render that fails leaves no half-written file behind.
+  // The output is written beside its place under a temporary name and put in
+  // place only once whole: a failed render leaves whatever was there as it
+  // was, and the input is never the file being written.
+  fs::path target = output;
+  const fs::file_status status = fs::status(output, failed);
+  if (fs::exists(status)) {
+    if (!fs::is_regular_file(status))
+      return fail(Quoted(options.output) + ": not a regular file, it is not replaced");
+    if (fs::equivalent(input, output, failed))
+      return fail(Quoted(options.output) + ": is the input file, it is not replaced");
+    // Through a symbolic link, the file it names is replaced, not the link.
+    target = fs::canonical(output, failed);
+    if (failed) return fail(Quoted(options.output) + ": " + failed.message());
+  }
+  fs::path temporary;
+  if (!CreateTemporaryBeside(target, &temporary, &error))
+    return fail(Quoted(options.output) + ": " + error);
   WavWriter out;
-  if (!out.Open(options.output)) return Error("'" + options.output + "': " + out.Error());
-  std::error_code noPath;
-  const std::string outputPath = std::filesystem::absolute(options.output, noPath).string();
   auto discard = [&](const std::string& text) {
     out.Abandon();
-    std::remove(outputPath.c_str());
-    return Error(text);
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    return fail(text);
   };
-  if (!options.dir.empty()) {
-    std::error_code failed;
-    std::filesystem::current_path(options.dir, failed);
-    if (failed) return discard("cannot enter '" + options.dir + "': " + failed.message());
-  }
-  platform::CopyDebugOutputToStandardError();
+  if (!out.Open(temporary.string())) return discard(Quoted(options.output) + ": " + out.Error());
+
+  log.Install();
   InitEngine();
+  log.EndStartUp();
 
   ProgressBar bar(stderr);
+  bar.SetBeforeDraw([&log] { log.Flush(); });
   renderer.SetProgress([&bar](uint64_t done, uint64_t expected) { bar.Update(done, expected); });
   RenderStats stats;
   const auto start = std::chrono::steady_clock::now();
-  const bool rendered = renderer.Run(&out, &stats, &error);
+  const bool ok = renderer.Run(&out, &stats, &error);
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!rendered) return discard("'" + options.output + "': " + error);
-  if (!out.Finish()) return discard("'" + options.output + "': " + out.Error());
+  if (!ok) return discard(Quoted(options.output) + ": " + error);
+  if (!out.Finish()) return discard(Quoted(options.output) + ": " + out.Error());
+  fs::rename(temporary, target, failed);
+  if (failed) return discard(Quoted(options.output) + ": cannot put the file in place: " + failed.message());
 
+  log.Flush();
   const double seconds = static_cast<double>(stats.frames) / 44100.0;
   char speed[32];
   if (wall > 0)

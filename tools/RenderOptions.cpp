@@ -5,13 +5,15 @@
 const char kRenderUsage[] =
     "Usage: pelvane-render [options] INPUT OUTPUT.wav\n"
     "       pelvane-render --print [--trim] INPUT\n"
-    "Replays a dump file (.pvd) or a Standard MIDI File (.mid) through the\n"
-    "synthesizer into a 16-bit stereo 44100 Hz WAV file, exactly as it would\n"
-    "have sounded live.\n"
+    "Replays a dump file or a Standard MIDI File (also inside a RIFF RMID file)\n"
+    "through the synthesizer into a 16-bit stereo 44100 Hz WAV file, exactly as\n"
+    "it would have sounded live. The kind of input is told by its content.\n"
     "  --dir DIR      read default.wav and default.pvi from DIR (default: .)\n"
     "  --trim         start at the first message instead of time 0\n"
     "  --tail-ms N    end at most N ms after the last message (default 600000)\n"
     "  --print        list the messages (time in s, channel, kind, data)\n"
+    "  --verbose      show every log line (each note played, ...) on standard\n"
+    "                 error, not only those saying why something did not load\n"
     "  --help         show this text\n";
 
 namespace {
@@ -46,6 +48,8 @@ bool RenderOptions::Parse(int argc, const char* const* argv, std::string* error)
       trim = true;
     } else if (std::strcmp(arg, "--print") == 0) {
       print = true;
+    } else if (std::strcmp(arg, "--verbose") == 0 || std::strcmp(arg, "-v") == 0) {
+      verbose = true;
     } else if (std::strcmp(arg, "--dir") == 0) {
       const char* text;
       if (!value(&text)) return false;

@@ -24,6 +24,17 @@ uint64_t RenderWaveOut::WriteCount() const {
 }
 
 bool RenderWaveOut::PlayNextBuffer(int16_t* out, int timeoutMs) {
+  const uint64_t writesBefore = WriteCount();
+  if (!ReturnNextBuffer(out)) return false;
+  // The Mixer refills on its own thread; nothing else happens until it has
+  // queued this buffer again, so no message is ever handled against a
+  // half-refilled queue.
+  std::unique_lock<std::mutex> hold(mutex_);
+  return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                           [&] { return writes_ > writesBefore; });
+}
+
+bool RenderWaveOut::ReturnNextBuffer(int16_t* out) {
   std::unique_lock<std::mutex> hold(mutex_);
   if (queue_.empty()) return false;
   WaveHeader* header = queue_.front();
@@ -31,18 +42,10 @@ bool RenderWaveOut::PlayNextBuffer(int16_t* out, int timeoutMs) {
   std::memcpy(out, header->data, kFramesPerBuffer * 4);
   queue_.pop_front();
   header->flags = (header->flags & ~platform::kWaveHeaderInQueue) | platform::kWaveHeaderDone;
-  const uint64_t writesBefore = writes_;
   const platform::WindowHandle window = window_;
   hold.unlock();
-  // The Mixer refills on its own thread; nothing else happens until it has
-  // queued this buffer again, so no message is ever handled against a
-  // half-refilled queue.
-  if (!platform::PostToWindow(window, platform::kMessageWaveOutDone, kHandle,
-                              reinterpret_cast<intptr_t>(header)))
-    return false;
-  hold.lock();
-  return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                           [&] { return writes_ > writesBefore; });
+  return platform::PostToWindow(window, platform::kMessageWaveOutDone, kHandle,
+                                reinterpret_cast<intptr_t>(header));
 }
 
 uint32_t RenderWaveOut::GetDeviceName(uint32_t deviceId, char name[32]) {

@@ -3,8 +3,10 @@
 // returned one by one with kMessageWaveOutDone to the Mixer's window, a play
 // position in frames), but time advances only when the render driver says so:
 // the driver sets the position a message is handled at, then lets the buffer
-// at the head of the queue "play", receives its frames and waits until the
-// Mixer has refilled and requeued it. So the Mixer does exactly what it would
+// at the head of the queue "play", receives its frames and has the Mixer
+// refill and requeue it before anything else happens: by dispatching the
+// returned buffer itself when the Mixer runs on the driver's thread, or by
+// waiting for the Mixer's own thread. So the Mixer does exactly what it would
 // have done live at those instants, and the result never depends on timing.
 #pragma once
 #include <condition_variable>
@@ -28,6 +30,11 @@ class RenderWaveOut : public platform::WaveOutApi {
   // until the Mixer has queued it again. False when no whole buffer was
   // queued, or after timeoutMs without the requeue.
   bool PlayNextBuffer(int16_t* out, int timeoutMs);
+  // Driver thread. The first half of PlayNextBuffer, for a Mixer on the
+  // driver's own thread: copies the head buffer's frames to out and posts it
+  // back to the Mixer's window without waiting. False when no whole buffer
+  // was queued or the window is gone.
+  bool ReturnNextBuffer(int16_t* out);
   // Buffers handed to Write since the device opened.
   uint64_t WriteCount() const;
 

@@ -5,7 +5,8 @@
 // frame falls in it is handled with the device position at that frame, and
 // buffer k mod 4 plays: its frames go to the file and the Mixer refills it.
 // The same messages therefore meet the same mix-ahead and the same refill
-// order as they would have live, and the file is the same on every run.
+// order as they would have live, and the file is the same on every run. All
+// of it runs on the calling thread, the Mixer's device handling included.
 #pragma once
 #include <cstdint>
 #include <functional>

@@ -58,6 +58,8 @@ bool SmfReader::Parse(const uint8_t* data, size_t size) {
   tempos_.clear();
   error_.clear();
   tempoCount_ = 0;
+  endTick_ = 0;
+  endTimeUs_ = 0;
 
   if (size < 8 || std::memcmp(data, "MThd", 4) != 0)
     return Fail("not a Standard MIDI File (no MThd header)");
@@ -174,7 +176,25 @@ bool SmfReader::ParseTrack(const uint8_t* data, size_t size, size_t fileOffset, 
       messages_.push_back(TimedMessage{tick, track, message});
     }
   }
+  // The End of Track, or the last event of a track cut short without one.
+  if (tick > endTick_) endTick_ = tick;
   return true;
+}
+
+uint64_t SmfReader::TimeUsOf(uint64_t tick) const {
+  uint64_t segmentTick = 0;
+  uint64_t segmentScaled = 0;
+  uint64_t tempo = kDefaultTempo;
+  for (const TempoChange& change : tempos_) {
+    if (change.tick > tick) break;
+    segmentScaled =
+        AddSaturating(segmentScaled, MultiplySaturating(change.tick - segmentTick, tempo));
+    segmentTick = change.tick;
+    tempo = change.microsecondsPerQuarter;
+  }
+  const uint64_t scaled = AddSaturating(segmentScaled, MultiplySaturating(tick - segmentTick, tempo));
+  return scaled == std::numeric_limits<uint64_t>::max() ? scaled
+                                                        : scaled / static_cast<uint64_t>(division_);
 }
 
 void SmfReader::PlaceInTime() {
@@ -211,6 +231,7 @@ void SmfReader::PlaceInTime() {
     event.timeStamp = static_cast<uint32_t>(event.timeUs / 1000);
     events_.push_back(event);
   }
+  endTimeUs_ = TimeUsOf(endTick_);
   messages_.clear();
   tempos_.clear();
 }

@@ -25,6 +25,10 @@ class SmfReader {
   int Division() const { return division_; }
   // Tempo changes found (meta event 0x51), in all tracks.
   size_t TempoChangeCount() const { return tempoCount_; }
+  // When the longest track ends: the latest End of Track (meta event 0x2F),
+  // or for a track without one, its last event. A piece may end in silence
+  // well after its last note.
+  uint64_t EndTimeUs() const { return endTimeUs_; }
 
  private:
   struct TimedMessage {
@@ -41,6 +45,8 @@ class SmfReader {
   bool ParseTrack(const uint8_t* data, size_t size, size_t fileOffset, uint32_t track);
   bool Fail(const std::string& text);
   void PlaceInTime();
+  // The time of a tick through the tempo map (tempos_ sorted).
+  uint64_t TimeUsOf(uint64_t tick) const;
 
   std::vector<MidiEvent> events_;
   std::vector<TimedMessage> messages_;
@@ -50,4 +56,6 @@ class SmfReader {
   int trackCount_ = 0;
   int division_ = 0;
   size_t tempoCount_ = 0;
+  uint64_t endTick_ = 0;
+  uint64_t endTimeUs_ = 0;
 };

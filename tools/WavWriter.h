@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class WavWriter {
  public:
@@ -34,6 +35,8 @@ class WavWriter {
   bool Fail(const char* what);
 
   std::FILE* file_ = nullptr;
+  // stdio's buffer for file_, which is always closed before this goes.
+  std::vector<char> buffer_;
   uint64_t frames_ = 0;
   std::string error_;
 };

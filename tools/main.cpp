@@ -1,11 +1,16 @@
 // pelvane-render: replays a dump file or a Standard MIDI File into a WAV file.
 #include <cstdio>
+#include <new>
 #include <string>
 
+#include "platform/File.h"
 #include "tools/RenderCommand.h"
 #include "tools/RenderOptions.h"
 
 int main(int argc, char** argv) {
+  // Past the file-size limit a write fails, and the render says so, instead
+  // of the process ending with a WAV whose header says it is empty.
+  platform::KeepRunningPastFileSizeLimit();
   RenderOptions options;
   std::string error;
   if (!options.Parse(argc, argv, &error)) {
@@ -14,7 +19,18 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(kRenderUsage, stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      std::fputs("pelvane-render: error: cannot write the help text\n", stderr);
+      return 1;
+    }
     return 0;
   }
-  return RunRenderCommand(options);
+  // The one exception a render can meet: an input too large for the memory
+  // left (a limit, a small machine).
+  try {
+    return RunRenderCommand(options);
+  } catch (const std::bad_alloc&) {
+    std::fputs("pelvane-render: error: out of memory\n", stderr);
+    return 1;
+  }
 }

@@ -3,12 +3,20 @@
 //
 // PELVANE_CONTROL=stdin lets a script drive the window: each line on standard
 // input is an Automation command (see app/Automation.h).
+//
+// Linux does not tell windows about devices that come and go, as Windows does
+// with WM_DEVICECHANGE; the device watch posts that message instead, for as
+// long as the window lives.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "app/Automation.h"
+#include "app/Log.h"
 #include "app/MainWindow.h"
+#include "platform/File.h"
+#include "platform/DeviceWatch.h"
+#include "platform/MidiNotice.h"
 #include "platform/linux/qt/QtWidgetSet.h"
 
 namespace {
@@ -16,8 +24,12 @@ constexpr int kShowNormal = 1;  // SW_SHOWNORMAL
 }
 
 int main() {
+  // A dump file that reaches the file-size limit must not end the program.
+  platform::KeepRunningPastFileSizeLimit();
+  platform::SetMidiNoticeSink(&LogMessage);
   QtWidgetSet widgets;
   MainWindow* window = new MainWindow(widgets);
+  auto watch = std::make_unique<platform::DeviceWatch>(window->hwnd);
   std::unique_ptr<Automation> automation;
   const char* control = std::getenv("PELVANE_CONTROL");
   if (control != nullptr && std::strcmp(control, "stdin") == 0) {
@@ -25,7 +37,9 @@ int main() {
     widgets.ReadCommandLines([&automation](const std::string& line) { automation->Execute(line); });
   }
   window->Run(kShowNormal);
+  watch.reset();
   automation.reset();
   delete window;
+  platform::SetMidiNoticeSink(nullptr);
   return 0;
 }

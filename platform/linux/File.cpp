@@ -2,8 +2,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
 
 namespace platform {
 
@@ -19,17 +23,37 @@ FileHandle FileCreateNew(const char* path) {
   return fd < 0 ? kNoFile : fd;
 }
 
+// EINVAL: open(2) with these flags gives it for nothing else.
+const int kErrorNotRegularFile = EINVAL;
+
 FileHandle FileOpenRead(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer,
+  // for ever. O_NOCTTY: a terminal named here must not become ours.
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return kNoFile;
-  // CreateFileA refuses a directory; so do we.
   struct stat info;
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if (fstat(fd, &info) != 0) {
+    int error = errno;
     close(fd);
-    errno = EISDIR;
+    errno = error;
     return kNoFile;
   }
+  if (!S_ISREG(info.st_mode)) {
+    close(fd);
+    // CreateFileA refuses a directory; so do we, with the same reason.
+    errno = S_ISDIR(info.st_mode) ? EISDIR : kErrorNotRegularFile;
+    return kNoFile;
+  }
+  // Reads of a regular file never wait anyway; the flag goes for tidiness.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
+}
+
+bool FileSize(FileHandle file, uint64_t* size) {
+  struct stat info;
+  if (fstat(static_cast<int>(file), &info) != 0) return false;
+  *size = static_cast<uint64_t>(info.st_size);
+  return true;
 }
 
 bool FileRead(FileHandle file, void* data, uint32_t size, uint32_t* done) {
@@ -70,5 +94,11 @@ void FileClose(FileHandle file) {
 }
 
 int LastError() { return errno; }
+
+void DescribeError(int code, char* text, uint32_t size) {
+  if (size > 0) std::snprintf(text, size, "%s", std::strerror(code));
+}
+
+void KeepRunningPastFileSizeLimit() { signal(SIGXFSZ, SIG_IGN); }
 
 }  // namespace platform

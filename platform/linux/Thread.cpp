@@ -2,13 +2,20 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include "platform/Notice.h"
+#include "platform/linux/RealTimePriority.h"
 
 namespace platform {
 
@@ -82,12 +89,53 @@ bool Thread::Wait(int timeoutMs) {
 
 uint32_t Thread::Id() const { return impl_ ? impl_->id : 0; }
 
-void SetCurrentThreadTimeCritical() {
+namespace {
+
+bool SetFifo(pid_t tid, int priority) {
   sched_param param{};
-  param.sched_priority = sched_get_priority_max(SCHED_FIFO);
-  // Without the privilege the thread keeps its normal priority.
-  pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+  param.sched_priority = priority;
+  return sched_setscheduler(tid, SCHED_FIFO, &param) == 0;
 }
+
+// RealtimeKit is asked at most until it first fails: a desktop without it
+// should not pay a bus round trip for every thread.
+std::atomic<bool> g_realtimeKitFailed{false};
+
+}  // namespace
+
+int MakeThreadRealTime(pid_t tid) {
+  const int highest = sched_get_priority_max(SCHED_FIFO);
+  // With CAP_SYS_NICE (or an rtprio limit of 99) the top priority is ours.
+  if (SetFifo(tid, highest)) return highest;
+  // A soft rtprio limit below the hard one may be raised by anyone.
+  rlimit limit;
+  if (getrlimit(RLIMIT_RTPRIO, &limit) == 0) {
+    if (limit.rlim_cur < limit.rlim_max) {
+      limit.rlim_cur = limit.rlim_max;
+      setrlimit(RLIMIT_RTPRIO, &limit);
+      getrlimit(RLIMIT_RTPRIO, &limit);
+    }
+    if (limit.rlim_cur > 0) {
+      const int allowed = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, rlim_t(highest)));
+      if (SetFifo(tid, allowed)) return allowed;
+    }
+  }
+  if (!g_realtimeKitFailed.load()) {
+    if (int given = RealtimeKitMakeThreadRealTime(tid, highest)) return given;
+    g_realtimeKitFailed.store(true);
+  }
+  return 0;
+}
+
+void TellRealTimeRefused() {
+  static std::atomic<bool> told{false};
+  if (told.exchange(true)) return;
+  Notice("No real-time priority for the audio threads (neither the rtprio limit nor "
+         "RealtimeKit granted it): the sound may break up under load. Add your user to the "
+         "'audio' group (its limits allow rtprio 95) and log in again.");
+}
+
+void SetCurrentThreadTimeCritical() { MakeThreadRealTime(static_cast<pid_t>(CurrentThreadId())); }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 

@@ -1,54 +1,55 @@
-// The Linux wave output on RtAudio: JACK when a server runs, PulseAudio (or
-// PipeWire's PulseAudio service), ALSA.
+// The Linux wave output: JACK when a server runs (a client of our own,
+// JackOutput), PulseAudio (or PipeWire's PulseAudio service) and ALSA
+// through RtAudio. The devices are listed through RtAudio for all three.
 //
-// waveOut hands the device whole buffers and gets each one back when it has
-// been played; RtAudio instead asks for a fixed number of frames per callback,
-// and JACK chooses that number itself. So the callback copies frames from the
-// queued buffers strictly in order, crossing buffer boundaries inside one
-// callback when it must, and plays silence when nothing is queued. It never
-// blocks, allocates or logs: the queue is a fixed ring of header pointers with
-// three counters (written by Write, played by the callback, returned by the
-// relay thread), and a semaphore wakes the relay thread, which marks finished
-// buffers done and posts one kMessageWaveOutDone per buffer, in order.
+// Each open device is a WaveDevice; its handle is the device's address, kept
+// in a fixed table that Write and GetPosition search without a lock, so that
+// the Mixer's refill never waits for a device listing that holds the list's
+// mutex while it asks the sound servers.
+//
+// A device that runs at another rate than 44100 gets the frames converted
+// (RateConverter): JACK runs at the server's rate, PulseAudio at the sink's
+// (when RtAudio can open that rate; otherwise the server converts), ALSA at
+// 44100 when the card takes it, else at the card's preferred rate.
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
-#include <semaphore.h>
 #include <sys/stat.h>
 
 #include <rtaudio/RtAudio.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/Notice.h"
+#include "platform/RealTime.h"
 #include "platform/WaveOut.h"
+#include "platform/linux/JackOutput.h"
+#include "platform/linux/WaveDevice.h"
 
 namespace platform {
 
 namespace {
 
-constexpr unsigned kRate = 44100;
 constexpr unsigned kChannels = 2;
-constexpr unsigned kFrameBytes = 4;
 constexpr unsigned kRequestedPeriod = 1024;
-// More than any caller queues; Write refuses a buffer beyond it.
-constexpr uint64_t kRingSize = 256;
 // The JACK client name, and so the prefix of our output ports ("Pelvane:outport 0").
 constexpr const char* kStreamName = "Pelvane";
+constexpr int kMaxOpen = 16;
 
 struct Endpoint {
   RtAudio::Api api;
-  unsigned index;  // RtAudio's device number within that API
-  std::string name;
+  unsigned index;        // RtAudio's device number within that API
+  std::string system;    // the audio system's own name ("system" for JACK)
+  std::string name;      // as listed
+  std::vector<unsigned> rates;  // what RtAudio says the device takes
+  unsigned preferredRate;
 };
 
 // The device's product name as the device lists show it: which audio system,
@@ -98,7 +99,8 @@ void AddEndpoints(RtAudio::Api api, const char* system, std::vector<Endpoint>& o
     for (unsigned i = 0; i < count; ++i) {
       RtAudio::DeviceInfo info = audio.getDeviceInfo(i);
       if (!info.probed || info.outputChannels < kChannels) continue;
-      out.push_back(Endpoint{api, i, DisplayName(system, info.name)});
+      out.push_back(Endpoint{api, i, info.name, DisplayName(system, info.name), info.sampleRates,
+                             info.preferredSampleRate});
     }
   } catch (...) {
   }
@@ -113,108 +115,131 @@ std::vector<Endpoint> Enumerate() {
   return endpoints;
 }
 
-// One open device. The handle given out is its address.
-struct Device {
-  std::unique_ptr<RtAudio> audio;
-  WindowHandle window = 0;
-
-  WaveHeader* ring[kRingSize] = {};
-  std::atomic<uint64_t> written{0};   // Write (under control)
-  std::atomic<uint64_t> played{0};    // the callback (Reset while it is shut out)
-  std::atomic<uint64_t> returned{0};  // the relay (under relayMutex)
-  uint32_t offset = 0;                // frames of ring[played] already played
-  std::atomic<uint64_t> position{0};  // buffer frames played since open or reset
-
-  // The callback runs only while `stopped` is false; `busy` tells that it is
-  // inside. Both sequentially consistent, so a thread that sets `stopped` and
-  // then sees `busy` false knows the callback will not touch the ring again.
-  std::atomic<bool> stopped{false};
-  std::atomic<bool> busy{false};
-
-  sem_t wake;
-  bool semaphoreReady = false;
-  std::atomic<bool> quit{false};
-  std::thread relay;
-  std::mutex relayMutex;
-  std::mutex control;  // Write, Reset and Close against one another
-};
-
-// Audio thread. Hidden from ThreadSanitizer: the mixer mixes a new voice into
-// a queued buffer after reading the play position without synchronising with
-// the device (as waveOut's hardware would read it), so a buffer the device has
-// just started may still be written. That costs at most a few late frames of
-// the new voice, by design; every other access here is ordered by atomics.
-__attribute__((no_sanitize("thread"))) void CopyFrames(int16_t* to, const char* from, uint32_t frames) {
-  const volatile int16_t* source = reinterpret_cast<const volatile int16_t*>(from);
-  for (uint32_t i = 0; i < frames * kChannels; ++i) to[i] = source[i];
+bool Takes(const Endpoint& endpoint, unsigned rate) {
+  return std::find(endpoint.rates.begin(), endpoint.rates.end(), rate) != endpoint.rates.end();
 }
 
-// Audio thread: never blocks, allocates or logs.
-int Callback(void* output, void*, unsigned frameCount, double, RtAudioStreamStatus, void* context) {
-  Device& device = *static_cast<Device*>(context);
-  int16_t* out = static_cast<int16_t*>(output);
-  unsigned left = frameCount;
-  device.busy.store(true);
-  if (!device.stopped.load()) {
-    uint64_t written = device.written.load(std::memory_order_acquire);
-    uint64_t played = device.played.load(std::memory_order_relaxed);
-    uint64_t frames = 0;
-    bool finished = false;
-    while (left > 0 && played != written) {
-      WaveHeader* header = device.ring[played % kRingSize];
-      uint32_t length = header->bufferLength / kFrameBytes;
-      uint32_t count = std::min<uint32_t>(length - device.offset, left);
-      CopyFrames(out, header->data + size_t(device.offset) * kFrameBytes, count);
-      out += size_t(count) * kChannels;
-      left -= count;
-      frames += count;
-      device.offset += count;
-      if (device.offset >= length) {
-        device.offset = 0;
-        ++played;
-        device.played.store(played, std::memory_order_release);
-        finished = true;
-      }
-    }
-    device.position.fetch_add(frames, std::memory_order_release);
-    if (finished) sem_post(&device.wake);
+// The rate to open a PulseAudio or ALSA device at; 0 when none fits.
+unsigned ChooseRate(const Endpoint& endpoint) {
+  if (endpoint.api == RtAudio::LINUX_PULSE) {
+    // RtAudio gives a sink's own rate as the preferred one and lists what it
+    // can open; PulseAudio converts anything else (an 88200 sink) itself.
+    return Takes(endpoint, endpoint.preferredRate) ? endpoint.preferredRate : WaveDevice::kRate;
   }
-  std::memset(out, 0, size_t(left) * kFrameBytes);
-  device.busy.store(false);
+  if (Takes(endpoint, WaveDevice::kRate)) return WaveDevice::kRate;
+  if (endpoint.preferredRate != 0 && Takes(endpoint, endpoint.preferredRate)) return endpoint.preferredRate;
+  for (unsigned rate : {48000u, 96000u, 88200u})
+    if (Takes(endpoint, rate)) return rate;
   return 0;
 }
 
-void ErrorCallback(RtAudioError::Type, const std::string&) {}
-
-// Returns every buffer the callback has finished, in order. Relay thread, or
-// Reset (holding relayMutex keeps the two from interleaving).
-void ReturnFinished(Device& device) {
-  uint64_t played = device.played.load(std::memory_order_acquire);
-  uint64_t returned = device.returned.load(std::memory_order_relaxed);
-  while (returned != played) {
-    WaveHeader* header = device.ring[returned % kRingSize];
-    header->flags = (header->flags & ~kWaveHeaderInQueue) | kWaveHeaderDone;
-    ++returned;
-    device.returned.store(returned, std::memory_order_release);
-    PostToWindow(device.window, kMessageWaveOutDone, reinterpret_cast<uintptr_t>(&device),
-                 reinterpret_cast<intptr_t>(header));
-  }
-}
-
-void RelayMain(Device* device) {
-  for (;;) {
-    while (sem_wait(&device->wake) != 0 && errno == EINTR) {
+// A PulseAudio or ALSA device through an RtAudio stream. RtAudio runs the
+// callback on a thread of its own that writes each period to the server or
+// card with a blocking write, under a mutex of RtAudio's that only starting
+// and stopping the stream also take.
+class RtAudioOutput : public DeviceOutput {
+ public:
+  static std::unique_ptr<RtAudioOutput> Open(const Endpoint& endpoint, unsigned rate, WaveDevice& device,
+                                             std::string* error) {
+    std::unique_ptr<RtAudioOutput> output(new RtAudioOutput(device, rate != WaveDevice::kRate));
+    try {
+      output->audio_ = std::make_unique<RtAudio>(endpoint.api);
+      output->audio_->showWarnings(false);
+      RtAudio::StreamParameters parameters;
+      parameters.deviceId = endpoint.index;
+      parameters.nChannels = kChannels;
+      RtAudio::StreamOptions options;
+      options.streamName = kStreamName;
+      // Four periods at most wait in the server: without a bound PulseAudio
+      // keeps two seconds, and every note would come that late.
+      options.numberOfBuffers = 4;
+      unsigned period = kRequestedPeriod;
+      output->audio_->openStream(&parameters, nullptr, output->float_ ? RTAUDIO_FLOAT32 : RTAUDIO_SINT16,
+                                 rate, &period, &RtAudioOutput::Callback, output.get(), &options,
+                                 &RtAudioOutput::ErrorCallback);
+    } catch (const RtAudioError& failure) {
+      *error = failure.getMessage();
+      return nullptr;
+    } catch (...) {
+      *error = "RtAudio: the stream cannot be opened";
+      return nullptr;
     }
-    if (device->quit.load()) return;
-    std::lock_guard<std::mutex> hold(device->relayMutex);
-    ReturnFinished(*device);
+    return output;
   }
-}
 
-// Shuts the callback out of the ring and waits for a running call to leave.
-void StopCallback(Device& device) {
-  device.stopped.store(true);
-  while (device.busy.load()) std::this_thread::yield();
+  ~RtAudioOutput() override { Shutdown(); }
+
+  bool Start(std::string* error) {
+    try {
+      audio_->startStream();
+    } catch (const RtAudioError& failure) {
+      *error = failure.getMessage();
+      return false;
+    }
+    return true;
+  }
+
+  void Shutdown() override {
+    if (!audio_) return;
+    try {
+      if (audio_->isStreamOpen()) {
+        if (audio_->isStreamRunning()) audio_->abortStream();
+        audio_->closeStream();
+      }
+    } catch (...) {
+    }
+    audio_.reset();
+  }
+
+ private:
+  RtAudioOutput(WaveDevice& device, bool asFloat) : device_(device), float_(asFloat) {}
+
+  // RtAudio's thread.
+  static int Callback(void* out, void*, unsigned frames, double, RtAudioStreamStatus, void* self) {
+    RealTimeScope realTime;
+    auto* output = static_cast<RtAudioOutput*>(self);
+    t_current = output;
+    if (output->device_.IsLost()) {
+      std::memset(out, 0, size_t(frames) * kChannels * (output->float_ ? sizeof(float) : sizeof(int16_t)));
+      return 2;  // abort: the server is gone, every further write fails at once
+    }
+    if (output->float_) {
+      float* samples = static_cast<float*>(out);
+      output->device_.RenderFloat(samples, samples + 1, kChannels, frames);
+    } else {
+      output->device_.RenderInt16(static_cast<int16_t*>(out), frames);
+    }
+    return 0;
+  }
+
+  // RtAudio reports a failed write on the callback's thread, right after the
+  // callback; RtAudio gives the error callback no context, hence t_current.
+  // A write that fails for another reason than an ALSA underrun means the
+  // server or card is gone.
+  static void ErrorCallback(RtAudioError::Type, const std::string& text) {
+    RtAudioOutput* output = t_current;
+    if (!output || text.find("write error") == std::string::npos || text.find("underrun") != std::string::npos)
+      return;
+    output->device_.Lost(text.c_str());
+  }
+
+  static thread_local RtAudioOutput* t_current;
+
+  WaveDevice& device_;
+  bool float_;
+  std::unique_ptr<RtAudio> audio_;
+};
+
+thread_local RtAudioOutput* RtAudioOutput::t_current = nullptr;
+
+// The reason this thread's latest Open failed, for GetErrorText.
+thread_local uint32_t t_openResult = kWaveOk;
+thread_local char t_openReason[256] = "";
+
+uint32_t OpenFailed(uint32_t result, const std::string& reason) {
+  t_openResult = result;
+  std::snprintf(t_openReason, sizeof t_openReason, "%s", reason.c_str());
+  return result;
 }
 
 class WaveOutRtAudio : public WaveOutApi {
@@ -239,30 +264,43 @@ class WaveOutRtAudio : public WaveOutApi {
   // list stays the same device when a server appears or goes meanwhile.
   uint32_t Open(WaveOutHandle* handle, uint32_t deviceId, WindowHandle window) override {
     *handle = 0;
+    t_openResult = kWaveOk;
+    t_openReason[0] = 0;
     std::vector<Endpoint> candidates;
     {
       std::lock_guard<std::mutex> hold(mutex_);
       ListOnce();
       if (deviceId == kWaveMapper) {
         candidates = endpoints_;
-      } else {
-        if (deviceId >= endpoints_.size()) return kWaveBadDeviceId;
+      } else if (deviceId < endpoints_.size()) {
         candidates.push_back(endpoints_[deviceId]);
       }
     }
-    if (candidates.empty()) return kWaveBadDeviceId;
+    if (candidates.empty()) {
+      return OpenFailed(kWaveBadDeviceId, deviceId == kWaveMapper
+                                              ? "no JACK server, PulseAudio server or ALSA device was found"
+                                              : "no such device in the list");
+    }
+    std::string firstReason;
     for (const Endpoint& endpoint : candidates) {
-      Device* device = OpenEndpoint(endpoint, window);
-      if (!device) continue;
-      {
-        std::lock_guard<std::mutex> hold(mutex_);
-        open_.insert(device);
+      std::string reason;
+      WaveDevice* device = OpenEndpoint(endpoint, window, &reason);
+      if (!device) {
+        if (firstReason.empty()) firstReason = endpoint.name + ": " + reason;
+        continue;
       }
+      if (!Register(device)) {
+        delete device;
+        return OpenFailed(kWaveNoMemory, "too many devices open");
+      }
+      if (device->Converting())
+        NoticeFormat("Wave out: converting from %u Hz to the device's %u Hz", WaveDevice::kRate,
+                     device->DeviceRate());
       *handle = reinterpret_cast<WaveOutHandle>(device);
       PostToWindow(window, kMessageWaveOutOpen, *handle, 0);
       return kWaveOk;
     }
-    return kWaveError;
+    return OpenFailed(kWaveError, firstReason);
   }
 
   uint32_t PrepareHeader(WaveOutHandle handle, WaveHeader* header) override {
@@ -280,61 +318,40 @@ class WaveOutRtAudio : public WaveOutApi {
     return kWaveOk;
   }
 
+  // The Mixer's refill: no lock, no allocation.
   uint32_t Write(WaveOutHandle handle, WaveHeader* header) override {
-    Device* device = Find(handle);
+    WaveDevice* device = Find(handle);
     if (!device) return kWaveInvalidHandle;
     if (!header) return kWaveError;
     if (!(header->flags & kWaveHeaderPrepared)) return kWaveUnprepared;
-    std::lock_guard<std::mutex> hold(device->control);
-    if (header->flags & kWaveHeaderInQueue) return kWaveStillPlaying;
-    uint64_t written = device->written.load(std::memory_order_relaxed);
-    if (written - device->returned.load(std::memory_order_acquire) >= kRingSize) return kWaveNoMemory;
-    header->flags = (header->flags & ~kWaveHeaderDone) | kWaveHeaderInQueue;
-    device->ring[written % kRingSize] = header;
-    device->written.store(written + 1, std::memory_order_release);
-    return kWaveOk;
+    return device->Write(header);
   }
 
   uint32_t GetPosition(WaveOutHandle handle, uint32_t* frames, bool* isSamples) override {
     *frames = 0;
     *isSamples = false;
-    Device* device = Find(handle);
+    WaveDevice* device = Find(handle);
     if (!device) return kWaveInvalidHandle;
-    *frames = static_cast<uint32_t>(device->position.load(std::memory_order_acquire));
+    *frames = device->Position();
     *isSamples = true;
     return kWaveOk;
   }
 
   uint32_t Reset(WaveOutHandle handle) override {
-    Device* device = Find(handle);
+    WaveDevice* device = Find(handle);
     if (!device) return kWaveInvalidHandle;
-    std::lock_guard<std::mutex> hold(device->control);
-    StopCallback(*device);
-    device->played.store(device->written.load());
-    device->offset = 0;
-    device->position.store(0);
-    {
-      std::lock_guard<std::mutex> relay(device->relayMutex);
-      ReturnFinished(*device);
-    }
-    device->stopped.store(false);
+    device->Reset();
     return kWaveOk;
   }
 
   uint32_t Close(WaveOutHandle handle) override {
-    Device* device = Find(handle);
+    WaveDevice* device = Find(handle);
     if (!device) return kWaveInvalidHandle;
-    {
-      std::lock_guard<std::mutex> hold(device->control);
-      if (device->written.load() != device->returned.load()) return kWaveStillPlaying;
-      StopCallback(*device);
-    }
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      open_.erase(device);
-    }
-    WindowHandle window = device->window;
-    Destroy(device);
+    if (!device->AllReturned()) return kWaveStillPlaying;
+    device->ShutOutCallback();
+    Unregister(device);
+    WindowHandle window = device->Window();
+    delete device;
     PostToWindow(window, kMessageWaveOutClose, handle, 0);
     return kWaveOk;
   }
@@ -346,6 +363,14 @@ class WaveOutRtAudio : public WaveOutApi {
   void UnlockBufferMemory(MemoryHandle) override {}
   void FreeBufferMemory(MemoryHandle memory) override { std::free(reinterpret_cast<void*>(memory)); }
 
+  void GetErrorText(uint32_t result, char* text, size_t size) override {
+    if (result != kWaveOk && result == t_openResult && t_openReason[0] && size > 0) {
+      std::snprintf(text, size, "%s", t_openReason);
+      return;
+    }
+    WaveOutApi::GetErrorText(result, text, size);
+  }
+
  private:
   void ListOnce() {
     if (!listed_) {
@@ -354,60 +379,63 @@ class WaveOutRtAudio : public WaveOutApi {
     }
   }
 
-  Device* Find(WaveOutHandle handle) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    auto found = open_.find(reinterpret_cast<Device*>(handle));
-    return found == open_.end() ? nullptr : *found;
+  // Handles are looked up without a lock. The caller keeps them apart from
+  // Close: no call on a handle runs while it is being closed.
+  WaveDevice* Find(WaveOutHandle handle) {
+    if (handle == 0) return nullptr;
+    for (std::atomic<WaveDevice*>& slot : open_)
+      if (reinterpret_cast<WaveOutHandle>(slot.load(std::memory_order_acquire)) == handle) return slot.load();
+    return nullptr;
   }
 
-  static Device* OpenEndpoint(const Endpoint& endpoint, WindowHandle window) {
-    auto device = std::make_unique<Device>();
-    device->window = window;
-    if (sem_init(&device->wake, 0, 0) != 0) return nullptr;
-    device->semaphoreReady = true;
-    try {
-      device->audio = std::make_unique<RtAudio>(endpoint.api);
-      device->audio->showWarnings(false);
-      RtAudio::StreamParameters output;
-      output.deviceId = endpoint.index;
-      output.nChannels = kChannels;
-      RtAudio::StreamOptions options;
-      options.streamName = kStreamName;
-      unsigned period = kRequestedPeriod;
-      device->audio->openStream(&output, nullptr, RTAUDIO_SINT16, kRate, &period, Callback,
-                                device.get(), &options, ErrorCallback);
-      device->relay = std::thread(RelayMain, device.get());
-      device->audio->startStream();
-    } catch (...) {
-      Destroy(device.release());
+  bool Register(WaveDevice* device) {
+    for (std::atomic<WaveDevice*>& slot : open_) {
+      WaveDevice* empty = nullptr;
+      if (slot.compare_exchange_strong(empty, device)) return true;
+    }
+    return false;
+  }
+
+  void Unregister(WaveDevice* device) {
+    for (std::atomic<WaveDevice*>& slot : open_) {
+      WaveDevice* expected = device;
+      slot.compare_exchange_strong(expected, nullptr);
+    }
+  }
+
+  static WaveDevice* OpenEndpoint(const Endpoint& endpoint, WindowHandle window, std::string* reason) {
+    SilenceLibraries();
+    if (endpoint.api == RtAudio::UNIX_JACK) {
+      auto device = std::make_unique<WaveDevice>(window, "the JACK server");
+      auto output = JackOutput::Open(*device, kStreamName, reason);
+      if (!output || !device->SetDeviceRate(output->Rate(), reason) || !device->StartRelay(false)) return nullptr;
+      // The device owns the output from here, so that a failed start still
+      // closes the client before the device goes.
+      JackOutput* jack = output.get();
+      device->SetOutput(std::move(output));
+      if (!jack->Start(endpoint.system, reason)) return nullptr;
+      return device.release();
+    }
+    const bool pulse = endpoint.api == RtAudio::LINUX_PULSE;
+    auto device = std::make_unique<WaveDevice>(window, pulse ? "PulseAudio" : "the ALSA device");
+    const unsigned rate = ChooseRate(endpoint);
+    if (rate == 0) {
+      *reason = "the device takes none of the rates 44100, 48000, 88200 or 96000";
       return nullptr;
     }
+    if (!device->SetDeviceRate(rate, reason)) return nullptr;
+    auto output = RtAudioOutput::Open(endpoint, rate, *device, reason);
+    if (!output || !device->StartRelay(true)) return nullptr;
+    RtAudioOutput* stream = output.get();
+    device->SetOutput(std::move(output));
+    if (!stream->Start(reason)) return nullptr;
     return device.release();
   }
 
-  // The callback is shut out (or never ran) and no buffer is queued.
-  static void Destroy(Device* device) {
-    try {
-      if (device->audio && device->audio->isStreamOpen()) {
-        if (device->audio->isStreamRunning()) device->audio->abortStream();
-        device->audio->closeStream();
-      }
-    } catch (...) {
-    }
-    device->audio.reset();
-    if (device->relay.joinable()) {
-      device->quit.store(true);
-      sem_post(&device->wake);
-      device->relay.join();
-    }
-    if (device->semaphoreReady) sem_destroy(&device->wake);
-    delete device;
-  }
-
-  std::mutex mutex_;
+  std::mutex mutex_;  // the list, which GetNumDevs holds while it asks the servers
   std::vector<Endpoint> endpoints_;
   bool listed_ = false;
-  std::set<Device*> open_;
+  std::atomic<WaveDevice*> open_[kMaxOpen] = {};
 };
 
 }  // namespace

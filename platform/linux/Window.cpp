@@ -170,6 +170,20 @@ bool PeekAndDispatchMessage(bool* quit) {
   return true;
 }
 
+bool DispatchQueuedMessage() {
+  Queue& queue = *ThreadQueue();
+  Message message;
+  {
+    std::lock_guard<std::mutex> hold(queue.mutex);
+    if (queue.messages.empty()) return false;
+    message = queue.messages.front();
+    if (message.window == 0 && message.message == kMessageQuit) return false;
+    queue.messages.pop_front();
+  }
+  Dispatch(message);
+  return true;
+}
+
 void SetMessageWakeHook(MessageWakeHook hook, void* context) {
   Queue& queue = *ThreadQueue();
   queue.wakeContext.store(context);

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cerrno>
+#include <cstring>
+
 namespace platform {
 
 namespace {
@@ -24,10 +27,27 @@ FileHandle FileCreateNew(const char* path) {
   return reinterpret_cast<FileHandle>(file);
 }
 
+const int kErrorNotRegularFile = ERROR_BAD_FILE_TYPE;
+
 FileHandle FileOpenRead(const char* path) {
   HANDLE file =
       CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return kNoFile;
+  // A pipe, the console or a device such as NUL or COM1 opens like a file, but
+  // a read may wait for ever or never end: only disk files are read.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return kNoFile;
+  }
   return reinterpret_cast<FileHandle>(file);
+}
+
+bool FileSize(FileHandle file, uint64_t* size) {
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(Handle(file), &length)) return false;
+  *size = static_cast<uint64_t>(length.QuadPart);
+  return true;
 }
 
 bool FileRead(FileHandle file, void* data, uint32_t size, uint32_t* done) {
@@ -59,5 +79,53 @@ void FileClose(FileHandle file) {
 }
 
 int LastError() { return static_cast<int>(GetLastError()); }
+
+void DescribeError(int code, char* text, uint32_t size) {
+  if (size == 0) return;
+  // The common failures in the C library's words, as on Linux, so that the
+  // programs say the same on both systems.
+  int posix = 0;
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+      posix = ENOENT;
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      posix = EACCES;
+      break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      posix = EEXIST;
+      break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      posix = ENOSPC;
+      break;
+    case ERROR_DIRECTORY:
+      posix = ENOTDIR;
+      break;
+    default:
+      break;
+  }
+  if (posix != 0) {
+    lstrcpynA(text, strerror(posix), static_cast<int>(size));
+    return;
+  }
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                static_cast<DWORD>(code), 0, text, size, nullptr);
+  if (length == 0) {
+    wsprintfA(text, size >= 24 ? "GLE = %d" : "", code);
+    return;
+  }
+  // The system's texts end with a full stop and CR LF.
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                        text[length - 1] == ' ' || text[length - 1] == '.'))
+    text[--length] = '\0';
+}
+
+void KeepRunningPastFileSizeLimit() {}
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <mmsystem.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/WaveOut.h"
@@ -102,6 +103,18 @@ class WinMmWaveOut : public WaveOutApi {
   }
   void FreeBufferMemory(MemoryHandle memory) override {
     GlobalFree(reinterpret_cast<HGLOBAL>(memory));
+  }
+
+  void GetErrorText(uint32_t result, char* text, size_t size) override {
+    if (size == 0) return;
+    text[0] = 0;
+    // The system's text is at most MAXERRORLENGTH characters.
+    char words[MAXERRORLENGTH] = {};
+    if (waveOutGetErrorTextA(result, words, MAXERRORLENGTH) != MMSYSERR_NOERROR) {
+      WaveOutApi::GetErrorText(result, text, size);
+      return;
+    }
+    std::snprintf(text, size, "%s", words);
   }
 };
 

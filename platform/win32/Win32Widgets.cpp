@@ -135,6 +135,10 @@ int Win32Widgets::ListAdd(Widget list, const char* text) {
 
 void Win32Widgets::ListSetCurrent(Widget list, int index) {
   Send(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  // With LBS_NOSEL, Wine's list box does not scroll to the current line. A
+  // list box scrolls towards a top index only as far as its last page, so
+  // this shows the newest line at the bottom on every system.
+  Send(list, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
 }
 
 void Win32Widgets::ListDelete(Widget list, int index) {
@@ -144,10 +148,25 @@ void Win32Widgets::ListDelete(Widget list, int index) {
 int Win32Widgets::ListCount(Widget list) { return static_cast<int>(Send(list, LB_GETCOUNT, 0, 0)); }
 
 void Win32Widgets::RunMessageLoop() {
+  // GetMessageA hands out posted messages before input and painting, so a
+  // flood of log lines would keep clicks, close and repaints waiting until it
+  // ends. After every kPostedBeforeInput messages, input and paint go first.
+  constexpr int kPostedBeforeInput = 256;
   MSG message;
+  int dispatched = 0;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
+    if (++dispatched < kPostedBeforeInput) continue;
+    dispatched = 0;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT | PM_QS_PAINT)) {
+      if (message.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(message.wParam));  // for GetMessageA above
+        break;
+      }
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
   }
 }
 

@@ -82,6 +82,19 @@ bool GetAndDispatchMessage() {
   return true;
 }
 
+bool DispatchQueuedMessage() {
+  MSG message;
+  if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) return false;
+  // The quit belongs to the message loop: put it back.
+  if (message.message == WM_QUIT) {
+    PostQuitMessage(static_cast<int>(message.wParam));
+    return false;
+  }
+  TranslateMessage(&message);
+  DispatchMessageA(&message);
+  return true;
+}
+
 void PostQuit(int exitCode) { PostQuitMessage(exitCode); }
 
 }  // namespace platform

@@ -79,6 +79,9 @@ grep -qx "devices 0" "$work/probe.out"
 grep -qx "stopped" "$work/probe.out"
 debug_texts "$work/probe.log" >"$work/texts"
 grep -q "Wave out opened" "$work/texts" && { echo "a device opened without a server"; exit 1; }
+# The failed open is told in one line, with the system's own words (waveOutGetErrorTextA).
+grep -E -x "Mixer: waveOutOpen\(\) failed: [0-9]+ \(.+\)" "$work/texts" ||
+  { echo "the failed open was not told"; exit 1; }
 grep -x -e "Mixer: ScheduleShutdown()" -e "Mixer: WaitForShutdown()" -e "Mixer: IsShutdown()" \
   "$work/texts" | diff -u - <(printf '%s\n' "Mixer: ScheduleShutdown()" \
   "Mixer: WaitForShutdown()" "Mixer: IsShutdown()")

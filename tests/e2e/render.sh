@@ -103,7 +103,7 @@ expect_eq "$(head -n 1 usage.txt)" "pelvane-render: error: no output file given"
 # The Windows build, when there is one: the same bytes under Wine.
 windows="$source_dir/build-windows/tools/pelvane-render.exe"
 if [ -x "$source_dir/build-windows/wine-run" ] && [ -f "$windows" ] && command -v wine >/dev/null; then
-  "$source_dir/build-windows/wine-run" "$windows" tempo.mid win-tempo.wav 2>win.log ||
+  "$source_dir/build-windows/wine-run" "$windows" --verbose tempo.mid win-tempo.wav 2>win.log ||
     fail "Windows render: $(tail -n 3 win.log)"
   "$source_dir/build-windows/wine-run" "$windows" take.pvd win-take.wav 2>>win.log ||
     fail "Windows render: $(tail -n 3 win.log)"

@@ -68,5 +68,14 @@ int main(int argc, char** argv) {
         'M', 'T', 'r', 'k', 0, 0, 0, 33, 0x00, 0xC1, 0x05, 0x00, 0x91, 60, 100, 0x83, 0x60, 64, 90,
         0x00, 0xFF, 0x03, 0x02, 'h', 'i', 0x00, 0xF0, 0x02, 0x7E, 0xF7, 0x10, 60, 0, 0x00, 0xE1,
         0x00, 0x40, 0x00, 0xFF, 0x2F, 0x00});
+  // The same kinds of input pelvane-render tells apart by content: an RMID
+  // wrapper around a MIDI file, a dump (with a partial last record), text.
+  Seed(smf, "wrapped.rmi",
+       {'R', 'I', 'F', 'F', 38, 0, 0, 0, 'R', 'M', 'I', 'D', 'd', 'a', 't', 'a', 26, 0, 0, 0,
+        'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 0x60, 'M', 'T', 'r', 'k', 0, 0, 0, 4,
+        0x00, 0xFF, 0x2F, 0x00});
+  Seed(smf, "take.pvd",
+       {0xDC, 0x05, 0, 0, 0x90, 0x3C, 0x64, 0, 0x08, 0x07, 0, 0, 0x80, 0x3C, 0x40, 0, 1, 2, 3});
+  SeedText(smf, "readme.txt", "# Pelvane\n\nA small real-time software synthesizer.\n");
   return 0;
 }

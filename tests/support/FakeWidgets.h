@@ -33,6 +33,7 @@ class FakeWidgets : public Widgets {
   int clientWidth = 584;
   int clientHeight = 401;
   bool failListAdd = false;
+  int listAdds = 0;  // ListAdd calls, failed ones included
 
   Entry& Get(Widget widget) { return widgets.at(widget); }
   std::vector<std::string> Texts(Widget widget) {
@@ -110,6 +111,7 @@ class FakeWidgets : public Widgets {
   }
 
   int ListAdd(Widget list, const char* text) override {
+    listAdds += 1;
     if (failListAdd) return -1;
     Get(list).items.push_back(Item{text, 0});
     return static_cast<int>(Get(list).items.size()) - 1;

@@ -49,6 +49,7 @@ class JackRecorder {
   // Frame i's left (channel 0) or right (channel 1) value; only below Frames().
   int16_t At(size_t frame, int channel) const { return samples_[frame * 2 + channel]; }
   bool Ok() const { return client_ != nullptr; }
+  uint32_t Rate() const { return client_ ? jack_get_sample_rate(client_) : 0; }
 
  private:
   bool Wire(const std::string& source, jack_port_t* port) {

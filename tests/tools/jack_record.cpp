@@ -2,7 +2,7 @@
 // A JACK client that waits for CLIENT's ports "outport 0" and "outport 1",
 // connects them to its own inputs, creates READY_FILE, and records until it
 // gets SIGTERM or SIGINT (or MAX_SECONDS pass), then writes a 16-bit stereo
-// WAV file of what it heard.
+// WAV file of what it heard, at the server's rate.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +24,7 @@ void Put16(std::FILE* f, uint16_t v) {
   std::fputc(v >> 8, f);
 }
 
-bool WriteWave(const char* path, const JackRecorder& recorder, size_t frames) {
+bool WriteWave(const char* path, const JackRecorder& recorder, size_t frames, uint32_t rate) {
   std::FILE* f = std::fopen(path, "wb");
   if (!f) return false;
   uint32_t bytes = static_cast<uint32_t>(frames * 4);
@@ -34,8 +34,8 @@ bool WriteWave(const char* path, const JackRecorder& recorder, size_t frames) {
   Put32(f, 16);
   Put16(f, 1);
   Put16(f, 2);
-  Put32(f, 44100);
-  Put32(f, 176400);
+  Put32(f, rate);
+  Put32(f, rate * 4);
   Put16(f, 4);
   Put16(f, 16);
   std::fwrite("data", 1, 4, f);
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGINT, OnSignal);
   const int maxSeconds = std::atoi(argv[4]);
-  JackRecorder recorder(size_t(44100) * maxSeconds);
+  JackRecorder recorder(size_t(96000) * maxSeconds);
   if (!recorder.Ok()) {
     std::fprintf(stderr, "jack_record: no JACK server\n");
     return 1;
@@ -77,5 +77,5 @@ int main(int argc, char** argv) {
   }
   size_t frames = recorder.Frames();
   std::fprintf(stderr, "jack_record: %zu frames\n", frames);
-  return WriteWave(argv[1], recorder, frames) ? 0 : 1;
+  return WriteWave(argv[1], recorder, frames, recorder.Rate()) ? 0 : 1;
 }

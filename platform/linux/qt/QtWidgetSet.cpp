@@ -91,11 +91,12 @@ QtWidgetSet::~QtWidgetSet() {
 
 // The posting thread only writes to the eventfd: it never waits for the
 // user-interface thread, and the write cannot block (non-blocking counter).
-void QtWidgetSet::Wake(void* self) {
-  auto* set = static_cast<QtWidgetSet*>(self);
-  if (set->wakePending_.exchange(true)) return;
+void QtWidgetSet::Wake(void* self) { static_cast<QtWidgetSet*>(self)->ScheduleWake(); }
+
+void QtWidgetSet::ScheduleWake() {
+  if (wakePending_.exchange(true)) return;
   uint64_t one = 1;
-  ssize_t written = write(set->wakeFd_, &one, sizeof one);
+  ssize_t written = write(wakeFd_, &one, sizeof one);
   (void)written;
 }
 
@@ -111,13 +112,17 @@ void QtWidgetSet::OnWake() {
 bool QtWidgetSet::DrainMessages() {
   if (quitSeen_) return false;
   bool quit = false;
-  while (platform::PeekAndDispatchMessage(&quit)) {
+  for (int dispatched = 0; dispatched < kMessagesPerWake; ++dispatched) {
+    if (!platform::PeekAndDispatchMessage(&quit)) return true;
     if (quit) {
       quitSeen_ = true;
       QCoreApplication::exit(0);
       return false;
     }
   }
+  // Perhaps more are queued: the notifier fires again once the loop has
+  // handled what else is pending.
+  ScheduleWake();
   return true;
 }
 

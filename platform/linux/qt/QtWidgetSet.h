@@ -68,9 +68,15 @@ class QtWidgetSet : public Widgets {
 
   // The Qt widget behind a handle, or null.
   QWidget* Find(Widget widget) const;
-  // Dispatches every message queued for this thread now. False once the quit
-  // message was taken (the messages behind it stay queued).
+  // Dispatches the messages queued for this thread, at most
+  // kMessagesPerWake of them; when more wait, the loop is woken again for
+  // them after it has handled its own events (input, painting). False once
+  // the quit message was taken (the messages behind it stay queued).
   bool DrainMessages();
+
+  // A flood of posted lines must not keep the loop from clicks, close and
+  // painting: each wake-up dispatches this many messages at most.
+  static constexpr int kMessagesPerWake = 256;
 
   // A closed drop-down list is this high (its rows lie 21 pixels apart); the
   // height the layout gives it is the height of the open list.
@@ -79,6 +85,8 @@ class QtWidgetSet : public Widgets {
  private:
   // Any thread: called after every post to the user-interface thread's queue.
   static void Wake(void* self);
+  // Makes the loop call OnWake again (once, however many calls).
+  void ScheduleWake();
   void OnWake();
   Widget Register(QWidget* widget, Widget handle);
   Widget TopLevelOf(QWidget* widget) const;

@@ -3,10 +3,16 @@
 set -euo pipefail
 
 E2E_PIDS=()
+E2E_JACK_PID=
 E2E_WORK=$(mktemp -d "${TMPDIR:-/tmp}/pelvane-e2e.XXXXXX")
+# The clients go first and the server last: a JACK server stopped while it
+# still waits for a dying client can end without leaving JACK's shared
+# registry, and an entry left there is never reclaimed.
 e2e_cleanup() {
   local pid
-  for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${E2E_PIDS[@]}"; do [ "$pid" = "$E2E_JACK_PID" ] || kill "$pid" 2>/dev/null || true; done
+  for pid in "${E2E_PIDS[@]}"; do [ "$pid" = "$E2E_JACK_PID" ] || wait "$pid" 2>/dev/null || true; done
+  [ -z "$E2E_JACK_PID" ] || kill "$E2E_JACK_PID" 2>/dev/null || true
   wait 2>/dev/null || true
   [ -n "${E2E_KEEP:-}" ] || rm -rf "$E2E_WORK"
 }
@@ -21,13 +27,44 @@ wait_for() {
   return 1
 }
 
+# start_jack [RATE [PERIOD]]: a private JACK server (dummy driver), 44100
+# frames/s and 1024 frames a period unless told otherwise.
 start_jack() {
   export JACK_DEFAULT_SERVER=pelvane-e2e-$$ JACK_NO_START_SERVER=1
-  jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -S -t 5000 -d dummy -r 44100 -p 1024 \
+  jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -S -t 5000 -d dummy -r "${1:-44100}" -p "${2:-1024}" \
     >"$E2E_WORK/jackd.log" 2>&1 &
-  E2E_PIDS+=($!)
+  E2E_JACK_PID=$!
+  E2E_PIDS+=($E2E_JACK_PID)
   wait_for "jack_lsp >/dev/null 2>&1" 10 ||
     { cat "$E2E_WORK/jackd.log" >&2; fail "the JACK server did not start"; }
+}
+
+# stop_jack: ends the server start_jack started (SIGTERM, then waits for it,
+# so that it leaves no entry behind in JACK's registry).
+stop_jack() {
+  kill -TERM "$E2E_JACK_PID"
+  wait "$E2E_JACK_PID" || true
+  E2E_JACK_PID=
+}
+
+# start_pulse RATE: a private PulseAudio server with a null sink "null" at
+# RATE frames/s (stereo), the default sink; every client started afterwards
+# plays into it. Its monitor is "null.monitor".
+start_pulse() {
+  mkdir -m 700 "$E2E_WORK/xdg-$1"
+  export XDG_RUNTIME_DIR="$E2E_WORK/xdg-$1" PULSE_SERVER="unix:$E2E_WORK/xdg-$1/pulse/native"
+  HOME="$E2E_WORK" pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+    --load="module-null-sink sink_name=null rate=$1 channels=2" \
+    --load=module-native-protocol-unix >"$E2E_WORK/pulse.log" 2>&1 &
+  PULSE_PID=$!
+  E2E_PIDS+=($PULSE_PID)
+  wait_for "pactl info >/dev/null 2>&1" 10 ||
+    { cat "$E2E_WORK/pulse.log" >&2; fail "the PulseAudio server did not start"; }
+}
+
+stop_pulse() {
+  kill -TERM "$PULSE_PID"
+  wait "$PULSE_PID" || true
 }
 
 # start_pelvane FOLDER: Pelvane in FOLDER, commands from the fifo on fd 3,

@@ -3,17 +3,22 @@
 // whole and once, come back one DONE each, and count into the position.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "engine/Mixer.h"
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
 #include "platform/Window.h"
 #include "platform/linux/MessageQueue.h"
 #include "support/JackRecorder.h"
+#include "support/LogCapture.h"
 #include "support/JackServer.h"
 
 using namespace platform;
@@ -257,21 +262,120 @@ TEST(WaveOutJack, ResetReturnsEveryQueuedBufferAndCloseWaitsForThem) {
   EXPECT_EQ(api.Close(device), kWaveInvalidHandle);
 }
 
-// RtAudio throws when the server runs at another rate; the open fails cleanly.
-TEST(WaveOutJack, OpenFailsWhenTheServerRunsAtAnotherRate) {
-  JackServer server(1024, 48000);
-  ASSERT_TRUE(server.Ready());
+// A server at another rate than 44100: the device converts. A 1 kHz tone
+// queued at 44100 comes out at the server's rate with the same pitch and
+// level, one line tells the conversion, and the position counts the buffers'
+// own frames.
+TEST(WaveOutJack, ConvertsToTheServersRate) {
+  LogCapture log;
+  JackServer server(256, 48000);
+  ASSERT_TRUE(server.Ready()) << "the JACK server did not start";
   WaveOutApi& api = NativeWaveOutApi();
-  uint32_t id = FindDevice(api, "JACK: system");
+  const uint32_t id = FindDevice(api, "JACK: system");
   ASSERT_LT(id, api.GetNumDevs());
+  JackRecorder recorder(48000 * 4);
+  ASSERT_TRUE(recorder.Ok());
   Notifications notifications;
-  WaveOutHandle device = 123;
-  EXPECT_EQ(api.Open(&device, id, notifications.Window()), kWaveError);
-  EXPECT_EQ(device, 0u);
-  EXPECT_EQ(api.Open(&device, api.GetNumDevs(), notifications.Window()), kWaveBadDeviceId);
-  SleepMs(50);
-  notifications.PumpUntil([] { return false; }, 50);
-  EXPECT_TRUE(notifications.received.empty());
+  WaveOutHandle device = 0;
+  ASSERT_EQ(api.Open(&device, id, notifications.Window()), kWaveOk);
+  EXPECT_EQ(log.Starting("Wave out: "),
+            std::vector<std::string>{"Wave out: converting from 44100 Hz to the device's 48000 Hz"});
+  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutOpen) == 1; }));
+  ASSERT_TRUE(recorder.Connect("Pelvane:outport 0", "Pelvane:outport 1"));
+
+  const int kTotal = 40;
+  Buffers buffers(api, 4, 1024);
+  int queued = 0;
+  auto fillAndQueue = [&](WaveHeader* header) {
+    int16_t* samples = reinterpret_cast<int16_t*>(header->data);
+    for (uint32_t i = 0; i < 1024; ++i) {
+      const double t = double(queued * 1024 + i) / 44100.0;
+      samples[2 * i] = samples[2 * i + 1] = static_cast<int16_t>(std::lround(16000 * std::sin(2 * M_PI * 1000 * t)));
+    }
+    ++queued;
+    EXPECT_EQ(api.Write(device, header), kWaveOk);
+  };
+  for (WaveHeader& header : buffers.headers) ASSERT_EQ(api.PrepareHeader(device, &header), kWaveOk);
+  for (WaveHeader& header : buffers.headers) fillAndQueue(&header);
+  notifications.onDone = [&](WaveHeader* header) {
+    if (queued < kTotal) fillAndQueue(header);
+  };
+  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutDone) == size_t(kTotal); }));
+  const size_t doneAt = recorder.Frames();
+  ASSERT_TRUE(notifications.PumpUntil([&] { return recorder.Frames() >= doneAt + 4096; }));
+  uint32_t position = 0;
+  bool isSamples = false;
+  EXPECT_EQ(api.GetPosition(device, &position, &isSamples), kWaveOk);
+  EXPECT_EQ(position, uint32_t(kTotal * 1024));
+
+  // Rising zero crossings and peaks over the tone's steady middle.
+  size_t first = 0, last = 0;
+  for (size_t f = 0; f < recorder.Frames(); ++f)
+    if (recorder.At(f, 0) != 0) (first == 0 ? first : last) = f;
+  ASSERT_GT(last, first + 20000);
+  int peak = 0;
+  double firstCrossing = -1, lastCrossing = -1;
+  int crossings = 0;
+  for (size_t f = first + 2000; f < last - 2000; ++f) {
+    peak = std::max(peak, std::abs(int(recorder.At(f, 0))));
+    EXPECT_EQ(recorder.At(f, 1), recorder.At(f, 0));
+    const int a = recorder.At(f - 1, 0), b = recorder.At(f, 0);
+    if (a < 0 && b >= 0) {
+      const double at = double(f - 1) + double(-a) / double(b - a);
+      if (firstCrossing < 0) firstCrossing = at;
+      lastCrossing = at;
+      ++crossings;
+    }
+  }
+  EXPECT_NEAR((crossings - 1) * 48000.0 / (lastCrossing - firstCrossing), 1000.0, 0.5);
+  EXPECT_NEAR(peak, 16000, 40);
+
+  for (WaveHeader& header : buffers.headers) EXPECT_EQ(api.UnprepareHeader(device, &header), kWaveOk);
+  EXPECT_EQ(api.Close(device), kWaveOk);
+}
+
+// Lines that begin with prefix, once there are count of them (or after ten seconds).
+std::vector<std::string> AwaitLines(LogCapture& log, const std::string& prefix, size_t count) {
+  for (int waited = 0; waited < 10000 && log.Starting(prefix).size() < count; waited += 10) SleepMs(10);
+  return log.Starting(prefix);
+}
+
+// The JACK server goes away under a running Mixer: one line says so, Stop
+// completes, and a later Start on a server that is back plays again.
+TEST(WaveOutJack, ServerThatGoesAwayIsToldAndALaterStartPlays) {
+  LogCapture log;
+  auto server = std::make_unique<JackServer>(256);
+  ASSERT_TRUE(server->Ready()) << "the JACK server did not start";
+  auto mixer = std::make_unique<Mixer>(FindDevice(NativeWaveOutApi(), "JACK: system"));
+  ASSERT_TRUE(log.WaitFor("Wave out opened"));
+  server.reset();
+  const std::vector<std::string> lost = AwaitLines(log, "Wave out lost: ", 1);
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0].rfind("Wave out lost: the JACK server has gone away (", 0), 0u) << lost[0];
+  mixer->ScheduleShutdown();
+  mixer->WaitForShutdown();
+  mixer.reset();
+
+  JackServer again(256);
+  ASSERT_TRUE(again.Ready()) << "the JACK server did not start again";
+  JackRecorder recorder(44100 * 4);
+  ASSERT_TRUE(recorder.Ok());
+  log.Clear();
+  mixer = std::make_unique<Mixer>(FindDevice(NativeWaveOutApi(), "JACK: system"));
+  ASSERT_TRUE(log.WaitFor("Wave out opened"));
+  // Playing: the buffers keep coming back and going out.
+  uint32_t position = 0;
+  bool isSamples = false;
+  for (int waited = 0; waited < 10000 && position < 8 * 1024; waited += 10) {
+    SleepMs(10);
+    mixer->Lock();
+    NativeWaveOutApi().GetPosition(mixer->waveOut, &position, &isSamples);
+    mixer->Unlock();
+  }
+  EXPECT_GE(position, 8u * 1024);
+  mixer->ScheduleShutdown();
+  mixer->WaitForShutdown();
+  EXPECT_TRUE(log.Starting("Wave out lost: ").empty());
 }
 
 }  // namespace

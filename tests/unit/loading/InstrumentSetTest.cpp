@@ -90,14 +90,50 @@ TEST_F(InstrumentSet, MissingFileOrDirectoryIsOneLine) {
 
 TEST_F(InstrumentSet, FirstLineMustBeginWithTheMagicAsItStands) {
   const std::string body = "instrument\nsample\nfile a.wav\n}\n}\n";
-  for (const char* first : {"pvid\n", " PVID\n", "\xEF\xBB\xBFPVID\n", "PVI\n", "\n", ""}) {
+  const Lines refused = {"Instrument set not loaded, the file does not begin with \"PVID\"."};
+  for (const char* first : {"pvid\n", " PVID\n", "\xEF\xBB\xBF PVID\n", "PVI\n", "\n", ""}) {
     SCOPED_TRACE(testing::PrintToString(std::string(first)));
-    EXPECT_EQ(Load(first + body), Lines{});
+    EXPECT_EQ(Load(first + body), refused);
     EXPECT_EQ(LoadedCount(), 0);
   }
-  EXPECT_EQ(Load(""), Lines{});
+  EXPECT_EQ(Load(""), refused);
   EXPECT_EQ(Load("PVID version 2 \t\n" + body),
             Lines{"Instrument '' with 1 samples has been loaded as ID 0"});
+  // A UTF-8 byte-order mark, as Windows editors write one, is no part of the text.
+  ResetInstrumentTable();
+  EXPECT_EQ(Load("\xEF\xBB\xBFPVID\r\n" + body),
+            Lines{"Instrument '' with 1 samples has been loaded as ID 0"});
+}
+
+TEST_F(InstrumentSet, AFileNamedAgainIsLoadedOnceAndShared) {
+  std::string text = "PVID\n";
+  for (int id = 0; id < 3; ++id) {
+    text += "instrument\nID " + std::to_string(id) + "\n";
+    for (int k = 0; k < 100; ++k) text += "sample\nfile a.wav\nbase " + std::to_string(k) + "\n}\n";
+    text += "sample\nfile b.wav\n}\n}\n";
+  }
+  Load(text);
+  ASSERT_EQ(LoadedCount(), 3);
+  const Sample* first = InstrumentTable[0]->samples[0];
+  for (int id = 0; id < 3; ++id) {
+    const Instrument* instrument = InstrumentTable[id];
+    ASSERT_EQ(instrument->sampleCount, 101);
+    for (int k = 0; k < 100; ++k) {
+      const Sample* s = instrument->samples[k];
+      // One block of frames for the 300 samples; each keeps its own base note.
+      EXPECT_EQ(s->left, first->left);
+      EXPECT_EQ(s->right, first->right);
+      EXPECT_EQ(s->length, 2);
+      EXPECT_EQ(s->rate, 44100);
+      EXPECT_EQ(s->baseNote, k);
+    }
+    EXPECT_EQ(instrument->samples[100]->rate, 22050);
+    EXPECT_EQ(instrument->samples[100]->left, InstrumentTable[0]->samples[100]->left);
+  }
+  EXPECT_NE(InstrumentTable[0]->samples[100]->left, first->left);
+  EXPECT_EQ(first->Frames().Holders(), 300);
+  // The block goes with its last holder.
+  ResetInstrumentTable();
 }
 
 TEST_F(InstrumentSet, OnlyALineOfItsOwnOpensABlock) {

@@ -136,6 +136,8 @@ TEST_F(WaveLoader, EveryRefusalLogsOneLineAndLeavesSampleUntouched) {
       {"no fmt", Riff(data), "no WAVE chunk"},
       {"data before fmt", Riff(Concat({data, fmt})), "no 'data' chunk"},
       {"float", Riff(Concat({Chunk("fmt ", FormatRecord(3, 1, 44100, 32)), data})),
+       "unsupported floating-point data (32 bits)"},
+      {"A-law", Riff(Concat({Chunk("fmt ", FormatRecord(6, 1, 8000, 8)), data})),
        "not a PCM wave"},
       {"extensible", Riff(Concat({Chunk("fmt ", FormatRecord(0xFFFE, 1, 44100, 16, 40)), data})),
        "not a PCM wave"},
@@ -144,8 +146,6 @@ TEST_F(WaveLoader, EveryRefusalLogsOneLineAndLeavesSampleUntouched) {
       {"fmt past end", shortFormat, "error reading Format chunk; GLE = 0"},
       {"no data", Riff(fmt), "no 'data' chunk"},
       {"empty data", Riff(Concat({fmt, Chunk("data", {})})), "zero 'data' chunk length"},
-      {"one byte of 16-bit data", Riff(Concat({fmt, Chunk("data", {5})})),
-       "zero 'data' chunk length"},
       {"truncated data", truncated, "data read failed"},
       {"huge declared data", Riff(Concat({fmt, Chunk("data", Values16({1}), 0xFFFFFFF0)})),
        "data read failed"},
@@ -171,6 +171,77 @@ TEST_F(WaveLoader, EveryRefusalLogsOneLineAndLeavesSampleUntouched) {
     EXPECT_EQ(empty.length, 0);
     EXPECT_EQ(empty.left, nullptr);
     EXPECT_EQ(empty.rate, 44100);
+  }
+}
+
+TEST_F(WaveLoader, DataShorterThanOneFrameLoadsAsAnEmptySample) {
+  WriteBytes("mono.wav", Wave(1, 44100, 16, {5}));
+  WriteBytes("stereo.wav", Wave(2, 22050, 16, Values16({1})));
+  for (const char* name : {"mono.wav", "stereo.wav"}) {
+    Sample s;
+    Prefill(s);
+    ASSERT_TRUE(s.LoadWave(name)) << name;
+    EXPECT_EQ(s.length, 0);
+    EXPECT_NE(s.left, nullptr);
+    EXPECT_NE(s.right, nullptr);
+    EXPECT_EQ(s.baseNote, 64);
+  }
+  EXPECT_EQ(log.Lines(), Lines{});
+}
+
+// WAVE_FORMAT_EXTENSIBLE: the 16-byte record, cbSize 22, valid bits, channel
+// mask, then the subformat GUID whose first two bytes are the format tag.
+Bytes Extensible(uint16_t subformat, uint16_t channels, uint32_t rate, uint16_t bits) {
+  Bytes record = FormatRecord(0xFFFE, channels, rate, bits);
+  PutLe16(record, 22);
+  PutLe16(record, bits);
+  PutLe32(record, channels == 1 ? 0x4 : 0x3);
+  PutLe16(record, subformat);
+  const Bytes tail = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  record.insert(record.end(), tail.begin(), tail.end());
+  return record;
+}
+
+TEST_F(WaveLoader, ExtensiblePcmLoadsLikeItsPlainTwin) {
+  const Bytes data16 = Values16({100, -200, 300, -400, 500});
+  const Bytes data8 = {0x00, 0x80, 0xFF, 0x7F};
+  struct Twin {
+    uint16_t channels, bits;
+    const Bytes& data;
+  };
+  for (const Twin& t : {Twin{1, 16, data16}, Twin{2, 16, data16}, Twin{1, 8, data8}, Twin{2, 8, data8}}) {
+    SCOPED_TRACE(testing::Message() << t.channels << " channels, " << t.bits << " bits");
+    WriteBytes("plain.wav", Wave(t.channels, 32000, t.bits, t.data));
+    WriteBytes("ext.wav", Riff(Concat({Chunk("fmt ", Extensible(1, t.channels, 32000, t.bits)),
+                                       Chunk("fact", {1, 0, 0, 0}), Chunk("data", t.data)})));
+    Sample plain, ext;
+    ASSERT_TRUE(plain.LoadWave("plain.wav"));
+    ASSERT_TRUE(ext.LoadWave("ext.wav"));
+    EXPECT_EQ(Left(ext), Left(plain));
+    EXPECT_EQ(Right(ext), Right(plain));
+    EXPECT_EQ(ext.rate, 32000);
+  }
+  EXPECT_EQ(log.Lines(), Lines{});
+
+  // What its twin would refuse, it refuses with the same line; a float
+  // subformat is named as such, any other as not PCM.
+  const Bytes data = Chunk("data", Values16({1, 2, 3, 4}));
+  const std::vector<BadFile> refused = {
+      {"24 bits", Riff(Concat({Chunk("fmt ", Extensible(1, 2, 44100, 24)), data})),
+       "unsupported BitsPerSample count (24)"},
+      {"4 channels", Riff(Concat({Chunk("fmt ", Extensible(1, 4, 44100, 16)), data})),
+       "unsupported channel count (4)"},
+      {"float", Riff(Concat({Chunk("fmt ", Extensible(3, 2, 44100, 32)), data})),
+       "unsupported floating-point data (32 bits)"},
+      {"A-law", Riff(Concat({Chunk("fmt ", Extensible(6, 1, 8000, 8)), data})), "not a PCM wave"},
+  };
+  for (const BadFile& c : refused) {
+    SCOPED_TRACE(c.what);
+    WriteBytes("bad.wav", c.bytes);
+    log.Clear();
+    Sample s;
+    EXPECT_FALSE(s.LoadWave("bad.wav"));
+    EXPECT_EQ(log.Lines(), Lines{std::string("Sample: Cannot open file 'bad.wav': ") + c.line});
   }
 }
 

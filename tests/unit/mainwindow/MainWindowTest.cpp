@@ -347,6 +347,46 @@ TEST_F(MainWindowTest, TheLogListKeeps1001LinesInOrder) {
   EXPECT_EQ(fake.Get(window->logList).selection, 1000);
 }
 
+TEST_F(MainWindowTest, AFloodIsShownAsItsNewestLinesAndOneCountOfTheRest) {
+  Open();
+  Output output;
+  // 6000 lines while the loop does not run: 4096 wait, the other 1904 reach
+  // the debugger output only.
+  for (int i = 1; i <= 6000; i++) LogMessage(("line " + std::to_string(i)).c_str());
+  EXPECT_EQ(window->queuedLogLines.load(), LOG_MAX_QUEUED_LINES);
+  EXPECT_EQ(output.Lines().size(), 6000u);
+  fake.listAdds = 0;
+  Pump();
+  // Only the last 1001 waiting lines went into the list, after the count of
+  // those before them; the other 3095 cost no list work at all.
+  std::vector<std::string> texts = fake.Texts(window->logList);
+  ASSERT_EQ(texts.size(), 1001u);
+  EXPECT_EQ(texts.front().substr(12), "line 3096");
+  EXPECT_EQ(texts.back().substr(12), "line 4096");
+  EXPECT_EQ(fake.listAdds, 1002);
+  EXPECT_EQ(window->queuedLogLines.load(), 0);
+
+  // The next line brings the count of the lines the window never got.
+  LogMessage("after the flood");
+  Pump();
+  texts = fake.Texts(window->logList);
+  ASSERT_EQ(texts.size(), 1001u);
+  EXPECT_EQ(texts[998].substr(12), "line 4096");
+  EXPECT_EQ(texts[999], "(1904 lines not shown)");
+  EXPECT_EQ(texts[1000].substr(12), "after the flood");
+}
+
+TEST_F(MainWindowTest, ControlCharactersAreEscapedForTheDebuggerOutputOnly) {
+  Open();
+  Output output;
+  LogMessage("Instrument '\x1B]0;pwned\x07\tname\x7F' loaded");
+  Pump();
+  EXPECT_EQ(output.Lines(),
+            std::vector<std::string>{"Instrument '\\x1B]0;pwned\\x07\\x09name\\x7F' loaded"});
+  EXPECT_EQ(fake.Texts(window->logList).back().substr(12),
+            "Instrument '\x1B]0;pwned\x07\tname\x7F' loaded");
+}
+
 TEST_F(MainWindowTest, StartUpWithoutFilesLogsFourLinesEndingReady) {
   Output output;
   Open();
@@ -396,6 +436,7 @@ TEST_F(MainWindowTest, AutomationDrivesTheWindowLikeAUser) {
   devices.midi.inputs.names = {"Keys A", "Keys B"};
   devices.midi.outputs.names = {"Synth A"};
   Open();
+  Output output;
   Automation automation(*window);
   EXPECT_TRUE(automation.Execute("select wave JACK"));
   EXPECT_EQ(SelectedData(window->waveOutList), 1);
@@ -411,6 +452,8 @@ TEST_F(MainWindowTest, AutomationDrivesTheWindowLikeAUser) {
   EXPECT_TRUE(automation.Execute("start"));
   EXPECT_NE(window->synthesizer, nullptr);
   EXPECT_FALSE(automation.Execute("select wave Speakers"));  // lists disabled while running
+  EXPECT_TRUE(automation.Execute("list midiin"));
+  EXPECT_EQ(output.Lines().back(), "Automation: list midiin (disabled, selection 0): 'Keys A', 'Keys B'");
   EXPECT_FALSE(automation.Execute("start"));
   EXPECT_TRUE(automation.Execute("stop"));
   EXPECT_EQ(window->synthesizer, nullptr);

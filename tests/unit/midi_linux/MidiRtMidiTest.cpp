@@ -1,7 +1,7 @@
 // The native MIDI backend against a private JACK server (dummy driver). A
-// loopback client
-// written directly on libjack copies every event from its input port to its
-// output port, so our output and our input meet through the real graph:
+// loopback client written directly on libjack copies every event from its
+// input port to its output port, so our output and our input meet through
+// the real graph:
 //   our MIDI Out -> pvtest-loop:in => pvtest-loop:out -> our MIDI In
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -19,6 +19,9 @@
 #include <vector>
 
 #include "platform/Midi.h"
+#include "platform/MidiNotice.h"
+#include "platform/linux/JackMidiIn.h"
+#include "support/JackMidiSender.h"
 #include "support/JackServer.h"
 
 namespace {
@@ -49,6 +52,7 @@ class LoopbackClient {
   bool ok() const { return client_ && in_ && out_; }
   std::string Name() const { return jack_get_client_name(client_); }
   size_t Forwarded() const { return forwarded_.load(std::memory_order_relaxed); }
+  uint64_t Periods() const { return periods_.load(); }
 
  private:
   static int Process(jack_nframes_t frames, void* arg) {
@@ -64,6 +68,7 @@ class LoopbackClient {
         self->forwarded_.fetch_add(1, std::memory_order_relaxed);
       }
     }
+    self->periods_.fetch_add(1);
     return 0;
   }
 
@@ -71,6 +76,7 @@ class LoopbackClient {
   jack_port_t* in_ = nullptr;
   jack_port_t* out_ = nullptr;
   std::atomic<size_t> forwarded_{0};
+  std::atomic<uint64_t> periods_{0};
 };
 
 struct Received {
@@ -80,13 +86,30 @@ struct Received {
 };
 
 // Collects what the input callback is given, from whatever thread calls it.
+// Held, it keeps that thread inside the first data message until let go.
 class Inbox {
  public:
   static void Callback(MidiInHandle, uint32_t message, uintptr_t instance, uintptr_t p1, uintptr_t p2) {
     auto* self = reinterpret_cast<Inbox*>(instance);
-    std::lock_guard<std::mutex> lock(self->mutex_);
+    std::unique_lock<std::mutex> lock(self->mutex_);
     self->items_.push_back({message, p1, p2});
     self->changed_.notify_all();
+    if (message == platform::kMidiInData && self->hold_) {
+      self->held_ = true;
+      self->changed_.notify_all();
+      self->changed_.wait(lock, [&] { return !self->hold_; });
+    }
+  }
+  void Hold() { hold_ = true; }
+  // Waits (at most 10 s) until the caller's thread is held.
+  bool WaitUntilHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held_; });
+  }
+  void LetGo() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_ = false;
+    changed_.notify_all();
   }
   uintptr_t instance() { return reinterpret_cast<uintptr_t>(this); }
 
@@ -116,7 +139,35 @@ class Inbox {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Received> items_;
+  bool hold_ = false;
+  bool held_ = false;
 };
+
+// The lines the backend hands to the notice sink (the program's log).
+class Notices {
+ public:
+  Notices() { platform::SetMidiNoticeSink(&Notices::Record); }
+  ~Notices() { platform::SetMidiNoticeSink(nullptr); }
+  // Waits (at most 10 s) for the first line, then gives every line so far.
+  std::vector<std::string> WaitForLines() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(10), [] { return !lines_.empty(); });
+    return lines_;
+  }
+
+ private:
+  static void Record(const char* line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(line);
+    changed_.notify_all();
+  }
+  static std::mutex mutex_;
+  static std::condition_variable changed_;
+  static std::vector<std::string> lines_;
+};
+std::mutex Notices::mutex_;
+std::condition_variable Notices::changed_;
+std::vector<std::string> Notices::lines_;
 
 std::vector<std::string> InNames(MidiApi& api) {
   std::vector<std::string> names;
@@ -147,16 +198,22 @@ int IndexOf(const std::vector<std::string>& names, const std::string& name) {
   return -1;
 }
 
-// Lets a few JACK periods (23 ms each at 1024 frames) go by.
-void LetPeriodsPass() { std::this_thread::sleep_for(std::chrono::milliseconds(150)); }
+// Waits (at most 10 s) until the loopback has run two more periods: our
+// input, behind it in the graph, has then run the period the loopback was in.
+void LetPeriodsPass(const LoopbackClient& loop) {
+  uint64_t until = loop.Periods() + 2;
+  for (int waited = 0; waited < 10000 && loop.Periods() < until; waited += 5) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
 
 // Waits (at most 10 s) until the loopback has passed `count` messages on, then
-// lets our input's client see the last of them.
+// until our input's client has seen the last of them.
 void WaitUntilLooped(const LoopbackClient& loop, size_t count) {
   for (int waited = 0; waited < 10000 && loop.Forwarded() < count; waited += 5) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  LetPeriodsPass();
+  LetPeriodsPass(loop);
 }
 
 class MidiJackTest : public ::testing::Test {
@@ -273,7 +330,7 @@ TEST_F(MidiJackTest, MessagesOfEveryLengthArriveInOrderWithRisingTimeStamps) {
   // System exclusive and its end are not short messages.
   EXPECT_NE(platform::kMidiOk, api_.OutShortMsg(out, 0x000000F0));
   EXPECT_NE(platform::kMidiOk, api_.OutShortMsg(out, 0x000000F7));
-  LetPeriodsPass();
+  LetPeriodsPass(*loop_);
   EXPECT_EQ(expected.size(), inbox_.Data().size());
   EXPECT_EQ(platform::kMidiOk, api_.InClose(in));
   EXPECT_EQ(platform::kMidiOk, api_.OutClose(out));
@@ -381,6 +438,38 @@ TEST_F(MidiJackTest, SendsRacingACloseNeverReachTheReleasedPort) {
     EXPECT_EQ(0x00003CA0u | ((i & 0x7F) << 16), got[i].param1) << "message " << i;
   }
   api_.InClose(in);
+}
+
+// The input's thread is held in the first message while a sender floods the
+// port: the queue keeps exactly its capacity, the rest is counted and told in
+// one line once the queue has drained, and what was kept comes in order.
+TEST_F(MidiJackTest, AFullQueueKeepsItsMessagesInOrderAndTellsHowManyWereLost) {
+  constexpr size_t kLost = 100;
+  const size_t total = 1 + platform::JackMidiIn::kQueueCapacity + kLost;
+  std::vector<uint32_t> words;
+  for (size_t i = 0; i < total; ++i) words.push_back(JackMidiSender::Numbered(i));
+  JackMidiSender sender("pvtest-send", words, 200);
+  ASSERT_TRUE(sender.ok());
+  int id = IndexOf(InNames(api_), "JACK: " + sender.PortName());
+  ASSERT_GE(id, 0);
+  Notices notices;
+  MidiInHandle in = 0;
+  inbox_.Hold();
+  ASSERT_EQ(platform::kMidiOk, api_.InOpen(&in, static_cast<uint32_t>(id), &Inbox::Callback, inbox_.instance()));
+  ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
+  ASSERT_TRUE(sender.WaitUntilConnected());
+  sender.Release(1);
+  ASSERT_TRUE(inbox_.WaitUntilHeld());
+  sender.Release(total);
+  ASSERT_TRUE(sender.WaitUntilSentAndPassed(3));
+  inbox_.LetGo();
+
+  std::vector<std::string> lines = notices.WaitForLines();
+  EXPECT_EQ(lines, std::vector<std::string>{"Midi-In: the input queue was full, 100 messages lost"});
+  std::vector<Received> got = inbox_.Data();
+  ASSERT_EQ(total - kLost, got.size());
+  for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(words[i], got[i].param1) << "message " << i;
+  EXPECT_EQ(platform::kMidiOk, api_.InClose(in));
 }
 
 TEST_F(MidiJackTest, FailedOpensSayWhy) {

@@ -13,6 +13,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -297,6 +300,46 @@ TEST_F(QtWidgetSetTest, LinesPostedWhileTheLoopRunsWakeIt) {
   ASSERT_EQ(list->count(), 100);
   EXPECT_EQ(list->item(0)->text().toStdString().substr(12), "woken 0");
   EXPECT_EQ(list->item(99)->text().toStdString().substr(12), "woken 99");
+}
+
+TEST_F(QtWidgetSetTest, AFloodOfLinesLeavesTheLoopFreeToClose) {
+  Open();
+  Q(window->hwnd)->show();
+  // Lines as fast as a thread can make them, far faster than a list can take
+  // them; the terminal is spared (the sink drops them).
+  SetLogSink([](void*, const char*) {}, nullptr);
+  std::atomic<bool> stop{false};
+  std::atomic<bool> floodEndedFirst{false};
+  int32_t mostQueued = 0;
+  std::thread flood([&] {
+    // A loop that is only free once the flood ends must not pass: the flood
+    // gives up after 30 s on its own.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (int i = 0; !stop.load(); i++) {
+      LogMessage(("flood " + std::to_string(i)).c_str());
+      if (std::chrono::steady_clock::now() > giveUp) {
+        floodEndedFirst = true;
+        return;
+      }
+    }
+  });
+  // Close arrives as the close box sends it, once the loop has run a while;
+  // the quit it posts waits behind the lines already queued.
+  int ticks = 0;
+  QTimer sampler;
+  QObject::connect(&sampler, &QTimer::timeout, [&] {
+    mostQueued = std::max(mostQueued, window->queuedLogLines.load());
+    if (++ticks == 20) Q(window->hwnd)->close();
+  });
+  sampler.start(10);
+  widgets.RunMessageLoop();
+  stop = true;
+  flood.join();
+  SetLogSink(nullptr, nullptr);
+  EXPECT_FALSE(floodEndedFirst);
+  EXPECT_GE(ticks, 20);
+  EXPECT_LE(mostQueued, LOG_MAX_QUEUED_LINES);
+  EXPECT_LE(widgets.ListCount(window->logList), LOG_LIST_MAX_INDEX + 1);
 }
 
 }  // namespace

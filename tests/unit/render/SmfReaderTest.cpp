@@ -233,3 +233,25 @@ TEST(SmfReader, AbsurdTempoMapSaturatesInsteadOfWrapping) {
   EXPECT_EQ(smf.Events()[4999].timeUs, UINT64_MAX);
   for (size_t i = 1; i < 5000; ++i) EXPECT_GE(smf.Events()[i].timeUs, smf.Events()[i - 1].timeUs);
 }
+
+TEST(SmfReader, ThePieceEndsAtTheLatestEndOfTrack) {
+  // 96 ticks per quarter. The tempo track ends at tick 192 after a change to
+  // 240 bpm at tick 96 (0.5 s); the note ends at tick 120, its track at tick
+  // 480, 1.5 s of silence later: 0.5 s + 384 ticks of 250000 / 96 us.
+  TrackBytes tempo;
+  tempo.Tempo(96, 250000).End(96);
+  TrackBytes notes;
+  notes.Event(96, {0x90, 60, 100}).Event(24, {0x80, 60, 0}).End(360);
+  Bytes file = Smf(1, 96, {tempo, notes});
+  SmfReader smf;
+  ASSERT_TRUE(smf.Parse(file.data(), file.size())) << smf.Error();
+  EXPECT_EQ(smf.Events().back().timeUs, 562500u);
+  EXPECT_EQ(smf.EndTimeUs(), 1500000u);
+
+  // A track cut short without its End of Track ends at its last event.
+  TrackBytes cut;
+  cut.Event(0, {0x90, 60, 100}).Event(960, {0x80, 60, 0});
+  file = Smf(0, 96, {cut});
+  ASSERT_TRUE(smf.Parse(file.data(), file.size())) << smf.Error();
+  EXPECT_EQ(smf.EndTimeUs(), 5000000u);
+}

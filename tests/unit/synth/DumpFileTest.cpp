@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "support/LogCapture.h"
 #include "support/TempFolder.h"
 
 using Bytes = std::vector<unsigned char>;
@@ -63,11 +64,16 @@ TEST(CreateDumpFile, ExistingFilesAreNeverTouched) {
   EXPECT_EQ(TempFolder::Read("dump0002.pvd").size(), 8u);
 }
 
-TEST(CreateDumpFile, ADirectoryInTheWayMeansNoDumpFile) {
+TEST(CreateDumpFile, ADirectoryInTheWayMeansNoDumpFileAndOneLine) {
   TempFolder folder;
+  LogCapture log;
   ASSERT_TRUE(std::filesystem::create_directory("dump0001.pvd"));
   EXPECT_EQ(CreateDumpFile(), platform::kNoFile);
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"dump0001.pvd"}));
+  const std::vector<std::string> lines = log.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("Dump file 'dump0001.pvd' cannot be created (GLE = ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("), this run is not recorded"), std::string::npos) << lines[0];
 }
 
 TEST(CreateDumpFile, AReadOnlyFolderMeansNoDumpFile) {
@@ -77,7 +83,9 @@ TEST(CreateDumpFile, AReadOnlyFolderMeansNoDumpFile) {
   // Root, and Windows (where the read-only attribute of a folder does not
   // stop new files), write into it anyway.
   if (std::ofstream("probe").is_open()) GTEST_SKIP() << "the folder is still writable";
+  LogCapture log;
   EXPECT_EQ(CreateDumpFile(), platform::kNoFile);
+  EXPECT_EQ(log.Lines().size(), 1u);
 }
 
 TEST(WriteDumpRecord, WritesTimeStampThenMessageLittleEndian) {
@@ -85,9 +93,9 @@ TEST(WriteDumpRecord, WritesTimeStampThenMessageLittleEndian) {
   platform::FileHandle file = CreateDumpFile();
   ASSERT_NE(file, platform::kNoFile);
   // Note on 60, velocity 100, channel 0, 1500 ms after the input started.
-  WriteDumpRecord(file, 1500, 0x00643C90);
+  EXPECT_TRUE(WriteDumpRecord(file, 1500, 0x00643C90));
   // The high byte of the word is recorded as it came.
-  WriteDumpRecord(file, 0xA1B2C3D4, 0xFF7F40B3);
+  EXPECT_TRUE(WriteDumpRecord(file, 0xA1B2C3D4, 0xFF7F40B3));
   WriteDumpRecord(platform::kNoFile, 7, 7);
   platform::FileClose(file);
   EXPECT_EQ(TempFolder::Read("dump0001.pvd"),

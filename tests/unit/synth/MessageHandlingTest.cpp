@@ -252,4 +252,24 @@ TEST_F(MessageHandling, MalformedDataBytesStaySafe) {
   EXPECT_EQ(log_.Starting("  Request has been made").size(), 1u);
 }
 
+TEST_F(MessageHandling, AFailedDumpWriteIsOneLineAndTheMessagesGoOn) {
+  // A handle that cannot be written stands in for a full disk.
+  platform::FileClose(synth_->dumpFile);
+  TempFolder::Touch("full.pvd");
+  synth_->dumpFile = platform::FileOpenRead("full.pvd");
+  ASSERT_NE(synth_->dumpFile, platform::kNoFile);
+  Send(Word(0x90, 60, 100));
+  Send(Word(0x90, 62, 100));
+  Send(Word(0x80, 60, 0));
+  const std::vector<std::string> lines = log_.Starting("Dump file: ");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("Dump file: write failed (GLE = ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("), the rest of this run is not recorded"), std::string::npos) << lines[0];
+  const std::vector<VoiceView> voices = Voices();
+  ASSERT_EQ(voices.size(), 2u);
+  EXPECT_EQ(voices[0].state, VOICE_RELEASING);
+  EXPECT_EQ(voices[1].state, VOICE_PLAYING);
+  EXPECT_EQ(MidiLines().size(), 3u);
+}
+
 }  // namespace

@@ -77,4 +77,25 @@ TEST(File, ReadsSeeksAndEndsWithZeroBytes) {
   platform::FileClose(file);
 }
 
+TEST(File, OnlyDiskFilesAreOpenedForReading) {
+  TempFolder folder;
+  // A device and a pipe open like files, but a read may wait for ever.
+  EXPECT_EQ(platform::FileOpenRead("NUL"), platform::kNoFile);
+  EXPECT_EQ(platform::LastError(), platform::kErrorNotRegularFile);
+  HANDLE pipe = CreateNamedPipeA("\\\\.\\pipe\\pelvane-test-pipe", PIPE_ACCESS_DUPLEX,
+                                 PIPE_TYPE_BYTE | PIPE_WAIT, 1, 512, 512, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(platform::FileOpenRead("\\\\.\\pipe\\pelvane-test-pipe"), platform::kNoFile);
+  EXPECT_EQ(platform::LastError(), platform::kErrorNotRegularFile);
+  CloseHandle(pipe);
+
+  std::ofstream("data.bin", std::ios::binary) << "0123456789";
+  platform::FileHandle file = platform::FileOpenRead("data.bin");
+  ASSERT_NE(file, platform::kNoFile);
+  uint64_t size = 0;
+  EXPECT_TRUE(platform::FileSize(file, &size));
+  EXPECT_EQ(size, 10u);
+  platform::FileClose(file);
+}
+
 }  // namespace

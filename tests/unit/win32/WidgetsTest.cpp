@@ -1,11 +1,14 @@
 // The main window's controls as real USER32 windows (headless under Wine).
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "app/Log.h"
 #include "platform/Window.h"
 #include "platform/win32/Instance.h"
 #include "platform/win32/Win32Widgets.h"
@@ -200,6 +203,31 @@ TEST_F(Win32WidgetsTest, MessageLoopRunsUntilPostQuit) {
   widgets.PostQuit();
   widgets.RunMessageLoop();
   EXPECT_FALSE(IsWindow(Hwnd(top)));
+}
+
+TEST_F(Win32WidgetsTest, TheNewestLogLineIsInViewAfter1100Lines) {
+  // The log list as the main window lays it out, with its font.
+  Widget list = widgets.CreateListBox(top);
+  widgets.SetFont(list);
+  widgets.Move(top, 20, 20, 600, 440);
+  widgets.Move(list, 0, 90, 584, 285);
+  for (int i = 1; i <= 1100; ++i) {
+    char* line = static_cast<char*>(malloc(32));
+    snprintf(line, 32, "0x00000001: line %d", i);
+    AppendLogLineToList(widgets, list, line);
+  }
+  HWND box = Hwnd(list);
+  const int count = static_cast<int>(SendMessageA(box, LB_GETCOUNT, 0, 0));
+  ASSERT_EQ(count, 1001);
+  RECT client;
+  GetClientRect(box, &client);
+  const int rows = static_cast<int>((client.bottom - client.top) / SendMessageA(box, LB_GETITEMHEIGHT, 0, 0));
+  ASSERT_GT(rows, 1);
+  // Scrolled to the end: the newest line is the last one in view (a last
+  // row only partly shown may not count as a row of the page).
+  const int topIndex = static_cast<int>(SendMessageA(box, LB_GETTOPINDEX, 0, 0));
+  EXPECT_GE(topIndex, count - rows);
+  EXPECT_LE(topIndex, count - rows + 1);
 }
 
 }  // namespace

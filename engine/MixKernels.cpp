@@ -1,0 +1,169 @@
+#include "engine/MixKernels.h"
+
+#include <atomic>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+inline int16_t Saturate(int32_t value) {
+  return static_cast<int16_t>(value > 32767 ? 32767 : value < -32768 ? -32768 : value);
+}
+
+inline void MixFrame(int16_t* frame, const int16_t* left, const int16_t* right, int32_t at,
+                     int32_t gain) {
+  frame[0] = Saturate(frame[0] + (left[at] * gain) / 256);
+  frame[1] = Saturate(frame[1] + (right[at] * gain) / 256);
+}
+
+void TableScalar(int16_t* out, const int16_t* left, const int16_t* right, int32_t start,
+                 const OffsetTable& table, int32_t first, int32_t count, int32_t gain) {
+  for (int32_t k = first; k < count; ++k) MixFrame(out + 2 * k, left, right, start + table.Offset(k), gain);
+}
+
+void PositionsScalar(int16_t* out, const int16_t* left, const int16_t* right, const int32_t* at,
+                     int32_t first, int32_t count, int32_t gain) {
+  for (int32_t i = first; i < count; ++i) MixFrame(out + 2 * i, left, right, at[i], gain);
+}
+
+#if defined(__SSE2__)
+// (v x gain) / 256 truncated toward zero for eight 16-bit lanes, gain 0..255:
+// the magnitude times gain x 256 through the unsigned high multiply is the
+// truncated quotient, and the sign goes back on afterwards. |-32768| is 32768
+// as an unsigned lane, and 32768 x 255 / 256 still fits 16 bits.
+inline __m128i Scale(__m128i v, __m128i gainHigh) {
+  const __m128i sign = _mm_srai_epi16(v, 15);
+  const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(v, sign), sign);
+  const __m128i scaled = _mm_mulhi_epu16(magnitude, gainHigh);
+  return _mm_sub_epi16(_mm_xor_si128(scaled, sign), sign);
+}
+
+// Four frames, left and right interleaved as the buffer holds them.
+inline __m128i Gather4(const int16_t* left, const int16_t* right, int32_t a0, int32_t a1,
+                       int32_t a2, int32_t a3) {
+  return _mm_setr_epi16(left[a0], right[a0], left[a1], right[a1], left[a2], right[a2], left[a3],
+                        right[a3]);
+}
+
+inline void Add4(int16_t* out, __m128i frames, __m128i gainHigh) {
+  __m128i* o = reinterpret_cast<__m128i*>(out);
+  _mm_storeu_si128(o, _mm_adds_epi16(_mm_loadu_si128(o), Scale(frames, gainHigh)));
+}
+
+// As the AVX2 kernels do: the sample frames a kilobyte ahead of the ones
+// being mixed are asked for early (see MixKernelsAvx2.cpp).
+inline void FetchAhead(const int16_t* left, const int16_t* right) {
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(left) + 1024), _MM_HINT_T0);
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(right) + 1024), _MM_HINT_T0);
+}
+
+void TableSse2(int16_t* out, const int16_t* left, const int16_t* right, int32_t start,
+               const OffsetTable& table, int32_t count, int32_t gain) {
+  const __m128i gainHigh = _mm_set1_epi16(static_cast<int16_t>(gain << 8));
+  const int32_t groups = count / OffsetTable::kGroup;
+  for (int32_t g = 0; g < groups; ++g) {
+    const int16_t* l = left + start + table.base[g];
+    const int16_t* r = right + start + table.base[g];
+    const uint8_t* d = table.delta + g * OffsetTable::kGroup;
+    int16_t* o = out + 2 * OffsetTable::kGroup * g;
+    FetchAhead(l, r);
+    Add4(o, Gather4(l, r, d[0], d[1], d[2], d[3]), gainHigh);
+    Add4(o + 8, Gather4(l, r, d[4], d[5], d[6], d[7]), gainHigh);
+  }
+  TableScalar(out, left, right, start, table, groups * OffsetTable::kGroup, count, gain);
+}
+
+void PositionsSse2(int16_t* out, const int16_t* left, const int16_t* right, const int32_t* at,
+                   int32_t count, int32_t gain) {
+  const __m128i gainHigh = _mm_set1_epi16(static_cast<int16_t>(gain << 8));
+  int32_t i = 0;
+  for (; i + 4 <= count; i += 4) Add4(out + 2 * i, Gather4(left, right, at[i], at[i + 1], at[i + 2], at[i + 3]), gainHigh);
+  PositionsScalar(out, left, right, at, i, count, gain);
+}
+#endif
+
+bool Supported(MixPath path) {
+  switch (path) {
+    case MixPath::kScalar:
+      return true;
+    case MixPath::kSse2:
+#if defined(__SSE2__)
+      return true;
+#else
+      return false;
+#endif
+    case MixPath::kAvx2:
+#if defined(__x86_64__) || defined(__i386__)
+      // May run before the library's own initialisation (a static
+      // initialiser of another file): set up the processor data first.
+      __builtin_cpu_init();
+      return __builtin_cpu_supports("avx2");
+#else
+      return false;
+#endif
+  }
+  return false;
+}
+
+std::atomic<int32_t>& PathInUse() {
+  static std::atomic<int32_t> path{static_cast<int32_t>(BestMixPath())};
+  return path;
+}
+
+inline bool VectorGain(int32_t gain) { return gain >= 0 && gain <= 255; }
+
+}  // namespace
+
+MixPath BestMixPath() {
+  if (Supported(MixPath::kAvx2)) return MixPath::kAvx2;
+  if (Supported(MixPath::kSse2)) return MixPath::kSse2;
+  return MixPath::kScalar;
+}
+
+bool UseMixPath(MixPath path) {
+  if (!Supported(path)) return false;
+  PathInUse().store(static_cast<int32_t>(path), std::memory_order_relaxed);
+  return true;
+}
+
+MixPath CurrentMixPath() {
+  return static_cast<MixPath>(PathInUse().load(std::memory_order_relaxed));
+}
+
+void MixByTable(int16_t* out, const int16_t* left, const int16_t* right, int32_t length,
+                int32_t start, const OffsetTable& table, int32_t count, int32_t gain) noexcept {
+  const MixPath path = VectorGain(gain) ? CurrentMixPath() : MixPath::kScalar;
+  switch (path) {
+    case MixPath::kAvx2:
+      MixByTableAvx2(out, left, right, length, start, table, count, gain);
+      return;
+#if defined(__SSE2__)
+    case MixPath::kSse2:
+      TableSse2(out, left, right, start, table, count, gain);
+      return;
+#endif
+    default:
+      TableScalar(out, left, right, start, table, 0, count, gain);
+      return;
+  }
+}
+
+void MixByPositions(int16_t* out, const int16_t* left, const int16_t* right, const int32_t* at,
+                    int32_t count, int32_t gain) noexcept {
+  const MixPath path = VectorGain(gain) ? CurrentMixPath() : MixPath::kScalar;
+  switch (path) {
+    case MixPath::kAvx2:
+      MixByPositionsAvx2(out, left, right, at, count, gain);
+      return;
+#if defined(__SSE2__)
+    case MixPath::kSse2:
+      PositionsSse2(out, left, right, at, count, gain);
+      return;
+#endif
+    default:
+      PositionsScalar(out, left, right, at, 0, count, gain);
+      return;
+  }
+}

@@ -1,0 +1,41 @@
+// The inner loops of voice rendering: a voice's sample frames, scaled by its
+// gain, added into an interleaved stereo buffer with saturation. Each frame
+// adds (sample x gain) / 256, the product 32-bit and the quotient truncated
+// toward zero, then clamps the sum to 16 bits; every path gives exactly
+// those bytes.
+//
+// Three paths: plain C++, SSE2 (the x86-64 baseline the program is built
+// for) and AVX2, chosen at run time from what the processor offers. The
+// vector paths take gains 0 to 255, where every contribution fits 16 bits;
+// other gains always go the plain way.
+#pragma once
+#include <cstdint>
+
+#include "engine/OffsetTable.h"
+
+enum class MixPath : int32_t { kScalar = 0, kSse2 = 1, kAvx2 = 2 };
+
+// The fastest path this processor runs.
+MixPath BestMixPath();
+// The path every render uses from now on; false (and nothing changes) when
+// the processor cannot run it. For tests and benchmarks, while nothing
+// renders.
+bool UseMixPath(MixPath path);
+MixPath CurrentMixPath();
+
+// Adds frames k = 0 .. count - 1: sample frame start + T(k) of left and
+// right. Every one of those frames lies below length.
+void MixByTable(int16_t* out, const int16_t* left, const int16_t* right, int32_t length,
+                int32_t start, const OffsetTable& table, int32_t count, int32_t gain) noexcept;
+
+// Adds frames i = 0 .. count - 1: sample frame at[i] of left and right.
+void MixByPositions(int16_t* out, const int16_t* left, const int16_t* right, const int32_t* at,
+                    int32_t count, int32_t gain) noexcept;
+
+// The AVX2 kernels (MixKernelsAvx2.cpp, compiled for AVX2 function by
+// function). Only through the two functions above, which check the processor
+// and the gain.
+void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_t* right, int32_t length,
+                    int32_t start, const OffsetTable& table, int32_t count, int32_t gain) noexcept;
+void MixByPositionsAvx2(int16_t* out, const int16_t* left, const int16_t* right,
+                        const int32_t* at, int32_t count, int32_t gain) noexcept;

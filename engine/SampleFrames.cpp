@@ -1,0 +1,51 @@
+#include "engine/SampleFrames.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+// Header and frames in one allocation: left, then right.
+struct SampleFrames::Block {
+  std::atomic<int32_t> holders;
+  int32_t length;
+  int16_t* Frames() { return reinterpret_cast<int16_t*>(this + 1); }
+};
+
+SampleFrames::SampleFrames(const SampleFrames& other) : block_(other.block_) {
+  if (block_) block_->holders.fetch_add(1, std::memory_order_relaxed);
+}
+
+SampleFrames& SampleFrames::operator=(const SampleFrames& other) {
+  if (other.block_) other.block_->holders.fetch_add(1, std::memory_order_relaxed);
+  Release();
+  block_ = other.block_;
+  return *this;
+}
+
+void SampleFrames::Release() {
+  if (block_ && block_->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    block_->~Block();
+    std::free(block_);
+  }
+  block_ = nullptr;
+}
+
+SampleFrames SampleFrames::Allocate(int32_t frameCount) {
+  SampleFrames frames;
+  if (frameCount < 0) return frames;
+  const size_t bytes = sizeof(Block) + 2 * sizeof(int16_t) * static_cast<size_t>(frameCount);
+  void* memory = std::malloc(bytes);
+  if (!memory) return frames;
+  Block* block = new (memory) Block;
+  block->holders.store(1, std::memory_order_relaxed);
+  block->length = frameCount;
+  frames.block_ = block;
+  return frames;
+}
+
+int16_t* SampleFrames::Left() const { return block_ ? block_->Frames() : nullptr; }
+int16_t* SampleFrames::Right() const { return block_ ? block_->Frames() + block_->length : nullptr; }
+int32_t SampleFrames::Length() const { return block_ ? block_->length : 0; }
+int32_t SampleFrames::Holders() const {
+  return block_ ? block_->holders.load(std::memory_order_relaxed) : 0;
+}

@@ -1,0 +1,24 @@
+// The sample files one instrument set has loaded, by the path its "file"
+// lines name: a file named again is not read again, and every sample that
+// names it shares one read-only block of frames. Lives for one load of the
+// set; a file that did not load is tried (and reported) each time.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "engine/SampleFrames.h"
+
+class SampleFileCache {
+ public:
+  struct Entry {
+    SampleFrames frames;
+    int32_t rate = 0;
+  };
+  // The entry for exactly this path, or null.
+  const Entry* Find(const char* path) const;
+  void Add(const char* path, const SampleFrames& frames, int32_t rate);
+
+ private:
+  std::map<std::string, Entry> entries_;
+};

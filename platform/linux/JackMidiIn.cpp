@@ -1,0 +1,148 @@
+#include "platform/linux/JackMidiIn.h"
+
+#include <jack/midiport.h>
+
+#include <cerrno>
+
+#include "platform/MidiNotice.h"
+#include "platform/linux/ShortMessage.h"
+
+namespace platform {
+
+JackMidiIn::JackMidiIn(Deliver deliver, void* context)
+    : deliver_(deliver), context_(context), ring_(std::make_unique<Event[]>(kQueueCapacity)) {
+  sem_init(&wake_, 0, 0);
+}
+
+JackMidiIn::~JackMidiIn() {
+  Close();
+  sem_destroy(&wake_);
+}
+
+JackMidiIn::OpenResult JackMidiIn::Open(const char* clientName, const std::string& source) {
+  jack_status_t status;
+  client_ = jack_client_open(clientName, JackNoStartServer, &status);
+  if (client_ == nullptr) return OpenResult::kNoServer;
+  if (jack_port_by_name(client_, source.c_str()) == nullptr) {
+    Close();
+    return OpenResult::kNoSuchPort;
+  }
+  port_ = jack_port_register(client_, "MIDI In", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  relay_ = std::thread(&JackMidiIn::Relay, this);
+  if (port_ == nullptr || jack_set_process_callback(client_, &JackMidiIn::Process, this) != 0 ||
+      jack_activate(client_) != 0 || jack_connect(client_, source.c_str(), jack_port_name(port_)) != 0) {
+    Close();
+    return OpenResult::kFailed;
+  }
+  return OpenResult::kOk;
+}
+
+void JackMidiIn::Start() {
+  startUs_.store(jack_get_time(), std::memory_order_relaxed);
+  started_.store(true);
+}
+
+void JackMidiIn::Reset() {
+  started_.store(false);
+  // A callback that saw `started` before it was cleared may still be taking
+  // messages; it is out once `busy` is false, and then the head is final.
+  while (busy_.load()) std::this_thread::yield();
+  uint64_t taken = head_.load(std::memory_order_acquire);
+  std::unique_lock<std::mutex> hold(drainMutex_);
+  drained_.wait(hold, [&] { return delivered_ >= taken || relayEnded_; });
+}
+
+void JackMidiIn::Close() {
+  started_.store(false);
+  if (client_ != nullptr) {
+    // Deactivation returns once the process callback has finished for good.
+    jack_deactivate(client_);
+    jack_client_close(client_);
+    client_ = nullptr;
+    port_ = nullptr;
+  }
+  if (relay_.joinable()) {
+    quit_.store(true, std::memory_order_release);
+    sem_post(&wake_);
+    relay_.join();
+  }
+}
+
+int JackMidiIn::Process(jack_nframes_t frames, void* self) {
+  static_cast<JackMidiIn*>(self)->Take(frames);
+  return 0;
+}
+
+// JACK's real-time thread: lock-free stores and one semaphore post, nothing
+// that allocates or waits.
+void JackMidiIn::Take(jack_nframes_t frames) {
+  busy_.store(true);
+  if (started_.load()) {
+    void* buffer = jack_port_get_buffer(port_, frames);
+    uint32_t count = jack_midi_get_event_count(buffer);
+    // Every message of one period gets the time the period reached us, as a
+    // driver stamps what it hands over; the spacing of the periods is kept.
+    jack_time_t now = count > 0 ? jack_get_time() : 0;
+    uint64_t head = head_.load(std::memory_order_relaxed);
+    uint64_t tail = tail_.load(std::memory_order_acquire);
+    bool wake = false;
+    for (uint32_t i = 0; i < count; ++i) {
+      jack_midi_event_t event;
+      uint32_t word;
+      if (jack_midi_event_get(&event, buffer, i) != 0 || !ShortMessageWord(event.buffer, event.size, &word))
+        continue;
+      if (head - tail == kQueueCapacity) {
+        tail = tail_.load(std::memory_order_acquire);
+        if (head - tail == kQueueCapacity) {
+          lost_.fetch_add(1, std::memory_order_relaxed);
+          wake = true;
+          continue;
+        }
+      }
+      ring_[head & kMask] = Event{word, now};
+      head_.store(++head, std::memory_order_release);
+      wake = true;
+    }
+    if (wake) sem_post(&wake_);
+  }
+  busy_.store(false);
+}
+
+void JackMidiIn::Relay() {
+  for (;;) {
+    while (sem_wait(&wake_) != 0 && errno == EINTR) {
+    }
+    bool quit = quit_.load(std::memory_order_acquire);
+    Drain();
+    if (quit) break;
+  }
+  std::lock_guard<std::mutex> hold(drainMutex_);
+  relayEnded_ = true;
+  drained_.notify_all();
+}
+
+void JackMidiIn::Drain() {
+  uint64_t tail = tail_.load(std::memory_order_relaxed);
+  uint64_t head = head_.load(std::memory_order_acquire);
+  uint64_t startUs = startUs_.load(std::memory_order_relaxed);
+  while (tail != head) {
+    Event event = ring_[tail & kMask];
+    tail_.store(++tail, std::memory_order_release);
+    uint64_t ms = event.timeUs > startUs ? (event.timeUs - startUs) / 1000 : 0;
+    deliver_(context_, event.word, static_cast<uint32_t>(ms));
+    if (tail == head) head = head_.load(std::memory_order_acquire);
+  }
+  // Told once the ring has drained, so a flood that overflows it gives one
+  // line, not one per message.
+  uint64_t lost = lost_.load(std::memory_order_relaxed);
+  if (lost != reportedLost_) {
+    MidiNotice("Midi-In: the input queue was full, %llu messages lost",
+               static_cast<unsigned long long>(lost - reportedLost_));
+    reportedLost_ = lost;
+  }
+  std::lock_guard<std::mutex> hold(drainMutex_);
+  delivered_ = tail;
+  drained_.notify_all();
+}
+
+}  // namespace platform

@@ -1,0 +1,95 @@
+// A JACK MIDI input port of our own, connected to one source port.
+//
+// JACK calls the process callback on the server's real-time thread, where a
+// wait of any kind becomes an audible dropout for every client of the graph.
+// So the callback only copies each whole short message, with the time it was
+// taken, into a fixed single-producer ring and posts a semaphore; a relay
+// thread of normal priority takes the messages out in order and hands them
+// on. Nothing there allocates, frees, locks or blocks. A full ring drops the
+// newest messages; the relay thread counts them and says so in one notice
+// line once the ring has drained.
+#pragma once
+#include <jack/jack.h>
+#include <semaphore.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace platform {
+
+class JackMidiIn {
+ public:
+  // On the relay thread, one message at a time, in the order they came:
+  // the message word and the milliseconds since the last Start.
+  using Deliver = void (*)(void* context, uint32_t word, uint32_t milliseconds);
+
+  // Messages the ring holds: several seconds of the densest MIDI a cable or
+  // a sequencer sends, however late the relay thread gets to run.
+  static constexpr uint32_t kQueueCapacity = 8192;
+
+  enum class OpenResult { kOk, kNoServer, kNoSuchPort, kFailed };
+
+  JackMidiIn(Deliver deliver, void* context);
+  ~JackMidiIn();  // closes
+  JackMidiIn(const JackMidiIn&) = delete;
+  JackMidiIn& operator=(const JackMidiIn&) = delete;
+
+  // Opens a client of this name (JACK makes a taken name unique), registers
+  // the port "MIDI In" and connects the source port (its full name) to it.
+  OpenResult Open(const char* clientName, const std::string& source);
+  // Messages that come from now on are delivered, stamped from now.
+  void Start();
+  // Messages that come from now on are dropped. Returns once every message
+  // taken before has been delivered.
+  void Reset();
+  // Closes the port and the client, delivers what is still queued and ends
+  // the relay thread: nothing is delivered after it returns.
+  void Close();
+
+ private:
+  struct Event {
+    uint32_t word;
+    uint64_t timeUs;  // JACK's clock when the message was taken
+  };
+  static constexpr uint64_t kMask = kQueueCapacity - 1;
+  static_assert((kQueueCapacity & kMask) == 0, "the ring's size is a power of two");
+
+  static int Process(jack_nframes_t frames, void* self);
+  void Take(jack_nframes_t frames);
+  void Relay();
+  void Drain();
+
+  const Deliver deliver_;
+  void* const context_;
+  jack_client_t* client_ = nullptr;
+  jack_port_t* port_ = nullptr;
+
+  std::unique_ptr<Event[]> ring_;
+  std::atomic<uint64_t> head_{0};  // written by the process callback only
+  std::atomic<uint64_t> tail_{0};  // written by the relay thread only
+  std::atomic<uint64_t> lost_{0};  // messages that found the ring full
+
+  // The callback takes messages only while `started`; `busy` says it is
+  // inside. Both sequentially consistent: a thread that clears `started` and
+  // then sees `busy` false knows that no message will be taken any more.
+  std::atomic<bool> started_{false};
+  std::atomic<bool> busy_{false};
+  std::atomic<uint64_t> startUs_{0};
+
+  sem_t wake_;
+  std::atomic<bool> quit_{false};
+  std::thread relay_;
+  uint64_t reportedLost_ = 0;  // relay thread only
+
+  std::mutex drainMutex_;
+  std::condition_variable drained_;
+  uint64_t delivered_ = 0;  // messages handed on, under drainMutex_
+  bool relayEnded_ = false;  // under drainMutex_
+};
+
+}  // namespace platform

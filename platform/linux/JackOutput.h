@@ -1,0 +1,42 @@
+// The wave output on JACK, as a client of our own: "Pelvane" with the ports
+// "outport 0" and "outport 1", connected to the first two inputs of the
+// chosen client. Not through RtAudio: its JACK stream stops for good when the
+// server changes its period (and formats an error text on the process thread
+// each time), and when the server goes away it closes the stream from a
+// thread of its own, racing our close, and says so only on standard error.
+// Here the process callback takes any period, and a server that goes away is
+// told through the device.
+#pragma once
+#include <jack/jack.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/linux/WaveDevice.h"
+
+namespace platform {
+
+class JackOutput : public DeviceOutput {
+ public:
+  // Opens the client on the running server and registers its ports; nothing
+  // plays yet. Null with the reason when there is no server.
+  static std::unique_ptr<JackOutput> Open(WaveDevice& device, const char* clientName, std::string* error);
+  ~JackOutput() override;
+
+  unsigned Rate() const { return jack_get_sample_rate(client_); }
+  // Starts processing and connects to target's first two input ports.
+  bool Start(const std::string& target, std::string* error);
+  void Shutdown() override;
+
+ private:
+  explicit JackOutput(WaveDevice& device) : device_(device) {}
+  static int Process(jack_nframes_t frames, void* self);
+  static void OnShutdown(jack_status_t code, const char* reason, void* self);
+
+  WaveDevice& device_;
+  jack_client_t* client_ = nullptr;
+  jack_port_t* ports_[2] = {};
+  bool active_ = false;
+};
+
+}  // namespace platform
