@@ -1,6 +1,8 @@
 #include "tools/Renderer.h"
 
 #include <limits>
+#include <memory>
+#include <new>
 
 #include "platform/Midi.h"
 #include "platform/WaveOut.h"
@@ -13,10 +15,8 @@ namespace {
 constexpr uint64_t kBufferFrames = RenderWaveOut::kFramesPerBuffer;
 
 int32_t RegisteredVoices(Mixer* mixer) {
-  mixer->Lock();
-  int32_t count = mixer->voiceCount;
-  mixer->Unlock();
-  return count;
+  platform::LockGuard hold(mixer->lock);
+  return mixer->voiceCount;
 }
 
 bool AtFullScale(int16_t value) { return value == 32767 || value == -32768; }
@@ -68,9 +68,13 @@ bool Renderer::Run(WavWriter* out, RenderStats* stats, std::string* error) {
   // The mixer handles the device on this thread: the render is one thread,
   // and a returned buffer costs a dispatch instead of a hand-over between
   // threads.
-  Synthesizer* synth = new Synthesizer(0, MixerThread::kCaller);
-  bool ok = Drive(synth, &device, out, stats, error);
-  delete synth;
+  std::unique_ptr<Synthesizer> synth(new (std::nothrow) Synthesizer(0, MixerThread::kCaller));
+  bool ok = false;
+  if (!synth || !synth->mixer)
+    *error = "not enough memory for the synthesizer";
+  else
+    ok = Drive(synth.get(), &device, out, stats, error);
+  synth.reset();
   platform::InstallMidiApi(nullptr);
   platform::InstallWaveOutApi(nullptr);
   return ok;
@@ -78,7 +82,7 @@ bool Renderer::Run(WavWriter* out, RenderStats* stats, std::string* error) {
 
 bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, WavWriter* out,
                      RenderStats* stats, std::string* error) {
-  Mixer* mixer = synth->mixer;
+  Mixer* mixer = synth->mixer.get();
   mixer->DispatchQueued();  // the device has announced itself: four buffers go out
   if (device->WriteCount() != MIXER_BUFFER_COUNT) {
     *error = "the mixer did not queue its buffers";
