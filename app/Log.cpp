@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "app/MainWindow.h"
 #include "app/Widgets.h"
@@ -16,6 +17,8 @@ static const bool g_platformNoticesLogged = (platform::SetNoticeSink(LogMessage)
 
 namespace {
 std::atomic<LogSink> g_sink{nullptr};
+// Threads between reading g_mainWindow and finishing their post to it.
+std::atomic<int32_t> g_logPostsUnderWay{0};
 std::atomic<void*> g_sinkContext{nullptr};
 }  // namespace
 
@@ -46,6 +49,8 @@ void SetLogSink(LogSink sink, void* context) {
   }
 }
 
+static void PostLineToWindow(MainWindow* target, const char* line);
+
 void LogMessage(const char* text) {
   // The line is formatted on the stack first, so that even without memory
   // for the window's copy the debugger output still gets it.
@@ -64,10 +69,13 @@ void LogMessage(const char* text) {
     platform::DebugOutput("\n");
   }
 
-  // Read once: the pointer changes only on the user-interface thread while no
-  // other thread logs.
-  MainWindow* target = g_mainWindow.load();
-  if (!target) return;
+  // The window's closing waits for every post that saw it still open.
+  g_logPostsUnderWay.fetch_add(1);
+  if (MainWindow* target = g_mainWindow.load()) PostLineToWindow(target, line);
+  g_logPostsUnderWay.fetch_sub(1);
+}
+
+static void PostLineToWindow(MainWindow* target, const char* line) {
   // A window that falls behind (a flood of MIDI messages, each a line) would
   // otherwise let its queue, and the memory it holds, grow without end.
   if (target->queuedLogLines.load(std::memory_order_relaxed) >= LOG_MAX_QUEUED_LINES) {
@@ -138,7 +146,11 @@ intptr_t MainWindow::AppendLogLine(uintptr_t missedBefore, char* line) {
   return AppendLogLineToList(widgets, logList, line);
 }
 
-void MainWindow::DiscardQueuedLogLines() {
+void MainWindow::StopTakingLogLines() {
+  MainWindow* self = this;
+  g_mainWindow.compare_exchange_strong(self, nullptr);
+  // A post under way holds no lock and never waits, so this ends at once.
+  while (g_logPostsUnderWay.load() != 0) std::this_thread::yield();
   uintptr_t unused = 0;
   intptr_t line = 0;
   while (platform::TakeQueuedMessage(hwnd, WM_LOGLINE, &unused, &line)) {

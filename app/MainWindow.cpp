@@ -33,9 +33,7 @@ MainWindow::~MainWindow() {
     delete synthesizer;
     synthesizer = nullptr;
   }
-  MainWindow* self = this;
-  g_mainWindow.compare_exchange_strong(self, nullptr);
-  DiscardQueuedLogLines();
+  StopTakingLogLines();
   widgets.Destroy(hwnd);
 }
 
@@ -180,7 +178,7 @@ intptr_t MainWindow::MainWindowProc(platform::WindowHandle hwnd, uint32_t messag
   }
   if (message == platform::kMessageClose) {
     if (window != nullptr) {
-      window->DiscardQueuedLogLines();
+      window->StopTakingLogLines();
       window->widgets.PostQuit();
     } else {
       platform::PostQuit(0);

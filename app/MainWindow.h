@@ -37,9 +37,10 @@ class MainWindow {
   // count of lines missed so far goes into the list as one line,
   // "(N lines not shown)", before the next line that is shown.
   intptr_t AppendLogLine(uintptr_t missedBefore, char* line);
-  // Frees the log lines still queued for the window, which is about to go:
-  // they would never be shown, and nothing else owns them.
-  void DiscardQueuedLogLines();
+  // The window is about to go: no thread posts it another line from here on
+  // (a post already under way is waited for), and the lines still queued are
+  // freed, as they would never be shown and nothing else owns them.
+  void StopTakingLogLines();
   void StartSynthesizer();
   void StopSynthesizer();
 
@@ -71,8 +72,8 @@ class MainWindow {
   uint64_t logLinesNotShown = 0;
 };
 
-// The log's target window; null before the main window exists and after it
-// is gone. Written only by the user-interface thread.
+// The log's target window; null before the main window exists and once it
+// has begun to close. Written only by the user-interface thread.
 extern std::atomic<MainWindow*> g_mainWindow;
 
 // The highest index the log list keeps: 1001 lines.
