@@ -1,5 +1,8 @@
 #include "app/InitEngine.h"
 
+#include <new>
+
+#include "app/Log.h"
 #include "engine/Instrument.h"
 #include "engine/InstrumentTable.h"
 #include "engine/PitchTable.h"
@@ -7,13 +10,21 @@
 
 void InitEngine() {
   BuildPitchTable();
-  Instrument* defaultInstrument = new Instrument();
+  Instrument* defaultInstrument = new (std::nothrow) Instrument();
+  if (defaultInstrument && !defaultInstrument->MakeDefault()) {
+    delete defaultInstrument;
+    defaultInstrument = nullptr;
+  }
   InstrumentTable[DEFAULT_INSTRUMENT_SLOT] = defaultInstrument;
-  defaultInstrument->MakeDefault();
-  // Called directly, not through Sample::LoadFile: a missing file is named by
-  // the loader's own open failure. Any failure leaves the built-in tone as it
-  // was, so the result does not matter here.
-  defaultInstrument->samples[0]->LoadWave("default.wav");
+  if (!defaultInstrument) {
+    // Notes without an instrument of their own are then ignored.
+    LogMessage("Not enough memory for the default instrument, it has not been made");
+  } else {
+    // Called directly, not through Sample::LoadFile: a missing file is named by
+    // the loader's own open failure. Any failure leaves the built-in tone as it
+    // was, so the result does not matter here.
+    defaultInstrument->samples[0]->LoadWave("default.wav");
+  }
   for (int slot = 0; slot < DEFAULT_INSTRUMENT_SLOT; ++slot) InstrumentTable[slot] = nullptr;
   LoadInstrumentSet("default.pvi");
 }

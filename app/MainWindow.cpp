@@ -21,7 +21,6 @@ MainWindow::MainWindow(Widgets& widgets) : widgets(widgets) {
   // Registered before any window exists, so nothing created below can log
   // into the void. Nothing logs during construction itself.
   g_mainWindow.store(this);
-  synthesizer = nullptr;
   CreateControls();
   EnumerateDevices();
 }
@@ -29,10 +28,7 @@ MainWindow::MainWindow(Widgets& widgets) : widgets(widgets) {
 MainWindow::~MainWindow() {
   // The synthesizer's threads log while they end; g_mainWindow stays set until
   // they are gone so that no thread can see it change under it.
-  if (synthesizer != nullptr) {
-    delete synthesizer;
-    synthesizer = nullptr;
-  }
+  synthesizer.reset();
   StopTakingLogLines();
   widgets.Destroy(hwnd);
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "app/Widgets.h"
 
@@ -61,7 +62,8 @@ class MainWindow {
   Widget midiEchoList = 0;
   Widget startButton = 0;
   Widget stopButton = 0;
-  Synthesizer* synthesizer = nullptr;
+  // The running synthesizer, none between runs.
+  std::unique_ptr<Synthesizer> synthesizer;
 
   // Lines posted to the window and not yet taken (any thread increments).
   std::atomic<int32_t> queuedLogLines{0};
