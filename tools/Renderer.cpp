@@ -29,9 +29,12 @@ uint64_t Renderer::FrameOf(uint64_t timeUs) {
   return timeUs * 441 / 10000;
 }
 
-Renderer::Renderer(const std::vector<MidiEvent>& events, bool trim, uint64_t tailMs)
+Renderer::Renderer(const std::vector<MidiEvent>& events, bool trim, uint64_t tailMs,
+                   uint64_t endTimeUs)
     : events_(events), tailFrames_(FrameOf(tailMs > UINT64_MAX / 1000 ? UINT64_MAX : tailMs * 1000)) {
-  const uint64_t origin = trim && !events.empty() ? events.front().timeUs : 0;
+  anything_ = !events.empty() || endTimeUs > 0;
+  uint64_t origin = 0;
+  if (trim) origin = events.empty() ? endTimeUs : events.front().timeUs;
   frames_.reserve(events.size());
   uint64_t previous = 0;
   for (const MidiEvent& event : events) {
@@ -44,10 +47,12 @@ Renderer::Renderer(const std::vector<MidiEvent>& events, bool trim, uint64_t tai
     frames_.push_back(frame);
     previous = frame;
   }
+  const uint64_t endFrame = endTimeUs > origin ? FrameOf(endTimeUs - origin) : 0;
+  lastFrame_ = endFrame > previous ? endFrame : previous;
 }
 
 bool Renderer::Fits(std::string* error) const {
-  if (!frames_.empty() && frames_.back() >= WavWriter::kMaxFrames) {
+  if (anything_ && lastFrame_ >= WavWriter::kMaxFrames) {
     *error = "the input lasts longer than a WAV file can hold (6 h 45 min at 44100 frames/s)";
     return false;
   }
@@ -57,8 +62,8 @@ bool Renderer::Fits(std::string* error) const {
 bool Renderer::Run(WavWriter* out, RenderStats* stats, std::string* error) {
   *stats = RenderStats();
   if (!Fits(error)) return false;
-  if (frames_.empty()) return true;  // nothing happens: an empty file
-  stats->lastMessageFrame = frames_.back();
+  if (!anything_) return true;  // nothing happens: an empty file
+  stats->lastMessageFrame = lastFrame_;
 
   RenderWaveOut device;
   SilentMidiApi midi;
@@ -88,7 +93,7 @@ bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, WavWriter* out,
     *error = "the mixer did not queue its buffers";
     return false;
   }
-  const uint64_t lastFrame = frames_.back();
+  const uint64_t lastFrame = lastFrame_;
   const uint64_t cap =
       tailFrames_ > WavWriter::kMaxFrames - lastFrame ? WavWriter::kMaxFrames : lastFrame + tailFrames_;
   // Period after which the output ends by itself: set once every message is
@@ -134,7 +139,9 @@ bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, WavWriter* out,
     stats->frames = start + count;
     if (progress_) progress_(stats->frames, lastFrame);
 
-    if (lastPeriod == kNotYet && next == frames_.size() && voices == 0)
+    // The end time counts as reached in the period that holds its frame, as
+    // a message there would be handled.
+    if (lastPeriod == kNotYet && next == frames_.size() && lastFrame < periodEnd && voices == 0)
       lastPeriod = period + MIXER_BUFFER_COUNT;
     if (period == lastPeriod) return true;
     if (stats->frames == cap) {
