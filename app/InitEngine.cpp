@@ -7,6 +7,7 @@
 #include "engine/InstrumentTable.h"
 #include "engine/PitchTable.h"
 #include "loading/InstrumentSet.h"
+#include "loading/WaveLoader.h"
 
 void InitEngine() {
   BuildPitchTable();
@@ -20,10 +21,10 @@ void InitEngine() {
     // Notes without an instrument of their own are then ignored.
     LogMessage("Not enough memory for the default instrument, it has not been made");
   } else {
-    // Called directly, not through Sample::LoadFile: a missing file is named by
+    // Called directly, not through LoadFile: a missing file is named by
     // the loader's own open failure. Any failure leaves the built-in tone as it
     // was, so the result does not matter here.
-    defaultInstrument->samples[0]->LoadWave("default.wav");
+    LoadWave(*defaultInstrument->samples[0], "default.wav");
   }
   for (int slot = 0; slot < DEFAULT_INSTRUMENT_SLOT; ++slot) InstrumentTable[slot] = nullptr;
   LoadInstrumentSet("default.pvi");

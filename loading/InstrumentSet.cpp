@@ -8,8 +8,8 @@
 #include "engine/InstrumentTable.h"
 #include "loading/FileStream.h"
 #include "loading/SampleFileCache.h"
+#include "loading/WaveLoader.h"
 #include "platform/File.h"
-#include "synth/DumpFile.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ int32_t ParseNumber(const char* text) {
 
 void LoadInstrumentSet(const char* path) {
   LogFormat("Loading instrument set from '%s'...", path);
-  if (!FileExists(path)) {
+  if (!platform::FileExists(path)) {
     LogMessage("Instrument set not loaded, file not found.");
     return;
   }
@@ -202,7 +202,7 @@ bool ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFile
       case 'F':
       case 'f':
         if (KeyMatches(line, "file"))
-          loaded = sample->LoadFile(TrimBlanks(SkipToWhitespace(line)), cache);
+          loaded = LoadFile(*sample, TrimBlanks(SkipToWhitespace(line)), cache);
         else if (KeyMatches(line, "fine"))
           (void)ParseNumber(ValueOf(line));  // fine tuning is read, not used
         break;
