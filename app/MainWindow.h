@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/Log.h"
 #include "app/Widgets.h"
 
 class Synthesizer;
@@ -42,6 +43,10 @@ class MainWindow {
   // (a post already under way is waited for), and the lines still queued are
   // freed, as they would never be shown and nothing else owns them.
   void StopTakingLogLines();
+  // The log's post function (LogTarget), on any logging thread: copies the
+  // line and posts it as WM_LOGLINE, or counts it as missed while
+  // LOG_MAX_QUEUED_LINES wait or without memory. Never waits.
+  static void PostLogLineToWindow(void* self, const char* line);
   void StartSynthesizer();
   void StopSynthesizer();
 
@@ -72,6 +77,8 @@ class MainWindow {
   std::atomic<uint32_t> refusedLogLines{0};
   // User-interface thread: lines taken but not shown since the last one shown.
   uint64_t logLinesNotShown = 0;
+  // Registered with the log from construction until StopTakingLogLines.
+  const LogTarget logTarget{&MainWindow::PostLogLineToWindow, this};
 };
 
 // The log's target window; null before the main window exists and once it
@@ -80,3 +87,10 @@ extern std::atomic<MainWindow*> g_mainWindow;
 
 // The highest index the log list keeps: 1001 lines.
 constexpr int LOG_LIST_MAX_INDEX = 1000;
+
+// The log list's append step (MainWindow::AppendLogLine), on the
+// user-interface thread: adds the line to list, makes it the current line,
+// trims the top while the new index exceeds 1000 (nothing when the add
+// failed) and frees the line. Returns 0, the message result.
+intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char* line);
+
