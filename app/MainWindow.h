@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/Log.h"
-#include "app/Widgets.h"
+#include "platform/Widgets.h"
 
 class Synthesizer;
 
