@@ -14,6 +14,7 @@
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
 #include "synth/DumpFile.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 

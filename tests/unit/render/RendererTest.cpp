@@ -12,11 +12,12 @@
 #include "engine/InstrumentTable.h"
 #include "engine/PitchTable.h"
 #include "platform/Thread.h"
-#include "platform/virtual/VirtualMidi.h"
-#include "platform/virtual/VirtualWaveOut.h"
+#include "support/doubles/VirtualMidi.h"
+#include "support/doubles/VirtualWaveOut.h"
 #include "synth/Synthesizer.h"
 #include "tools/DumpReader.h"
 #include "tools/SmfReader.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 

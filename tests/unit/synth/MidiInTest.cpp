@@ -8,7 +8,8 @@
 #include <thread>
 
 #include "support/LogCapture.h"
-#include "platform/virtual/VirtualMidi.h"
+#include "support/doubles/VirtualMidi.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 

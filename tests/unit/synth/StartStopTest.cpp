@@ -5,6 +5,7 @@
 
 #include "SynthTestRig.h"
 #include "support/FakeWidgets.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 
