@@ -1,5 +1,6 @@
 #include "app/InitEngine.h"
 
+#include <memory>
 #include <new>
 
 #include "app/Log.h"
@@ -11,11 +12,10 @@
 
 void InitEngine() {
   BuildPitchTable();
-  Instrument* defaultInstrument = new (std::nothrow) Instrument();
-  if (defaultInstrument && !defaultInstrument->MakeDefault()) {
-    delete defaultInstrument;
-    defaultInstrument = nullptr;
-  }
+  std::unique_ptr<Instrument> made(new (std::nothrow) Instrument());
+  if (made && !made->MakeDefault()) made.reset();
+  // From here on the table owns it.
+  Instrument* defaultInstrument = made.release();
   InstrumentTable[DEFAULT_INSTRUMENT_SLOT] = defaultInstrument;
   if (!defaultInstrument) {
     // Notes without an instrument of their own are then ignored.

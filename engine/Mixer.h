@@ -48,6 +48,8 @@ class Mixer {
   // notifications queued so far and returns without waiting for more.
   void DispatchQueued();
 
+  // The program takes the lock through platform::LockGuard(mixer.lock); these
+  // two remain for tests and benchmarks that hold it across their checks.
   void Lock() { lock.Enter(); }
   void Unlock() { lock.Leave(); }
 
