@@ -1,6 +1,7 @@
 #include "engine/Instrument.h"
 
 #include <cmath>
+#include <memory>
 #include <new>
 
 Instrument::Instrument() {
@@ -35,15 +36,13 @@ Sample* Instrument::SampleForNote(int32_t note) const {
 }
 
 bool Instrument::MakeDefault() {
-  Sample* tone = new (std::nothrow) Sample();
-  if (!tone) return false;
-  tone->rate = 44100;
-  tone->baseNote = 64;
-  tone->Allocate(0x20000);
-  if (tone->length == 0 || AddSample(tone) < 0) {
-    delete tone;
-    return false;
-  }
+  std::unique_ptr<Sample> made(new (std::nothrow) Sample());
+  if (!made) return false;
+  made->rate = 44100;
+  made->baseNote = 64;
+  made->Allocate(0x20000);
+  if (made->length == 0 || AddSample(made.get()) < 0) return false;
+  Sample* tone = made.release();  // the instrument owns it now
   for (int32_t i = 0; i < tone->length; ++i) {
     double a = i * 0.0625;
     tone->left[i] = static_cast<int16_t>(static_cast<int32_t>(std::sin(a) * 2048));
