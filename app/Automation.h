@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Widgets.h"
+#include "platform/Widgets.h"
 
 class MainWindow;
 

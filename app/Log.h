@@ -1,7 +1,7 @@
 // The diagnostic log. Every line is stamped with the calling thread's id,
-// written to the debugger output at once and posted to the main window's log
-// list. Callable from any thread, at any time; never waits for the
-// user-interface thread.
+// written to the debugger output at once and handed to the registered target
+// (the main window's log list). Callable from any thread, at any time; never
+// waits for the user-interface thread. Depends on the platform only.
 #pragma once
 #include <cstdint>
 
@@ -38,16 +38,23 @@ void EscapeControlCharacters(const char* line, char* out);
 using LogSink = void (*)(void* context, const char* line);
 void SetLogSink(LogSink sink, void* context);
 
-class Widgets;
+// Where finished lines go besides the debugger output: post is called on the
+// logging thread, from any thread, with the context and the line (on the
+// caller's stack); it must not wait. The main window registers itself.
+struct LogTarget {
+  void (*post)(void* context, const char* line);
+  void* context;
+};
+// Any thread. The target (null: none) takes every line from now on; it must
+// stay valid until RemoveLogTarget.
+void SetLogTarget(const LogTarget* target);
+// Unregisters target if it is still the registered one, then waits for the
+// posts already under way to end (they never wait, so this ends at once):
+// once it returns, no thread calls target any more.
+void RemoveLogTarget(const LogTarget* target);
 
 // Hands a finished line (allocated with malloc) to window as WM_LOGLINE, with
 // wParam the number of lines missed just before it (0 but after a flood); the
 // window then owns it. When window is 0 or the post fails the line is freed
 // here and the result is false. Any thread; never waits for the receiver.
 bool PostLogLine(platform::WindowHandle window, char* line, uintptr_t missedBefore = 0);
-
-// The log list's append step (MainWindow::AppendLogLine), on the
-// user-interface thread: adds the line to list, makes it the current line,
-// trims the top while the new index exceeds 1000 (nothing when the add
-// failed) and frees the line. Returns 0, the message result.
-intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char* line);

@@ -1,5 +1,9 @@
 #include "app/MainWindow.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "app/InitEngine.h"
 #include "app/Log.h"
 #include "platform/Midi.h"
@@ -17,11 +21,13 @@ struct DeviceName {
 
 }  // namespace
 
+std::atomic<MainWindow*> g_mainWindow{nullptr};
+
 MainWindow::MainWindow(Widgets& widgets) : widgets(widgets) {
   // Registered before any window exists, so nothing created below can log
   // into the void. Nothing logs during construction itself.
   g_mainWindow.store(this);
-  synthesizer = nullptr;
+  SetLogTarget(&logTarget);
   CreateControls();
   EnumerateDevices();
 }
@@ -29,10 +35,7 @@ MainWindow::MainWindow(Widgets& widgets) : widgets(widgets) {
 MainWindow::~MainWindow() {
   // The synthesizer's threads log while they end; g_mainWindow stays set until
   // they are gone so that no thread can see it change under it.
-  if (synthesizer != nullptr) {
-    delete synthesizer;
-    synthesizer = nullptr;
-  }
+  synthesizer.reset();
   StopTakingLogLines();
   widgets.Destroy(hwnd);
 }
@@ -194,4 +197,71 @@ void MainWindow::Run(int showCommand) {
   InitEngine();
   LogMessage("Pelvane ready");
   widgets.RunMessageLoop();
+}
+
+void MainWindow::PostLogLineToWindow(void* self, const char* line) {
+  auto* target = static_cast<MainWindow*>(self);
+  // A window that falls behind (a flood of MIDI messages, each a line) would
+  // otherwise let its queue, and the memory it holds, grow without end.
+  if (target->queuedLogLines.load(std::memory_order_relaxed) >= LOG_MAX_QUEUED_LINES) {
+    target->refusedLogLines.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  const size_t size = std::strlen(line) + 1;
+  char* copy = static_cast<char*>(std::malloc(size));
+  if (!copy) {
+    target->refusedLogLines.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  std::memcpy(copy, line, size);
+  const uint32_t refused = target->refusedLogLines.exchange(0, std::memory_order_relaxed);
+  target->queuedLogLines.fetch_add(1, std::memory_order_relaxed);
+  if (!PostLogLine(static_cast<platform::WindowHandle>(target->hwnd), copy, refused))
+    target->queuedLogLines.fetch_sub(1, std::memory_order_relaxed);
+}
+
+intptr_t MainWindow::AppendLogLine(uintptr_t missedBefore, char* line) {
+  const int32_t behind = queuedLogLines.fetch_sub(1, std::memory_order_relaxed) - 1;
+  logLinesNotShown += missedBefore;
+  // The lines waiting behind this one fill the list by themselves: adding it
+  // would only cost time the window needs for Stop, close and painting.
+  if (behind > LOG_LIST_MAX_INDEX) {
+    logLinesNotShown += 1;
+    std::free(line);
+    return 0;
+  }
+  if (logLinesNotShown > 0) {
+    char text[48];
+    std::snprintf(text, sizeof text, "(%llu lines not shown)",
+                  static_cast<unsigned long long>(logLinesNotShown));
+    logLinesNotShown = 0;
+    const size_t size = std::strlen(text) + 1;
+    if (char* note = static_cast<char*>(std::malloc(size))) {
+      std::memcpy(note, text, size);
+      AppendLogLineToList(widgets, logList, note);
+    }
+  }
+  return AppendLogLineToList(widgets, logList, line);
+}
+
+void MainWindow::StopTakingLogLines() {
+  MainWindow* self = this;
+  g_mainWindow.compare_exchange_strong(self, nullptr);
+  RemoveLogTarget(&logTarget);
+  uintptr_t unused = 0;
+  intptr_t line = 0;
+  while (platform::TakeQueuedMessage(hwnd, WM_LOGLINE, &unused, &line)) {
+    queuedLogLines.fetch_sub(1, std::memory_order_relaxed);
+    std::free(reinterpret_cast<char*>(line));
+  }
+}
+
+intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char* line) {
+  const int index = widgets.ListAdd(list, line);
+  if (index >= 0) {
+    widgets.ListSetCurrent(list, index);
+    for (int excess = index - LOG_LIST_MAX_INDEX; excess > 0; --excess) widgets.ListDelete(list, 0);
+  }
+  std::free(line);
+  return 0;
 }

@@ -4,8 +4,10 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
-#include "app/Widgets.h"
+#include "app/Log.h"
+#include "platform/Widgets.h"
 
 class Synthesizer;
 
@@ -41,6 +43,10 @@ class MainWindow {
   // (a post already under way is waited for), and the lines still queued are
   // freed, as they would never be shown and nothing else owns them.
   void StopTakingLogLines();
+  // The log's post function (LogTarget), on any logging thread: copies the
+  // line and posts it as WM_LOGLINE, or counts it as missed while
+  // LOG_MAX_QUEUED_LINES wait or without memory. Never waits.
+  static void PostLogLineToWindow(void* self, const char* line);
   void StartSynthesizer();
   void StopSynthesizer();
 
@@ -61,7 +67,8 @@ class MainWindow {
   Widget midiEchoList = 0;
   Widget startButton = 0;
   Widget stopButton = 0;
-  Synthesizer* synthesizer = nullptr;
+  // The running synthesizer, none between runs.
+  std::unique_ptr<Synthesizer> synthesizer;
 
   // Lines posted to the window and not yet taken (any thread increments).
   std::atomic<int32_t> queuedLogLines{0};
@@ -70,6 +77,8 @@ class MainWindow {
   std::atomic<uint32_t> refusedLogLines{0};
   // User-interface thread: lines taken but not shown since the last one shown.
   uint64_t logLinesNotShown = 0;
+  // Registered with the log from construction until StopTakingLogLines.
+  const LogTarget logTarget{&MainWindow::PostLogLineToWindow, this};
 };
 
 // The log's target window; null before the main window exists and once it
@@ -78,3 +87,10 @@ extern std::atomic<MainWindow*> g_mainWindow;
 
 // The highest index the log list keeps: 1001 lines.
 constexpr int LOG_LIST_MAX_INDEX = 1000;
+
+// The log list's append step (MainWindow::AppendLogLine), on the
+// user-interface thread: adds the line to list, makes it the current line,
+// trims the top while the new index exceeds 1000 (nothing when the add
+// failed) and frees the line. Returns 0, the message result.
+intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char* line);
+

@@ -1,5 +1,7 @@
 // Start and Stop of the main window: one Synthesizer per run, built from the
 // three device lists' choices.
+#include <new>
+
 #include "app/Log.h"
 #include "app/MainWindow.h"
 #include "synth/DumpFile.h"
@@ -22,8 +24,13 @@ void MainWindow::StartSynthesizer() {
   intptr_t midiInId = SelectedDeviceId(widgets, midiInList);
   intptr_t midiEchoId = SelectedDeviceId(widgets, midiEchoList);
   platform::FileHandle dumpFile = CreateDumpFile();
-  synthesizer = new Synthesizer(static_cast<uint32_t>(waveOutId), static_cast<int32_t>(midiInId),
-                                static_cast<int32_t>(midiEchoId), dumpFile);
+  synthesizer.reset(new (std::nothrow) Synthesizer(static_cast<uint32_t>(waveOutId),
+                                                   static_cast<int32_t>(midiInId),
+                                                   static_cast<int32_t>(midiEchoId), dumpFile));
+  if (!synthesizer) {
+    LogMessage("Not enough memory for the synthesizer, it has not been started");
+    if (dumpFile != platform::kNoFile) platform::FileClose(dumpFile);
+  }
   UpdateControls();
 }
 
@@ -31,7 +38,6 @@ void MainWindow::StopSynthesizer() {
   LogMessage("Stopping synthesizer, please wait...");
   // Blocks the user-interface thread until the MidiIn and Mixer threads have
   // ended; their log lines reach the list once the message loop runs again.
-  delete synthesizer;
-  synthesizer = nullptr;
+  synthesizer.reset();
   UpdateControls();
 }

@@ -14,8 +14,8 @@
 
 #include "engine/InstrumentTable.h"
 #include "platform/Midi.h"
-#include "platform/virtual/VirtualMidi.h"
-#include "platform/virtual/VirtualWaveOut.h"
+#include "support/doubles/VirtualMidi.h"
+#include "support/doubles/VirtualWaveOut.h"
 #include "synth/DumpFile.h"
 #include "synth/Synthesizer.h"
 

@@ -1,6 +1,8 @@
 #include "engine/Instrument.h"
 
 #include <cmath>
+#include <memory>
+#include <new>
 
 Instrument::Instrument() {
   for (int32_t& entry : noteMap) entry = -1;
@@ -16,7 +18,8 @@ Instrument::~Instrument() {
 }
 
 int32_t Instrument::AddSample(Sample* sample) {
-  Sample** grown = new Sample*[sampleCount + 1];
+  Sample** grown = new (std::nothrow) Sample*[sampleCount + 1];
+  if (!grown) return -1;
   for (int32_t i = 0; i < sampleCount; ++i) grown[i] = samples[i];
   delete[] samples;
   samples = grown;
@@ -32,18 +35,19 @@ Sample* Instrument::SampleForNote(int32_t note) const {
   return samples[entry];
 }
 
-void Instrument::MakeDefault() {
-  sampleCount = 1;
-  samples = new Sample*[1];
-  Sample* tone = new Sample();
-  samples[0] = tone;
-  tone->rate = 44100;
-  tone->baseNote = 64;
-  tone->Allocate(0x20000);
+bool Instrument::MakeDefault() {
+  std::unique_ptr<Sample> made(new (std::nothrow) Sample());
+  if (!made) return false;
+  made->rate = 44100;
+  made->baseNote = 64;
+  made->Allocate(0x20000);
+  if (made->length == 0 || AddSample(made.get()) < 0) return false;
+  Sample* tone = made.release();  // the instrument owns it now
   for (int32_t i = 0; i < tone->length; ++i) {
     double a = i * 0.0625;
     tone->left[i] = static_cast<int16_t>(static_cast<int32_t>(std::sin(a) * 2048));
     tone->right[i] = static_cast<int16_t>(static_cast<int32_t>(std::sin(a + 0.1) * 2048));
   }
   for (int32_t& entry : noteMap) entry = 0;
+  return true;
 }

@@ -13,12 +13,14 @@ class Instrument {
   Instrument& operator=(const Instrument&) = delete;
 
   // Takes ownership of sample; returns its index. The note map is untouched.
+  // -1 when there is no memory for the longer list: the sample is not taken.
   int32_t AddSample(Sample* sample);
   // The sample mapped to note, or null when none is (or note is not 0..127).
   Sample* SampleForNote(int32_t note) const;
   // Fills a freshly constructed instrument with the built-in tone: one sample
-  // of a 438.7 Hz sine at 1/16 of full scale, mapped to every note.
-  void MakeDefault();
+  // of a 438.7 Hz sine at 1/16 of full scale, mapped to every note. False,
+  // the instrument left without samples, when there is no memory for it.
+  bool MakeDefault();
   // The name as messages quote it: the empty string when there is none.
   const char* DisplayName() const { return name ? name : ""; }
 

@@ -135,9 +135,8 @@ bool Mixer::OpenOnThisThread() {
     LogFormat("Mixer: waveOutOpen() failed: %d (%s)", static_cast<int>(opened), reason);
     device = 0;
   }
-  Lock();
+  platform::LockGuard hold(lock);
   waveOut = device;
-  Unlock();
   return true;
 }
 
@@ -204,9 +203,10 @@ void Mixer::PrepareBuffers() {
 
   // The flag goes up before the first write: from then on the device may hand
   // buffers back, and StartVoice may mix into the ones still queued.
-  Lock();
-  buffersQueued = true;
-  Unlock();
+  {
+    platform::LockGuard hold(lock);
+    buffersQueued = true;
+  }
   for (int32_t i = 0; i < MIXER_BUFFER_COUNT; ++i) {
     uint32_t result = api->Write(waveOut, &headers[i]);
     if (result != platform::kWaveOk) LogFormat("Mixer: waveOutWrite() failed: %d", static_cast<int>(result));
@@ -215,43 +215,43 @@ void Mixer::PrepareBuffers() {
 
 void Mixer::RefillBuffer(platform::WaveOutHandle device, WaveHeader* header) {
   platform::RealTimeScope realTime;
-  Lock();
-  // Buffers the release hands back are neither refilled nor queued again.
-  if (!buffersQueued || !header) {
-    Unlock();
-    return;
-  }
-  // The buffers come back in index order, so the one after this is next.
-  nextBuffer = static_cast<int32_t>((header->user + 1) % MIXER_BUFFER_COUNT);
-  std::memset(header->data, 0, header->bufferLength);
-  int16_t* frames = reinterpret_cast<int16_t*>(header->data);
-  const int32_t frameCount = static_cast<int32_t>(header->bufferLength / 4);
-  // From the last slot down: the voice moved into a freed slot comes from
-  // above and has been rendered already, so every voice is rendered exactly
-  // once per buffer.
-  for (int32_t k = voiceCount - 1; k >= 0; --k) {
-    Voice* voice = voices[k];
-    // The next voice's offsets and sample start loading while this one mixes.
-    if (k > 0) voices[k - 1]->Prefetch();
-    voice->Render(frames, frameCount);
-    if (voice->state == VOICE_FINISHED) {
-      voicePool.Free(voice);
-      voiceCount -= 1;
-      voices[k] = voices[voiceCount];
-      voices[voiceCount] = nullptr;
+  {
+    platform::LockGuard hold(lock);
+    // Buffers the release hands back are neither refilled nor queued again.
+    if (!buffersQueued || !header) return;
+    // The buffers come back in index order, so the one after this is next.
+    nextBuffer = static_cast<int32_t>((header->user + 1) % MIXER_BUFFER_COUNT);
+    std::memset(header->data, 0, header->bufferLength);
+    int16_t* frames = reinterpret_cast<int16_t*>(header->data);
+    const int32_t frameCount = static_cast<int32_t>(header->bufferLength / 4);
+    // From the last slot down: the voice moved into a freed slot comes from
+    // above and has been rendered already, so every voice is rendered exactly
+    // once per buffer.
+    for (int32_t k = voiceCount - 1; k >= 0; --k) {
+      Voice* voice = voices[k];
+      // The next voice's offsets and sample start loading while this one mixes.
+      if (k > 0) voices[k - 1]->Prefetch();
+      voice->Render(frames, frameCount);
+      if (voice->state == VOICE_FINISHED) {
+        voicePool.Free(voice);
+        voiceCount -= 1;
+        voices[k] = voices[voiceCount];
+        voices[voiceCount] = nullptr;
+      }
     }
   }
-  Unlock();
   api->Write(device, header);
 }
 
 void Mixer::OnClose() { LogMessage("Wave out closed"); }
 
 void Mixer::ReleaseBuffers() {
-  Lock();
-  buffersQueued = false;
-  platform::WaveOutHandle device = waveOut;
-  Unlock();
+  platform::WaveOutHandle device = 0;
+  {
+    platform::LockGuard hold(lock);
+    buffersQueued = false;
+    device = waveOut;
+  }
   // Every queued buffer must be back before its header is unprepared, and
   // the headers must outlive the device's use of them; the notifications the
   // reset posts are never dispatched (the loop has ended) or are ignored.

@@ -48,6 +48,8 @@ class Mixer {
   // notifications queued so far and returns without waiting for more.
   void DispatchQueued();
 
+  // The program takes the lock through platform::LockGuard(mixer.lock); these
+  // two remain for tests and benchmarks that hold it across their checks.
   void Lock() { lock.Enter(); }
   void Unlock() { lock.Leave(); }
 
@@ -59,6 +61,14 @@ class Mixer {
   // Caller holds the lock. The first VOICE_PLAYING voice in slot order with
   // this note and channel, or null.
   Voice* FindVoice(int32_t note, int32_t channel);
+  // Caller holds the lock. Calls visit(Voice&) for every registered voice of
+  // this channel, whatever its state, in slot order.
+  template <class Visit>
+  void ForEachVoiceOfChannel(int32_t channel, Visit visit) {
+    for (int32_t k = 0; k < voiceCount; ++k) {
+      if (voices[k]->channel == channel) visit(*voices[k]);
+    }
+  }
 
   // Mixer thread only.
   static void ThreadMain(void* self);

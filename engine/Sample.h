@@ -5,8 +5,6 @@
 
 #include "engine/SampleFrames.h"
 
-class SampleFileCache;
-
 class Sample {
  public:
   Sample() = default;
@@ -22,13 +20,6 @@ class Sample {
   // holders; empty frames leave the sample empty).
   void SetFrames(const SampleFrames& newFrames);
   const SampleFrames& Frames() const { return frames_; }
-
-  // Reads a WAV file into this sample (loading/WaveLoader.cpp). On any failure
-  // the sample is left exactly as it was and one line is logged.
-  // LoadFile checks existence and the ".wav" extension first; with a cache, a
-  // path it has loaded before is not read again: the frames are shared.
-  bool LoadFile(const char* path, SampleFileCache* cache = nullptr);
-  bool LoadWave(const char* path);
 
   int32_t rate = 44100;
   int32_t baseNote = 64;

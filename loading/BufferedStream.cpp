@@ -1,6 +1,7 @@
 #include "loading/BufferedStream.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -12,7 +13,7 @@ bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 }  // namespace
 
 BufferedStream::BufferedStream()
-    : buffer(new char[BUFFERED_STREAM_SIZE + 1]),
+    : buffer(new (std::nothrow) char[BUFFERED_STREAM_SIZE + 1]),
       position(BUFFERED_STREAM_SIZE),
       limit(BUFFERED_STREAM_SIZE) {}
 
@@ -24,6 +25,7 @@ BufferedStream::~BufferedStream() {
 }
 
 void BufferedStream::Refill() {
+  if (!buffer) return;
   const int32_t unread = limit - position;
   std::memmove(buffer, buffer + position, static_cast<size_t>(unread));
   const int32_t wanted = position;

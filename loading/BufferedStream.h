@@ -31,7 +31,8 @@ class BufferedStream {
   void Refill();
 
   // One byte more than the buffer's size, so that a line filling the whole
-  // buffer can still be NUL-terminated.
+  // buffer can still be NUL-terminated. Null when there was no memory for it:
+  // the stream then reads no line.
   char* buffer;
   int32_t position;
   int32_t limit;

@@ -1,14 +1,15 @@
 #include "loading/InstrumentSet.h"
 
 #include <cstring>
+#include <new>
 
 #include "app/Log.h"
 #include "engine/Instrument.h"
 #include "engine/InstrumentTable.h"
 #include "loading/FileStream.h"
 #include "loading/SampleFileCache.h"
+#include "loading/WaveLoader.h"
 #include "platform/File.h"
-#include "synth/DumpFile.h"
 
 namespace {
 
@@ -54,7 +55,8 @@ char* SkipToWhitespace(char* text) {
 
 char* DuplicateString(const char* text) {
   const size_t size = std::strlen(text) + 1;
-  char* copy = new char[size];
+  char* copy = new (std::nothrow) char[size];
+  if (!copy) return nullptr;
   std::memcpy(copy, text, size);
   return copy;
 }
@@ -75,7 +77,7 @@ int32_t ParseNumber(const char* text) {
 
 void LoadInstrumentSet(const char* path) {
   LogFormat("Loading instrument set from '%s'...", path);
-  if (!FileExists(path)) {
+  if (!platform::FileExists(path)) {
     LogMessage("Instrument set not loaded, file not found.");
     return;
   }
@@ -86,6 +88,10 @@ void LoadInstrumentSet(const char* path) {
       LogMessage("Instrument set not loaded, not a regular file.");
     else
       LogFormat("Instrument set not loaded, cannot open file: GLE = %d.", error);
+    return;
+  }
+  if (!stream.buffer) {
+    LogMessage("Instrument set not loaded, not enough memory.");
     return;
   }
   // The magic is tested on the line as it stands, not trimmed: a blank before
@@ -102,12 +108,17 @@ void LoadInstrumentSet(const char* path) {
   while (!stream.AtEnd()) {
     const char* line = TrimBlanks(stream.ReadLine(nullptr));
     if (!line) break;
-    if (EqualsIgnoringCase(line, "instrument")) ParseInstrumentBlock(stream, &cache);
+    if (EqualsIgnoringCase(line, "instrument") && !ParseInstrumentBlock(stream, &cache)) {
+      LogMessage("Instrument set: not enough memory, the rest of the set is not loaded.");
+      return;
+    }
   }
 }
 
-void ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache) {
-  Instrument* instrument = new Instrument();
+bool ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache) {
+  Instrument* instrument = new (std::nothrow) Instrument();
+  if (!instrument) return false;
+  bool enoughMemory = true;
   int32_t id = 0;
   for (;;) {
     char* line = TrimBlanks(stream.ReadLine(nullptr));
@@ -124,16 +135,22 @@ void ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache) {
         if (KeyMatches(line, "name")) {
           delete[] instrument->name;
           instrument->name = DuplicateString(ValueOf(line));
+          if (!instrument->name) enoughMemory = false;
         }
         break;
       case 'S':
       case 's':
-        if (KeyMatches(line, "sample")) ParseSampleBlock(*instrument, stream, cache);
+        if (KeyMatches(line, "sample") && !ParseSampleBlock(*instrument, stream, cache))
+          enoughMemory = false;
         break;
       default:
         break;
     }
-    if (ended) break;
+    if (ended || !enoughMemory) break;
+  }
+  if (!enoughMemory) {
+    delete instrument;
+    return false;
   }
 
   const char* name = instrument->DisplayName();
@@ -151,13 +168,15 @@ void ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache) {
     LogFormat("Instrument '%s' with %d samples has been loaded as ID %d", name,
               instrument->sampleCount, id);
     InstrumentTable[id] = instrument;
-    return;
+    return true;
   }
   delete instrument;
+  return true;
 }
 
-void ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFileCache* cache) {
-  Sample* sample = new Sample();
+bool ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFileCache* cache) {
+  Sample* sample = new (std::nothrow) Sample();
+  if (!sample) return false;
   int32_t begin = 0;
   int32_t end = 127;
   bool loaded = false;
@@ -183,7 +202,7 @@ void ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFile
       case 'F':
       case 'f':
         if (KeyMatches(line, "file"))
-          loaded = sample->LoadFile(TrimBlanks(SkipToWhitespace(line)), cache);
+          loaded = LoadFile(*sample, TrimBlanks(SkipToWhitespace(line)), cache);
         else if (KeyMatches(line, "fine"))
           (void)ParseNumber(ValueOf(line));  // fine tuning is read, not used
         break;
@@ -195,9 +214,13 @@ void ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFile
 
   if (!loaded) {
     delete sample;
-    return;
+    return true;
   }
   const int32_t index = instrument.AddSample(sample);
+  if (index < 0) {
+    delete sample;
+    return false;
+  }
   if (begin > end) {
     const int32_t swap = begin;
     begin = end;
@@ -207,4 +230,5 @@ void ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFile
   if (begin < 0) begin = 0;
   if (end > 127) end = 127;
   for (int32_t note = begin; note <= end; ++note) instrument.noteMap[note] = index;
+  return true;
 }

@@ -14,18 +14,19 @@ class SampleFileCache;
 void LoadInstrumentSet(const char* path);
 // Reads one instrument block (the line "instrument" has been read), then
 // stores the instrument in the table or discards it with one log line. A
-// cache shares the frames of sample files named more than once.
-void ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache = nullptr);
+// cache shares the frames of sample files named more than once. False when
+// memory ran out: the instrument is discarded and the caller gives up.
+bool ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache = nullptr);
 // Reads one sample block, then adds its sample to the instrument and maps its
-// note range, or drops it when no file line loaded.
-void ParseSampleBlock(Instrument& instrument, BufferedStream& stream,
+// note range, or drops it when no file line loaded. False when memory ran out.
+bool ParseSampleBlock(Instrument& instrument, BufferedStream& stream,
                       SampleFileCache* cache = nullptr);
 
 // Cuts bytes 0 to 32 from both ends in place; null for null.
 char* TrimBlanks(char* line);
 // The first space, TAB, LF, VT, FF or CR of the text, or its terminating NUL.
 char* SkipToWhitespace(char* text);
-// A copy allocated with new[].
+// A copy allocated with new[]; null when there is no memory for it.
 char* DuplicateString(const char* text);
 // Reads a number as atol does (blanks, sign, digits), saturating to the
 // 32-bit range so that every platform reads the same value.

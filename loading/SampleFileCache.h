@@ -4,6 +4,7 @@
 // set; a file that did not load is tried (and reported) each time.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -17,8 +18,11 @@ class SampleFileCache {
   };
   // The entry for exactly this path, or null.
   const Entry* Find(const char* path) const;
+  // Without memory for the entry the path is simply not remembered: the
+  // frames stay with the sample that loaded them.
   void Add(const char* path, const SampleFrames& frames, int32_t rate);
 
  private:
-  std::map<std::string, Entry> entries_;
+  // Searched by the path as given, without building a string for it.
+  std::map<std::string, Entry, std::less<>> entries_;
 };

@@ -1,4 +1,4 @@
-// Sample::LoadFile and Sample::LoadWave: PCM RIFF WAVE, 8 or 16 bits, one or
+// LoadFile and LoadWave: PCM RIFF WAVE, 8 or 16 bits, one or
 // two channels, any rate; WAVE_FORMAT_EXTENSIBLE files whose subformat is PCM
 // load like their plain twins. The Sample is written only once everything has
 // been read, converted and allocated, so every failure leaves it as it was.
@@ -7,12 +7,13 @@
 #include <memory>
 #include <new>
 
+#include "loading/WaveLoader.h"
+
 #include "app/Log.h"
 #include "engine/Sample.h"
 #include "loading/RiffFile.h"
 #include "loading/SampleFileCache.h"
 #include "platform/File.h"
-#include "synth/DumpFile.h"
 
 namespace {
 
@@ -52,17 +53,17 @@ int16_t ValueAt(const uint8_t* data, int bits, size_t i) {
 
 }  // namespace
 
-bool Sample::LoadFile(const char* path, SampleFileCache* cache) {
+bool LoadFile(Sample& sample, const char* path, SampleFileCache* cache) {
   if (!path) return false;
   if (cache) {
     if (const SampleFileCache::Entry* loaded = cache->Find(path)) {
-      SetFrames(loaded->frames);
-      rate = loaded->rate;
-      baseNote = 64;
+      sample.SetFrames(loaded->frames);
+      sample.rate = loaded->rate;
+      sample.baseNote = 64;
       return true;
     }
   }
-  if (!FileExists(path)) {
+  if (!platform::FileExists(path)) {
     LogFormat("Sample: File %s not found", path);
     return false;
   }
@@ -84,15 +85,15 @@ bool Sample::LoadFile(const char* path, SampleFileCache* cache) {
     }
   }
   if (isWave) {
-    if (!LoadWave(path)) return false;
-    if (cache) cache->Add(path, Frames(), rate);
+    if (!LoadWave(sample, path)) return false;
+    if (cache) cache->Add(path, sample.Frames(), sample.rate);
     return true;
   }
   LogFormat("Sample: File %s not loaded, unknown format", path);
   return false;
 }
 
-bool Sample::LoadWave(const char* path) {
+bool LoadWave(Sample& sample, const char* path) {
   if (!path) return false;
   RiffFile file;
   if (!file.Open(path)) {
@@ -198,9 +199,9 @@ bool Sample::LoadWave(const char* path) {
     }
   }
 
-  SetFrames(loaded);
+  sample.SetFrames(loaded);
   // Stored as the file gives it; the voice copes with any value.
-  rate = static_cast<int32_t>(samplesPerSec);
-  baseNote = 64;
+  sample.rate = static_cast<int32_t>(samplesPerSec);
+  sample.baseNote = 64;
   return true;
 }

@@ -11,6 +11,8 @@ constexpr FileHandle kNoFile = -1;
 // Looks the path up (FindFirstFileA). False when nothing is there; otherwise
 // true, with *isDirectory telling whether the entry is a directory.
 bool FindEntry(const char* path, bool* isDirectory);
+// True when the path names an existing entry that is not a directory.
+bool FileExists(const char* path);
 // Creates a new file for writing; fails when the name exists in any form
 // (CREATE_NEW / O_CREAT|O_EXCL). Others may read and write it while it is open.
 // The file is written sequentially.

@@ -34,6 +34,5 @@ class Thread {
 // highest priority the process may use, else left as it is).
 void SetCurrentThreadTimeCritical();
 uint32_t CurrentThreadId();
-void SleepMs(int ms);
 
 }  // namespace platform

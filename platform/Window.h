@@ -58,4 +58,10 @@ bool DispatchQueuedMessage();
 // Posts a quit message to the calling thread's queue (PostQuitMessage).
 void PostQuit(int exitCode);
 
+// For tests of the callers' failure paths, any thread: from now on
+// CreateMessageWindow fails (returns 0) when failCreate is set, and every
+// PostToWindow of the message failPost (0: none) fails, as on a system out of
+// window handles or with a full queue.
+void SetWindowFaults(bool failCreate, uint32_t failPost);
+
 }  // namespace platform

@@ -4,12 +4,6 @@
 
 #include "app/Log.h"
 
-bool FileExists(const char* path) {
-  bool isDirectory = false;
-  if (!platform::FindEntry(path, &isDirectory)) return false;
-  return !isDirectory;
-}
-
 platform::FileHandle CreateDumpFile() {
   // "dump" + up to 8 hex digits + ".pvd" + NUL.
   char name[32];
@@ -17,7 +11,7 @@ platform::FileHandle CreateDumpFile() {
   std::snprintf(name, sizeof name, "dump%04x.pvd", counter);
   // A directory of that name ends the search too: the creation then fails and
   // the run goes without a dump file rather than skipping to another name.
-  while (FileExists(name)) {
+  while (platform::FileExists(name)) {
     counter += 1;
     std::snprintf(name, sizeof name, "dump%04x.pvd", counter);
   }

@@ -6,9 +6,6 @@
 
 #include "platform/File.h"
 
-// True when the path names an existing entry that is not a directory.
-bool FileExists(const char* path);
-
 // User-interface thread. Creates the first "dump%04x.pvd" (counter from 1)
 // that is not an existing file; platform::kNoFile when that name cannot be
 // created (it is a directory, it appeared meanwhile, the folder is read-only),

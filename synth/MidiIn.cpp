@@ -22,20 +22,35 @@ void MidiIn::RequestStop() {
   stopRequested.store(true);
   // Before the window exists the flag alone suffices: the thread tests it
   // after creating the window and before its first wait.
-  platform::WindowHandle target = window.load();
-  if (target != 0) platform::PostToWindow(target, WM_MIDISTOP, 0, 0);
+  PostStop();
 }
 
 void MidiIn::WaitStopped() {
+  PostStop();
+  while (!ended.load()) {
+    thread.Wait(100);
+    // The loop may be waiting on an empty queue that a failed post never
+    // reached: it needs a message to see the flag.
+    if (stopUnposted.load() && !ended.load()) PostStop();
+  }
+}
+
+void MidiIn::PostStop() {
   platform::WindowHandle target = window.load();
-  if (target != 0) platform::PostToWindow(target, WM_MIDISTOP, 0, 0);
-  while (!ended.load()) thread.Wait(100);
+  if (target != 0 && !platform::PostToWindow(target, WM_MIDISTOP, 0, 0)) stopUnposted.store(true);
 }
 
 void MidiIn::ThreadMain(void* self) { static_cast<MidiIn*>(self)->Run(); }
 
 void MidiIn::Run() {
   platform::WindowHandle created = platform::CreateMessageWindow("MidiIn");
+  if (!created) {
+    // Nothing could reach the thread, not even the stop: no device is opened,
+    // and the end mark lets WaitStopped return at once.
+    LogMessage("Midi-In: the hidden window could not be created");
+    ended.store(true);
+    return;
+  }
   platform::SetWindowOwner(created, this);
   platform::SetWindowProcedure(created, &MidiIn::WindowProc);
   window.store(created);
@@ -52,11 +67,12 @@ void MidiIn::Run() {
   // WM_MIDISTOP; the loop runs until that message too has been handled, so
   // the queue's order is the only ordering between data and stop. A stop
   // requested before this point skips the loop (no WM_MIDISTOP may come: the
-  // window did not exist when the stop was asked for).
+  // window did not exist when the stop was asked for). A stop that could not
+  // be posted ends the loop at the flag alone.
   if (!stopRequested.load()) {
     do {
       platform::GetAndDispatchMessage();
-    } while (!(stopRequested.load() && stopReceived_));
+    } while (!(stopRequested.load() && (stopReceived_ || stopUnposted.load())));
   }
 
   if (device != 0) {

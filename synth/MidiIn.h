@@ -21,7 +21,8 @@ constexpr uint32_t WM_MIDISTOP = platform::kMessageUser + 11;
 class MidiIn {
  public:
   // User-interface thread. Starts the MidiIn thread and returns at once; the
-  // device is opened by that thread.
+  // device is opened by that thread. Without its hidden window the thread
+  // opens nothing, logs one line and ends.
   MidiIn(int32_t deviceId, MidiInHandler handler, void* userData);
   // User-interface thread, after WaitStopped.
   ~MidiIn();
@@ -32,7 +33,8 @@ class MidiIn {
   // never blocks.
   void RequestStop();
   // User-interface thread, after RequestStop. Returns once the thread has
-  // finished with this object.
+  // finished with this object. While WM_MIDISTOP cannot be posted it is
+  // tried again at every wait.
   void WaitStopped();
   bool Ended() const { return ended.load(); }
 
@@ -52,10 +54,15 @@ class MidiIn {
   void* userData;
   std::atomic<platform::WindowHandle> window{0};
   std::atomic<bool> stopRequested{false};
+  // Set after stopRequested when a WM_MIDISTOP could not be posted (a full
+  // queue): the loop then ends at the flag alone, after the message in hand.
+  std::atomic<bool> stopUnposted{false};
   platform::Thread thread;
   // The end mark: set by the thread as its last access to this object.
   std::atomic<bool> ended{false};
 
  private:
+  // Posts WM_MIDISTOP when the window exists; notes a post that failed.
+  void PostStop();
   bool stopReceived_ = false;  // MidiIn thread: a WM_MIDISTOP was handled
 };

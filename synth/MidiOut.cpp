@@ -13,24 +13,23 @@ MidiOut::MidiOut(int32_t deviceId) : deviceId(deviceId) {
     LogFormat("MidiOut: cannot open MIDI out, error = %d, GLE = %d", static_cast<int>(result),
               lastError);
   }
-  handleLock_.Enter();
+  platform::LockGuard hold(handleLock_);
   device = opened;
-  handleLock_.Leave();
 }
 
 MidiOut::~MidiOut() {
-  handleLock_.Enter();
-  bool open = device != 0;
-  handleLock_.Leave();
+  bool open = false;
+  {
+    platform::LockGuard hold(handleLock_);
+    open = device != 0;
+  }
   if (open) Shutdown();
 }
 
 uint32_t MidiOut::Send(uint32_t message) {
-  handleLock_.Enter();
-  uint32_t result = device != 0 ? platform::CurrentMidiApi().OutShortMsg(device, message)
-                                : platform::kMidiInvalidHandle;
-  handleLock_.Leave();
-  return result;
+  platform::LockGuard hold(handleLock_);
+  return device != 0 ? platform::CurrentMidiApi().OutShortMsg(device, message)
+                     : platform::kMidiInvalidHandle;
 }
 
 void MidiOut::ScheduleShutdown() {
@@ -44,10 +43,9 @@ void MidiOut::Shutdown() {
 }
 
 void MidiOut::CloseDevice() {
-  handleLock_.Enter();
+  platform::LockGuard hold(handleLock_);
   if (device != 0) {
     platform::CurrentMidiApi().OutClose(device);
     device = 0;
   }
-  handleLock_.Leave();
 }

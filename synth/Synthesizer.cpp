@@ -1,5 +1,7 @@
 #include "synth/Synthesizer.h"
 
+#include <new>
+
 #include "app/Log.h"
 #include "engine/InstrumentTable.h"
 #include "synth/DumpFile.h"
@@ -12,25 +14,32 @@ Synthesizer::Synthesizer(uint32_t waveDeviceId, int32_t midiInDeviceId, int32_t 
     channels[channel].sustain = false;
   }
   this->dumpFile = dumpFile;
-  mixer = new Mixer(waveDeviceId);
-  if (echoDeviceId != -1) midiOut = new MidiOut(echoDeviceId);
+  mixer.reset(new (std::nothrow) Mixer(waveDeviceId));
+  if (!mixer) {
+    // Input without a mixer would have nowhere to go.
+    LogMessage("Synthesizer: not enough memory for the mixer, this run plays nothing");
+    return;
+  }
+  if (echoDeviceId != -1) {
+    midiOut.reset(new (std::nothrow) MidiOut(echoDeviceId));
+    if (!midiOut) LogMessage("MidiOut: not enough memory, this run has no echo");
+  }
   // Last: from here on HandleMidiMessage may run on the MidiIn thread, and
   // everything it uses is in place.
-  midiIn = new MidiIn(midiInDeviceId, &Synthesizer::MidiInputCallback, this);
+  midiIn.reset(new (std::nothrow) MidiIn(midiInDeviceId, &Synthesizer::MidiInputCallback, this));
+  if (!midiIn) LogMessage("Midi-In: not enough memory, this run has no input");
 }
 
 Synthesizer::Synthesizer(uint32_t waveDeviceId, MixerThread mixerThread) {
-  mixer = new Mixer(waveDeviceId, mixerThread);
+  mixer.reset(new (std::nothrow) Mixer(waveDeviceId, mixerThread));
+  if (!mixer) LogMessage("Synthesizer: not enough memory for the mixer, this run plays nothing");
 }
 
 Synthesizer::~Synthesizer() {
   Shutdown();
-  delete midiIn;
-  midiIn = nullptr;
-  delete midiOut;
-  midiOut = nullptr;
-  delete mixer;
-  mixer = nullptr;
+  midiIn.reset();
+  midiOut.reset();
+  mixer.reset();
   // Last: the MidiIn thread wrote records into it until WaitStopped returned.
   if (dumpFile != platform::kNoFile) {
     platform::FileClose(dumpFile);
@@ -44,10 +53,10 @@ void Synthesizer::Shutdown() {
   // Every part is asked before any is waited for, so the MidiIn and Mixer
   // threads wind down in parallel.
   if (midiIn) midiIn->RequestStop();
-  mixer->ScheduleShutdown();
+  if (mixer) mixer->ScheduleShutdown();
   if (midiOut) midiOut->ScheduleShutdown();
   if (midiIn) midiIn->WaitStopped();
-  mixer->WaitForShutdown();
+  if (mixer) mixer->WaitForShutdown();
   if (midiOut) midiOut->Shutdown();
 }
 
@@ -75,18 +84,14 @@ void Synthesizer::HandleMidiMessage(uint32_t message, uint32_t timeStamp) {
   switch (kind) {
     case 0x80:
       LogFormat("Midi-In: Note OFF (%d, vel. %d)", data1, data2);
-      mixer->Lock();
       NoteOff(data1, channel);
-      mixer->Unlock();
       break;
     case 0x90:
       LogFormat("Midi-In: Note ON (%d, vel. %d)", data1, data2);
-      mixer->Lock();
       if (data2 == 0)
         NoteOff(data1, channel);
       else
         NoteOn(data1, channel, data2);
-      mixer->Unlock();
       break;
     case 0xB0:
       if (data1 == CONTROLLER_VOLUME) {
@@ -107,10 +112,12 @@ void Synthesizer::HandleMidiMessage(uint32_t message, uint32_t timeStamp) {
 }
 
 void Synthesizer::NoteOff(int32_t note, int32_t channel) {
+  platform::LockGuard hold(mixer->lock);
   if (Voice* voice = mixer->FindVoice(note, channel)) ReleaseVoice(voice);
 }
 
 void Synthesizer::NoteOn(int32_t note, int32_t channel, int32_t velocity) {
+  platform::LockGuard hold(mixer->lock);
   // A malformed program byte (128 to 255) indexes past the instruments: it
   // counts as an empty slot, so the default instrument plays.
   const int32_t slot = channels[channel].program & 0xFF;
@@ -130,24 +137,18 @@ void Synthesizer::ReleaseVoice(Voice* voice) {
 }
 
 void Synthesizer::SustainOff(int32_t channel) {
-  mixer->Lock();
-  for (int32_t k = 0; k < mixer->voiceCount; ++k) {
-    Voice* voice = mixer->voices[k];
-    if (voice->channel == channel && voice->state == VOICE_SUSTAINED) {
-      voice->state = VOICE_RELEASING;
-      voice->releaseCounter = VOICE_RELEASE_FRAMES;
+  platform::LockGuard hold(mixer->lock);
+  mixer->ForEachVoiceOfChannel(channel, [](Voice& voice) {
+    if (voice.state == VOICE_SUSTAINED) {
+      voice.state = VOICE_RELEASING;
+      voice.releaseCounter = VOICE_RELEASE_FRAMES;
     }
-  }
+  });
   channels[channel].sustain = false;
-  mixer->Unlock();
 }
 
 void Synthesizer::SetChannelVolume(int32_t channel, int32_t value) {
   channels[channel].volume = value;
-  mixer->Lock();
-  for (int32_t k = 0; k < mixer->voiceCount; ++k) {
-    Voice* voice = mixer->voices[k];
-    if (voice->channel == channel) voice->volume = value;
-  }
-  mixer->Unlock();
+  platform::LockGuard hold(mixer->lock);
+  mixer->ForEachVoiceOfChannel(channel, [value](Voice& voice) { voice.volume = value; });
 }

@@ -4,6 +4,7 @@
 // the MidiIn thread.
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "engine/Mixer.h"
 #include "platform/File.h"
@@ -26,11 +27,15 @@ class Synthesizer {
   // User-interface thread. Builds the mixer, then the echo output (none for
   // echo id -1), then the MIDI input, last; takes the dump file (may be
   // platform::kNoFile). Never fails: a part without its device works without.
+  // A part that finds no memory is one log line: without the mixer the run
+  // has no input either; without the echo output or the input it goes on
+  // without them.
   Synthesizer(uint32_t waveDeviceId, int32_t midiInDeviceId, int32_t echoDeviceId,
               platform::FileHandle dumpFile);
   // For replaying messages on the calling thread: no MIDI input, no echo, no
   // dump file, and the mixer handles its device on this thread too (the
-  // caller hands it HandleMidiMessage and Mixer::DispatchQueued in turn).
+  // caller hands it HandleMidiMessage and Mixer::DispatchQueued in turn,
+  // and gives up when there is no mixer for want of memory).
   explicit Synthesizer(uint32_t waveDeviceId, MixerThread mixerThread);
   // User-interface thread. Shutdown, then frees the parts; closes the dump
   // file last.
@@ -41,25 +46,29 @@ class Synthesizer {
   // User-interface thread. Asks every part to stop, then waits for each.
   void Shutdown();
 
-  // MidiIn thread: the MidiInHandler given to MidiIn; userData is the synthesizer.
+  // The message handlers below run on the MidiIn thread and take
+  // Mixer::Lock themselves, around their voice work only; ReleaseVoice alone
+  // acts on a voice its caller found and still holds the lock for.
+
+  // The MidiInHandler given to MidiIn; userData is the synthesizer.
   static void MidiInputCallback(void* userData, uint32_t message, uint32_t timeStamp);
-  // MidiIn thread.
   void HandleMidiMessage(uint32_t message, uint32_t timeStamp);
-  // MidiIn thread, Mixer::Lock held.
+  // Mixer::Lock held by the caller.
   void ReleaseVoice(Voice* voice);
-  // MidiIn thread.
   void SustainOff(int32_t channel);
   void SetChannelVolume(int32_t channel, int32_t value);
 
-  Mixer* mixer = nullptr;
-  MidiIn* midiIn = nullptr;
-  MidiOut* midiOut = nullptr;
+  // The destructor releases them itself, MidiIn first, then MidiOut, then
+  // Mixer, and closes the dump file after them: not in the members' order.
+  std::unique_ptr<Mixer> mixer;
+  std::unique_ptr<MidiIn> midiIn;
+  std::unique_ptr<MidiOut> midiOut;
   platform::FileHandle dumpFile = platform::kNoFile;
   ChannelState channels[MIDI_CHANNEL_COUNT];
 
  private:
-  void NoteOff(int32_t note, int32_t channel);  // lock held
-  void NoteOn(int32_t note, int32_t channel, int32_t velocity);  // lock held
+  void NoteOff(int32_t note, int32_t channel);
+  void NoteOn(int32_t note, int32_t channel, int32_t velocity);
   bool shutDown_ = false;
   // MidiIn thread: a write to the dump file failed; nothing more is written,
   // so the file ends with its last whole record.

@@ -105,14 +105,10 @@ int RunRenderCommand(const RenderOptions& options) {
   }
 
   // A MIDI file that ends in silence keeps it: the render runs to its last End
-  // of Track, held open by a message word of 0, which has no status byte and
-  // which the synthesizer therefore ignores.
-  std::vector<MidiEvent> rendered = events;
-  if (parsed.kind != InputKind::kDump &&
-      parsed.endTimeUs > (events.empty() ? 0 : events.back().timeUs))
-    rendered.push_back(MidiEvent{parsed.endTimeUs, 0, static_cast<uint32_t>(parsed.endTimeUs / 1000)});
-  Renderer renderer(rendered, options.trim,
-                    options.tailGiven ? options.tailMs : Renderer::kDefaultTailMs);
+  // of Track. A dump ends with its last message.
+  Renderer renderer(events, options.trim,
+                    options.tailGiven ? options.tailMs : Renderer::kDefaultTailMs,
+                    parsed.kind != InputKind::kDump ? parsed.endTimeUs : 0);
   if (!renderer.Fits(&error)) return fail(Quoted(options.input) + ": " + error);
 
   // The output is written beside its place under a temporary name and put in

@@ -1,6 +1,8 @@
 #include "tools/Renderer.h"
 
 #include <limits>
+#include <memory>
+#include <new>
 
 #include "platform/Midi.h"
 #include "platform/WaveOut.h"
@@ -13,10 +15,8 @@ namespace {
 constexpr uint64_t kBufferFrames = RenderWaveOut::kFramesPerBuffer;
 
 int32_t RegisteredVoices(Mixer* mixer) {
-  mixer->Lock();
-  int32_t count = mixer->voiceCount;
-  mixer->Unlock();
-  return count;
+  platform::LockGuard hold(mixer->lock);
+  return mixer->voiceCount;
 }
 
 bool AtFullScale(int16_t value) { return value == 32767 || value == -32768; }
@@ -29,9 +29,12 @@ uint64_t Renderer::FrameOf(uint64_t timeUs) {
   return timeUs * 441 / 10000;
 }
 
-Renderer::Renderer(const std::vector<MidiEvent>& events, bool trim, uint64_t tailMs)
+Renderer::Renderer(const std::vector<MidiEvent>& events, bool trim, uint64_t tailMs,
+                   uint64_t endTimeUs)
     : events_(events), tailFrames_(FrameOf(tailMs > UINT64_MAX / 1000 ? UINT64_MAX : tailMs * 1000)) {
-  const uint64_t origin = trim && !events.empty() ? events.front().timeUs : 0;
+  anything_ = !events.empty() || endTimeUs > 0;
+  uint64_t origin = 0;
+  if (trim) origin = events.empty() ? endTimeUs : events.front().timeUs;
   frames_.reserve(events.size());
   uint64_t previous = 0;
   for (const MidiEvent& event : events) {
@@ -44,10 +47,12 @@ Renderer::Renderer(const std::vector<MidiEvent>& events, bool trim, uint64_t tai
     frames_.push_back(frame);
     previous = frame;
   }
+  const uint64_t endFrame = endTimeUs > origin ? FrameOf(endTimeUs - origin) : 0;
+  lastFrame_ = endFrame > previous ? endFrame : previous;
 }
 
 bool Renderer::Fits(std::string* error) const {
-  if (!frames_.empty() && frames_.back() >= WavWriter::kMaxFrames) {
+  if (anything_ && lastFrame_ >= WavWriter::kMaxFrames) {
     *error = "the input lasts longer than a WAV file can hold (6 h 45 min at 44100 frames/s)";
     return false;
   }
@@ -57,8 +62,8 @@ bool Renderer::Fits(std::string* error) const {
 bool Renderer::Run(WavWriter* out, RenderStats* stats, std::string* error) {
   *stats = RenderStats();
   if (!Fits(error)) return false;
-  if (frames_.empty()) return true;  // nothing happens: an empty file
-  stats->lastMessageFrame = frames_.back();
+  if (!anything_) return true;  // nothing happens: an empty file
+  stats->lastMessageFrame = lastFrame_;
 
   RenderWaveOut device;
   SilentMidiApi midi;
@@ -68,9 +73,13 @@ bool Renderer::Run(WavWriter* out, RenderStats* stats, std::string* error) {
   // The mixer handles the device on this thread: the render is one thread,
   // and a returned buffer costs a dispatch instead of a hand-over between
   // threads.
-  Synthesizer* synth = new Synthesizer(0, MixerThread::kCaller);
-  bool ok = Drive(synth, &device, out, stats, error);
-  delete synth;
+  std::unique_ptr<Synthesizer> synth(new (std::nothrow) Synthesizer(0, MixerThread::kCaller));
+  bool ok = false;
+  if (!synth || !synth->mixer)
+    *error = "not enough memory for the synthesizer";
+  else
+    ok = Drive(synth.get(), &device, out, stats, error);
+  synth.reset();
   platform::InstallMidiApi(nullptr);
   platform::InstallWaveOutApi(nullptr);
   return ok;
@@ -78,13 +87,13 @@ bool Renderer::Run(WavWriter* out, RenderStats* stats, std::string* error) {
 
 bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, WavWriter* out,
                      RenderStats* stats, std::string* error) {
-  Mixer* mixer = synth->mixer;
+  Mixer* mixer = synth->mixer.get();
   mixer->DispatchQueued();  // the device has announced itself: four buffers go out
   if (device->WriteCount() != MIXER_BUFFER_COUNT) {
     *error = "the mixer did not queue its buffers";
     return false;
   }
-  const uint64_t lastFrame = frames_.back();
+  const uint64_t lastFrame = lastFrame_;
   const uint64_t cap =
       tailFrames_ > WavWriter::kMaxFrames - lastFrame ? WavWriter::kMaxFrames : lastFrame + tailFrames_;
   // Period after which the output ends by itself: set once every message is
@@ -130,7 +139,9 @@ bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, WavWriter* out,
     stats->frames = start + count;
     if (progress_) progress_(stats->frames, lastFrame);
 
-    if (lastPeriod == kNotYet && next == frames_.size() && voices == 0)
+    // The end time counts as reached in the period that holds its frame, as
+    // a message there would be handled.
+    if (lastPeriod == kNotYet && next == frames_.size() && lastFrame < periodEnd && voices == 0)
       lastPeriod = period + MIXER_BUFFER_COUNT;
     if (period == lastPeriod) return true;
     if (stats->frames == cap) {

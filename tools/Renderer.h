@@ -18,7 +18,7 @@
 
 struct RenderStats {
   uint64_t frames = 0;         // frames written
-  uint64_t lastMessageFrame = 0;
+  uint64_t lastMessageFrame = 0;  // or the end time's frame, when later
   int32_t peakVoices = 0;      // the most voices registered at once
   uint64_t clippedFrames = 0;  // frames with a sample at full scale
   bool tailCut = false;        // the tail cap ended the output
@@ -34,9 +34,13 @@ class Renderer {
   static constexpr uint64_t kDefaultTailMs = 600000;
 
   // events in the order they are to be handled; trim makes the first one
-  // frame 0. tailMs caps the output at that many milliseconds after the last
-  // message's frame.
-  Renderer(const std::vector<MidiEvent>& events, bool trim, uint64_t tailMs);
+  // frame 0 (without events, the end time). endTimeUs (0: none) is when the
+  // input itself ends, a MIDI file's last End of Track: the render runs at
+  // least to it, so an input that ends in silence keeps that silence.
+  // tailMs caps the output at that many milliseconds after the later of the
+  // last message's frame and the end time's.
+  Renderer(const std::vector<MidiEvent>& events, bool trim, uint64_t tailMs,
+           uint64_t endTimeUs = 0);
 
   // progress (may be empty) is called once per buffer with the frames
   // written and the last message's frame.
@@ -57,6 +61,10 @@ class Renderer {
              RenderStats* stats, std::string* error);
 
   std::vector<uint64_t> frames_;  // each message's frame, never decreasing
+  // The later of the last message's frame and the end time's.
+  uint64_t lastFrame_ = 0;
+  // False when there are neither messages nor an end time: an empty file.
+  bool anything_ = false;
   const std::vector<MidiEvent>& events_;
   uint64_t tailFrames_;
   std::function<void(uint64_t, uint64_t)> progress_;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "app/Automation.h"
 #include "app/Log.h"
@@ -28,7 +29,12 @@ int main() {
   platform::KeepRunningPastFileSizeLimit();
   platform::SetMidiNoticeSink(&LogMessage);
   QtWidgetSet widgets;
-  MainWindow* window = new MainWindow(widgets);
+  std::unique_ptr<MainWindow> window(new (std::nothrow) MainWindow(widgets));
+  if (!window) {
+    LogMessage("Not enough memory for the main window");
+    platform::SetMidiNoticeSink(nullptr);
+    return 1;
+  }
   auto watch = std::make_unique<platform::DeviceWatch>(window->hwnd);
   std::unique_ptr<Automation> automation;
   const char* control = std::getenv("PELVANE_CONTROL");
@@ -39,7 +45,7 @@ int main() {
   window->Run(kShowNormal);
   watch.reset();
   automation.reset();
-  delete window;
+  window.reset();
   platform::SetMidiNoticeSink(nullptr);
   return 0;
 }

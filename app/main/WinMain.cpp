@@ -2,6 +2,10 @@
 // icons, GUI font), then the main window, which runs until it is closed.
 #include <windows.h>
 
+#include <memory>
+#include <new>
+
+#include "app/Log.h"
 #include "app/MainWindow.h"
 #include "platform/win32/Instance.h"
 #include "platform/win32/Win32Widgets.h"
@@ -12,8 +16,12 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   LoadAppResources();
   // The controls' toolkit outlives the window that uses it.
   static Win32Widgets widgets;
-  MainWindow* window = new MainWindow(widgets);
+  std::unique_ptr<MainWindow> window(new (std::nothrow) MainWindow(widgets));
+  if (!window) {
+    LogMessage("Not enough memory for the main window");
+    return 1;
+  }
   window->Run(showCommand);
-  delete window;
+  window.reset();
   return 0;
 }

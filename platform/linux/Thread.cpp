@@ -139,6 +139,4 @@ void SetCurrentThreadTimeCritical() { MakeThreadRealTime(static_cast<pid_t>(Curr
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
 }  // namespace platform

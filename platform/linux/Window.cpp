@@ -40,6 +40,8 @@ struct WindowRecord {
 std::mutex g_registryMutex;
 std::unordered_map<WindowHandle, std::shared_ptr<WindowRecord>> g_windows;
 WindowHandle g_nextHandle = 0x10000;
+std::atomic<bool> g_failCreate{false};
+std::atomic<uint32_t> g_failPost{0};
 
 std::shared_ptr<Queue>& ThreadQueue() {
   thread_local std::shared_ptr<Queue> queue = std::make_shared<Queue>();
@@ -72,6 +74,7 @@ bool Dispatch(const Message& message) {
 }  // namespace
 
 WindowHandle CreateMessageWindow(const char* /*title*/) {
+  if (g_failCreate.load()) return 0;
   auto record = std::make_shared<WindowRecord>();
   record->queue = ThreadQueue();
   std::lock_guard<std::mutex> hold(g_registryMutex);
@@ -100,6 +103,7 @@ intptr_t DefaultWindowProcedure(WindowHandle window, uint32_t message, uintptr_t
 }
 
 bool PostToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  if (message != 0 && message == g_failPost.load()) return false;
   std::shared_ptr<WindowRecord> record = FindWindow(window);
   if (!record) return false;
   Push(*record->queue, Message{window, message, wParam, lParam});
@@ -188,6 +192,11 @@ void SetMessageWakeHook(MessageWakeHook hook, void* context) {
   Queue& queue = *ThreadQueue();
   queue.wakeContext.store(context);
   queue.wake.store(hook);
+}
+
+void SetWindowFaults(bool failCreate, uint32_t failPost) {
+  g_failCreate.store(failCreate);
+  g_failPost.store(failPost);
 }
 
 void PostQuit(int /*exitCode*/) { Push(*ThreadQueue(), Message{0, kMessageQuit, 0, 0}); }

@@ -66,6 +66,4 @@ void SetCurrentThreadTimeCritical() {
 
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 
-void SleepMs(int ms) { Sleep(ms < 0 ? 0 : static_cast<DWORD>(ms)); }
-
 }  // namespace platform

@@ -6,7 +6,7 @@
 #pragma once
 #include <string>
 
-#include "app/Widgets.h"
+#include "platform/Widgets.h"
 
 class Win32Widgets : public Widgets {
  public:

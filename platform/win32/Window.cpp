@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "platform/win32/Instance.h"
 
 namespace platform {
@@ -16,9 +18,17 @@ static_assert(kMessageClose == WM_CLOSE && kMessageQuit == WM_QUIT && kMessageUs
 
 namespace {
 HWND Hwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
+std::atomic<bool> g_failCreate{false};
+std::atomic<uint32_t> g_failPost{0};
 }  // namespace
 
+void SetWindowFaults(bool failCreate, uint32_t failPost) {
+  g_failCreate.store(failCreate);
+  g_failPost.store(failPost);
+}
+
 WindowHandle CreateMessageWindow(const char* title) {
+  if (g_failCreate.load()) return 0;
   HWND window = CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                 g_instance, nullptr);
   return reinterpret_cast<WindowHandle>(window);
@@ -45,6 +55,7 @@ intptr_t DefaultWindowProcedure(WindowHandle window, uint32_t message, uintptr_t
 }
 
 bool PostToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  if (message != 0 && message == g_failPost.load()) return false;
   return PostMessageA(Hwnd(window), message, wParam, lParam) != FALSE;
 }
 

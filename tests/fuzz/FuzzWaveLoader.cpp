@@ -1,4 +1,4 @@
-// Sample::LoadWave on arbitrary bytes: a refusal must leave the sample exactly
+// LoadWave on arbitrary bytes: a refusal must leave the sample exactly
 // as it was, a success must leave it whole. And the chunk walk, which reads
 // through a buffer, must find what a plain walk over the bytes in memory
 // finds, step for step: the same chunks, the same data, the same refusals.
@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "engine/Sample.h"
+#include "loading/WaveLoader.h"
 #include "fuzz/FuzzFolder.h"
 #include "loading/RiffFile.h"
 
@@ -114,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sample.rate = 12345;
   sample.baseNote = 33;
   const int16_t* left = sample.left;
-  if (!sample.LoadWave("input.wav")) {
+  if (!LoadWave(sample, "input.wav")) {
     if (sample.left != left || sample.length != 2 || sample.rate != 12345 ||
         sample.baseNote != 33 || sample.left[1] != 7 || sample.right[1] != -7)
       abort();

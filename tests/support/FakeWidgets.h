@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Widgets.h"
+#include "platform/Widgets.h"
 #include "platform/Window.h"
 
 class FakeWidgets : public Widgets {

@@ -14,6 +14,7 @@
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
 #include "synth/DumpFile.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
 
   Mixer* mixer = new Mixer(device);
   const char* ready = argv[1];
-  if (!WaitFor([](void* path) { return FileExists(static_cast<const char*>(path)); },
+  if (!WaitFor([](void* path) { return platform::FileExists(static_cast<const char*>(path)); },
                const_cast<char*>(ready), 20000)) {
     std::fprintf(stderr, "mixer_note: the recorder never got ready\n");
     return 1;

@@ -8,6 +8,7 @@
 #include "engine/Mixer.h"
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
+#include "support/doubles/SleepMs.h"
 
 int main() {
   uint32_t count = platform::WaveOutGetNumDevs();

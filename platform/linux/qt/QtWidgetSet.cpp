@@ -19,8 +19,8 @@
 #include "platform/Window.h"
 #include "platform/linux/MessageQueue.h"
 
-#include "app/resources/MainIcon16.xpm"
-#include "app/resources/MainIcon32.xpm"
+#include "platform/resources/MainIcon16.xpm"
+#include "platform/resources/MainIcon32.xpm"
 
 namespace {
 

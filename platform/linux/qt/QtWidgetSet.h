@@ -19,7 +19,7 @@
 #include <memory>
 #include <unordered_map>
 
-#include "app/Widgets.h"
+#include "platform/Widgets.h"
 
 class QtWidgetSet : public Widgets {
  public:

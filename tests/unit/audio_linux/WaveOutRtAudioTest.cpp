@@ -20,6 +20,7 @@
 #include "support/JackRecorder.h"
 #include "support/LogCapture.h"
 #include "support/JackServer.h"
+#include "support/doubles/SleepMs.h"
 
 using namespace platform;
 

@@ -5,10 +5,11 @@
 #include <atomic>
 
 #include "engine/Mixer.h"
-#include "platform/Process.h"
+#include "support/doubles/ProcessCounters.h"
 #include "platform/Thread.h"
-#include "platform/virtual/VirtualWaveOut.h"
+#include "support/doubles/VirtualWaveOut.h"
 #include "support/LogCapture.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 

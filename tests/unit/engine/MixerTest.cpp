@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "engine/PitchTable.h"
-#include "platform/virtual/VirtualWaveOut.h"
+#include "support/doubles/VirtualWaveOut.h"
 #include "support/LogCapture.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/InitEngine.h"
-#include "platform/virtual/VirtualMidi.h"
-#include "platform/virtual/VirtualWaveOut.h"
+#include "support/doubles/VirtualMidi.h"
+#include "support/doubles/VirtualWaveOut.h"
 #include "support/InstrumentTableReset.h"
 #include "support/LogCapture.h"
 #include "support/WaveBytes.h"

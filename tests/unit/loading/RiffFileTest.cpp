@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "engine/Sample.h"
+#include "loading/WaveLoader.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
 #include "support/WaveBytes.h"
@@ -42,8 +43,8 @@ TEST(RiffFile, ZerosAreWalkedThroughTheBufferAndRefused) {
   EXPECT_LE(form.PlatformReads(), bound);
 
   Sample s;
-  EXPECT_FALSE(s.LoadWave("zeros.wav"));
-  EXPECT_FALSE(s.LoadWave("big-form.wav"));
+  EXPECT_FALSE(LoadWave(s, "zeros.wav"));
+  EXPECT_FALSE(LoadWave(s, "big-form.wav"));
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{
                              "Sample: Cannot open file 'zeros.wav': no WAVE chunk",
                              "Sample: Cannot open file 'big-form.wav': no WAVE chunk"}));

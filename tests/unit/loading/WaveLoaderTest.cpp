@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/Sample.h"
+#include "loading/WaveLoader.h"
 #include "support/LogCapture.h"
 #include "support/WaveBytes.h"
 #include "support/TempFolder.h"
@@ -46,7 +47,7 @@ TEST_F(WaveLoader, EightBitMonoIsCentredAndCopiedToBothChannels) {
   WriteBytes("a.wav", Wave(1, 22050, 8, {0x80, 0x00, 0xFF, 0x7F}));
   Sample s;
   s.baseNote = 50;
-  ASSERT_TRUE(s.LoadWave("a.wav"));
+  ASSERT_TRUE(LoadWave(s, "a.wav"));
   EXPECT_EQ(Left(s), (std::vector<int16_t>{0, -32768, 32512, -256}));
   EXPECT_EQ(Right(s), Left(s));
   EXPECT_NE(s.left, s.right);
@@ -63,16 +64,16 @@ TEST_F(WaveLoader, SixteenBitDropsTrailingByteAndUnpairedValue) {
   WriteBytes("stereo8.wav", Wave(2, 8000, 8, {0x81, 0x7F, 0x00, 0xFF, 0x90}));
 
   Sample mono, stereo, stereo8;
-  ASSERT_TRUE(mono.LoadWave("mono.wav"));
+  ASSERT_TRUE(LoadWave(mono, "mono.wav"));
   EXPECT_EQ(Left(mono), (std::vector<int16_t>{1000, -1000}));
   EXPECT_EQ(Right(mono), (std::vector<int16_t>{1000, -1000}));
 
-  ASSERT_TRUE(stereo.LoadWave("stereo.wav"));
+  ASSERT_TRUE(LoadWave(stereo, "stereo.wav"));
   EXPECT_EQ(Left(stereo), (std::vector<int16_t>{-5}));
   EXPECT_EQ(Right(stereo), (std::vector<int16_t>{7}));
   EXPECT_EQ(stereo.rate, 48000);
 
-  ASSERT_TRUE(stereo8.LoadWave("stereo8.wav"));
+  ASSERT_TRUE(LoadWave(stereo8, "stereo8.wav"));
   EXPECT_EQ(Left(stereo8), (std::vector<int16_t>{256, -32768}));
   EXPECT_EQ(Right(stereo8), (std::vector<int16_t>{-256, 32512}));
   EXPECT_EQ(log.Lines(), Lines{});
@@ -90,7 +91,7 @@ TEST_F(WaveLoader, SkipsOtherChunksHonouringPadBytes) {
                                     Chunk("data", Values16({99}))}))});
   WriteBytes("chunks.wav", file);
   Sample s;
-  ASSERT_TRUE(s.LoadWave("chunks.wav"));
+  ASSERT_TRUE(LoadWave(s, "chunks.wav"));
   EXPECT_EQ(Left(s), (std::vector<int16_t>{11, -12, 13}));
   EXPECT_EQ(s.rate, 32000);
 
@@ -99,7 +100,7 @@ TEST_F(WaveLoader, SkipsOtherChunksHonouringPadBytes) {
     WriteBytes("ext.wav", Riff(Concat({Chunk("fmt ", FormatRecord(1, 2, 44100, 16, size)),
                                        Chunk("data", Values16({1, 2, 3, 4}))})));
     Sample e;
-    ASSERT_TRUE(e.LoadWave("ext.wav")) << size;
+    ASSERT_TRUE(LoadWave(e, "ext.wav")) << size;
     EXPECT_EQ(Left(e), (std::vector<int16_t>{1, 3}));
     EXPECT_EQ(Right(e), (std::vector<int16_t>{2, 4}));
   }
@@ -110,7 +111,7 @@ TEST_F(WaveLoader, SuccessReplacesEarlierData) {
   WriteBytes("a.wav", Wave(1, 22050, 16, Values16({7, 8})));
   Sample s;
   Prefill(s);
-  ASSERT_TRUE(s.LoadWave("a.wav"));
+  ASSERT_TRUE(LoadWave(s, "a.wav"));
   EXPECT_EQ(s.length, 2);
   EXPECT_EQ(Left(s), (std::vector<int16_t>{7, 8}));
   EXPECT_EQ(s.rate, 22050);
@@ -162,12 +163,12 @@ TEST_F(WaveLoader, EveryRefusalLogsOneLineAndLeavesSampleUntouched) {
     Prefill(s);
     const int16_t* left = s.left;
     const int16_t* right = s.right;
-    EXPECT_FALSE(s.LoadWave("bad.wav"));
+    EXPECT_FALSE(LoadWave(s, "bad.wav"));
     ExpectPrefilled(s, left, right);
     EXPECT_EQ(log.Lines(), Lines{std::string("Sample: Cannot open file 'bad.wav': ") + c.line});
 
     Sample empty;
-    EXPECT_FALSE(empty.LoadWave("bad.wav"));
+    EXPECT_FALSE(LoadWave(empty, "bad.wav"));
     EXPECT_EQ(empty.length, 0);
     EXPECT_EQ(empty.left, nullptr);
     EXPECT_EQ(empty.rate, 44100);
@@ -180,7 +181,7 @@ TEST_F(WaveLoader, DataShorterThanOneFrameLoadsAsAnEmptySample) {
   for (const char* name : {"mono.wav", "stereo.wav"}) {
     Sample s;
     Prefill(s);
-    ASSERT_TRUE(s.LoadWave(name)) << name;
+    ASSERT_TRUE(LoadWave(s, name)) << name;
     EXPECT_EQ(s.length, 0);
     EXPECT_NE(s.left, nullptr);
     EXPECT_NE(s.right, nullptr);
@@ -215,8 +216,8 @@ TEST_F(WaveLoader, ExtensiblePcmLoadsLikeItsPlainTwin) {
     WriteBytes("ext.wav", Riff(Concat({Chunk("fmt ", Extensible(1, t.channels, 32000, t.bits)),
                                        Chunk("fact", {1, 0, 0, 0}), Chunk("data", t.data)})));
     Sample plain, ext;
-    ASSERT_TRUE(plain.LoadWave("plain.wav"));
-    ASSERT_TRUE(ext.LoadWave("ext.wav"));
+    ASSERT_TRUE(LoadWave(plain, "plain.wav"));
+    ASSERT_TRUE(LoadWave(ext, "ext.wav"));
     EXPECT_EQ(Left(ext), Left(plain));
     EXPECT_EQ(Right(ext), Right(plain));
     EXPECT_EQ(ext.rate, 32000);
@@ -240,14 +241,14 @@ TEST_F(WaveLoader, ExtensiblePcmLoadsLikeItsPlainTwin) {
     WriteBytes("bad.wav", c.bytes);
     log.Clear();
     Sample s;
-    EXPECT_FALSE(s.LoadWave("bad.wav"));
+    EXPECT_FALSE(LoadWave(s, "bad.wav"));
     EXPECT_EQ(log.Lines(), Lines{std::string("Sample: Cannot open file 'bad.wav': ") + c.line});
   }
 }
 
 TEST_F(WaveLoader, OpenFailureNamesTheLastError) {
   Sample s;
-  EXPECT_FALSE(s.LoadWave("missing.wav"));
+  EXPECT_FALSE(LoadWave(s, "missing.wav"));
   // ERROR_FILE_NOT_FOUND and ENOENT are both 2.
   EXPECT_EQ(log.Lines(), Lines{"Sample: Cannot open file 'missing.wav': GLE = 2"});
 }
@@ -257,13 +258,13 @@ TEST_F(WaveLoader, LoadFileJudgesTheFirstThreeLettersOfTheExtension) {
   for (const char* name : {"a.WAV", "b.Wav", "c.wave", "xwav", "d.x.wav"}) {
     WriteBytes(name, wave);
     Sample s;
-    EXPECT_TRUE(s.LoadFile(name)) << name;
+    EXPECT_TRUE(LoadFile(s, name)) << name;
   }
   EXPECT_EQ(log.Lines(), Lines{});
   for (const char* name : {"e.wa", "f.aif", "sample", "g.wav.aif"}) {
     WriteBytes(name, wave);
     Sample s;
-    EXPECT_FALSE(s.LoadFile(name)) << name;
+    EXPECT_FALSE(LoadFile(s, name)) << name;
   }
   EXPECT_EQ(log.Lines(), (Lines{"Sample: File e.wa not loaded, unknown format",
                                 "Sample: File f.aif not loaded, unknown format",
@@ -274,13 +275,13 @@ TEST_F(WaveLoader, LoadFileJudgesTheFirstThreeLettersOfTheExtension) {
 TEST_F(WaveLoader, LoadFileRefusesMissingFilesAndDirectories) {
   ASSERT_TRUE(std::filesystem::create_directory("dir.wav"));
   Sample s;
-  EXPECT_FALSE(s.LoadFile("dir.wav"));
-  EXPECT_FALSE(s.LoadFile("none.wav"));
-  EXPECT_FALSE(s.LoadFile(nullptr));
+  EXPECT_FALSE(LoadFile(s, "dir.wav"));
+  EXPECT_FALSE(LoadFile(s, "none.wav"));
+  EXPECT_FALSE(LoadFile(s, nullptr));
   EXPECT_EQ(log.Lines(), (Lines{"Sample: File dir.wav not found", "Sample: File none.wav not found"}));
   // Straight to the loader, the directory fails at the open.
   log.Clear();
-  EXPECT_FALSE(s.LoadWave("dir.wav"));
+  EXPECT_FALSE(LoadWave(s, "dir.wav"));
   const Lines lines = log.Lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("Sample: Cannot open file 'dir.wav': GLE = ", 0), 0u) << lines[0];

@@ -21,6 +21,7 @@
 #include "platform/Thread.h"
 #include "support/FakeWidgets.h"
 #include "unit/mainwindow/DeviceLists.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 

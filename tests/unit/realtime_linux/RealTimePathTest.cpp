@@ -36,6 +36,7 @@
 #include "support/JackRecorder.h"
 #include "support/JackServer.h"
 #include "support/LogCapture.h"
+#include "support/doubles/SleepMs.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)

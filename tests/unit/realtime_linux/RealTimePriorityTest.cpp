@@ -17,9 +17,10 @@
 #include "engine/Mixer.h"
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
-#include "platform/virtual/VirtualWaveOut.h"
+#include "support/doubles/VirtualWaveOut.h"
 #include "support/JackServer.h"
 #include "support/LogCapture.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "ScratchFolder.h"
 #include "engine/InstrumentTable.h"
 #include "engine/PitchTable.h"
-#include "platform/Process.h"
+#include "support/doubles/ProcessCounters.h"
 #include "platform/Thread.h"
 #include "support/LogCapture.h"
 #include "tools/Renderer.h"

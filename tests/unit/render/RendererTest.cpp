@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "ScratchFolder.h"
@@ -11,11 +12,12 @@
 #include "engine/InstrumentTable.h"
 #include "engine/PitchTable.h"
 #include "platform/Thread.h"
-#include "platform/virtual/VirtualMidi.h"
-#include "platform/virtual/VirtualWaveOut.h"
+#include "support/doubles/VirtualMidi.h"
+#include "support/doubles/VirtualWaveOut.h"
 #include "synth/Synthesizer.h"
 #include "tools/DumpReader.h"
 #include "tools/SmfReader.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 
@@ -82,12 +84,12 @@ class RendererTest : public ::testing::Test {
   }
 
   Render RenderEvents(const std::vector<MidiEvent>& events, bool trim = false,
-                      uint64_t tailMs = Renderer::kDefaultTailMs) {
+                      uint64_t tailMs = Renderer::kDefaultTailMs, uint64_t endTimeUs = 0) {
     Render render;
     const std::string path = folder_.File("out" + std::to_string(renders_++) + ".wav");
     WavWriter out;
     EXPECT_TRUE(out.Open(path)) << out.Error();
-    Renderer renderer(events, trim, tailMs);
+    Renderer renderer(events, trim, tailMs, endTimeUs);
     render.ok = renderer.Run(&out, &render.stats, &render.error);
     if (!render.ok) return render;
     EXPECT_TRUE(out.Finish()) << out.Error();
@@ -204,6 +206,22 @@ TEST_F(RendererTest, TrimStartsAtTheFirstMessageAndLateStampsKeepTheirOrder) {
   // 500 ms is frame 22050, period 21: mixed ahead from the next boundary.
   EXPECT_EQ(stretches[1].onset, 22u * 1024);
   EXPECT_EQ(render.stats.lastMessageFrame, 44100u);
+}
+
+TEST_F(RendererTest, AnEndTimeAfterTheLastMessageKeepsTheSilenceUpToIt) {
+  // A short note, then silence to 1 s: frame 44100 lies in period 43, and the
+  // four queued buffers play out after it.
+  std::vector<MidiEvent> events = {At(0, 0x00643C90), At(10, 0x00403C80)};
+  Render render = RenderEvents(events, false, Renderer::kDefaultTailMs, 1000000);
+  ASSERT_TRUE(render.ok) << render.error;
+  EXPECT_EQ(render.stats.lastMessageFrame, 44100u);
+  EXPECT_EQ(render.stats.frames, 48u * 1024);
+  // Without messages the end time alone makes a silent file; trimmed, it is
+  // frame 0.
+  Render silent = RenderEvents({}, false, Renderer::kDefaultTailMs, 1000000);
+  EXPECT_EQ(silent.stats.frames, 48u * 1024);
+  EXPECT_EQ(std::count(silent.frames.begin(), silent.frames.end(), 0), 2 * 48 * 1024);
+  EXPECT_EQ(RenderEvents({}, true, Renderer::kDefaultTailMs, 1000000).stats.frames, 5u * 1024);
 }
 
 TEST_F(RendererTest, TailCapEndsTheFileWithVoicesStillSounding) {

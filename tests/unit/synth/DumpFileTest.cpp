@@ -14,11 +14,11 @@ TEST(FileExists, TellsFilesFromDirectoriesAndMissingNames) {
   TempFolder folder;
   TempFolder::Touch("a.wav");
   ASSERT_TRUE(std::filesystem::create_directory("sub"));
-  EXPECT_TRUE(FileExists("a.wav"));
-  EXPECT_TRUE(FileExists((folder.Path() + "/a.wav").c_str()));
-  EXPECT_FALSE(FileExists("sub"));
-  EXPECT_FALSE(FileExists("missing.wav"));
-  EXPECT_FALSE(FileExists(""));
+  EXPECT_TRUE(platform::FileExists("a.wav"));
+  EXPECT_TRUE(platform::FileExists((folder.Path() + "/a.wav").c_str()));
+  EXPECT_FALSE(platform::FileExists("sub"));
+  EXPECT_FALSE(platform::FileExists("missing.wav"));
+  EXPECT_FALSE(platform::FileExists(""));
 }
 
 TEST(CreateDumpFile, NamesFollowTheFirstFreeLowercaseHexCounter) {
@@ -50,7 +50,7 @@ TEST(CreateDumpFile, StopsAtTheFirstGap) {
   file = CreateDumpFile();
   ASSERT_NE(file, platform::kNoFile);
   platform::FileClose(file);
-  EXPECT_TRUE(FileExists("dump0004.pvd"));
+  EXPECT_TRUE(platform::FileExists("dump0004.pvd"));
 }
 
 TEST(CreateDumpFile, ExistingFilesAreNeverTouched) {
@@ -108,6 +108,6 @@ TEST(WriteDumpRecord, ARunWithoutMessagesLeavesAnEmptyFile) {
   platform::FileHandle file = CreateDumpFile();
   ASSERT_NE(file, platform::kNoFile);
   platform::FileClose(file);
-  EXPECT_TRUE(FileExists("dump0001.pvd"));
+  EXPECT_TRUE(platform::FileExists("dump0001.pvd"));
   EXPECT_TRUE(TempFolder::Read("dump0001.pvd").empty());
 }

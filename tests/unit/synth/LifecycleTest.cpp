@@ -5,7 +5,8 @@
 #include <random>
 
 #include "SynthTestRig.h"
-#include "platform/Process.h"
+#include "support/doubles/ProcessCounters.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 

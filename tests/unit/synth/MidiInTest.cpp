@@ -8,7 +8,8 @@
 #include <thread>
 
 #include "support/LogCapture.h"
-#include "platform/virtual/VirtualMidi.h"
+#include "support/doubles/VirtualMidi.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 
@@ -170,6 +171,34 @@ TEST_F(MidiInTest, TheWindowPassesUnknownMessagesOnAndDropsEverythingWithoutOwne
   in.WaitStopped();
   EXPECT_EQ(MidiIn::WindowProc(0x7777, WM_MIDIDATA, 1, 2), 0);
   EXPECT_EQ(received_.Count(), 1u);
+}
+
+TEST_F(MidiInTest, WithoutItsWindowTheInputLogsOneLineOpensNothingAndStops) {
+  platform::SetWindowFaults(true, 0);
+  MidiIn in(0, &Received::Handler, &received_);
+  in.RequestStop();
+  in.WaitStopped();
+  platform::SetWindowFaults(false, 0);
+  EXPECT_TRUE(in.Ended());
+  EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"Midi-In: the hidden window could not be created"}));
+  EXPECT_EQ(ports_.GetCounts().inOpens, 0);
+}
+
+TEST_F(MidiInTest, AStopThatCannotBePostedStillEndsTheThreadAfterTheMessageInHand) {
+  received_.holdFirst = true;
+  MidiIn in(0, &Received::Handler, &received_);
+  ASSERT_TRUE(ports_.WaitInputStarted(0, 5000));
+  for (uint32_t i = 0; i < 3; ++i) ASSERT_TRUE(ports_.Inject(0, 0x7F0090u + (i << 8), i));
+  ASSERT_TRUE(received_.WaitCount(1));
+  // As with a full queue: neither RequestStop's nor WaitStopped's post arrives.
+  platform::SetWindowFaults(false, WM_MIDISTOP);
+  in.RequestStop();
+  received_.Release();
+  in.WaitStopped();
+  platform::SetWindowFaults(false, 0);
+  EXPECT_EQ(received_.Count(), 1u);
+  EXPECT_EQ(ports_.GetCounts().inCloses, 1);
+  EXPECT_EQ(log_.Starting("Midi-In thread termination").size(), 1u);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/LogCapture.h"
-#include "platform/virtual/VirtualMidi.h"
+#include "support/doubles/VirtualMidi.h"
 
 namespace {
 

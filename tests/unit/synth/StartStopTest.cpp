@@ -5,6 +5,7 @@
 
 #include "SynthTestRig.h"
 #include "support/FakeWidgets.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ TEST_F(StartStop, TheSelectedEntriesDataAreTheDeviceIds) {
   Choose(window_->midiInList, 0);
   Choose(window_->midiEchoList, 1);
   window_->StartSynthesizer();
-  Synthesizer* synth = window_->synthesizer;
+  Synthesizer* synth = window_->synthesizer.get();
   ASSERT_NE(synth, nullptr);
   EXPECT_EQ(synth->mixer->deviceId, 1u);
   EXPECT_EQ(synth->midiIn->deviceId, 0);
@@ -50,7 +51,7 @@ TEST_F(StartStop, TheSelectedEntriesDataAreTheDeviceIds) {
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"dump0001.pvd"}));
   // Start is offered only while stopped; a stray one changes nothing.
   window_->StartSynthesizer();
-  EXPECT_EQ(window_->synthesizer, synth);
+  EXPECT_EQ(window_->synthesizer.get(), synth);
   EXPECT_EQ(folder_.Names().size(), 1u);
 
   log_.Clear();

@@ -11,8 +11,8 @@
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
 #include "engine/InstrumentTable.h"
-#include "platform/virtual/VirtualMidi.h"
-#include "platform/virtual/VirtualWaveOut.h"
+#include "support/doubles/VirtualMidi.h"
+#include "support/doubles/VirtualWaveOut.h"
 #include "synth/DumpFile.h"
 #include "synth/Synthesizer.h"
 

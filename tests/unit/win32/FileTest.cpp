@@ -39,7 +39,7 @@ TEST(File, CreateNewIsExclusiveAndSharesReadAndWrite) {
   platform::FileHandle second = CreateDumpFile();
   ASSERT_NE(second, platform::kNoFile);
   platform::FileClose(second);
-  EXPECT_TRUE(FileExists("dump0002.pvd"));
+  EXPECT_TRUE(platform::FileExists("dump0002.pvd"));
 }
 
 TEST(File, FindEntryTellsDirectoriesAndNeedsAnExactName) {
@@ -53,8 +53,8 @@ TEST(File, FindEntryTellsDirectoriesAndNeedsAnExactName) {
   EXPECT_TRUE(isDirectory);
   EXPECT_FALSE(platform::FindEntry("b.pvi", &isDirectory));
   // Names are not case-sensitive on Windows.
-  EXPECT_TRUE(FileExists("A.PVI"));
-  EXPECT_FALSE(FileExists("SUB"));
+  EXPECT_TRUE(platform::FileExists("A.PVI"));
+  EXPECT_FALSE(platform::FileExists("SUB"));
   EXPECT_EQ(platform::FileOpenRead("sub"), platform::kNoFile);
   EXPECT_EQ(platform::FileOpenRead("missing"), platform::kNoFile);
   EXPECT_EQ(platform::LastError(), ERROR_FILE_NOT_FOUND);

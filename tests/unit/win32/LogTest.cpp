@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Log.h"
+#include "app/MainWindow.h"
 #include "platform/Thread.h"
 #include "platform/Window.h"
 #include "platform/win32/Win32Widgets.h"

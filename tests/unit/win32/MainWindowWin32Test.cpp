@@ -133,7 +133,7 @@ TEST_F(MainWindowWin32, ClickingStartAndStopRunsTheSynthesizerAndShowsItsLog) {
   EXPECT_TRUE(IsWindowEnabled(Hwnd(window->stopButton)));
   for (Widget list : {window->waveOutList, window->midiInList, window->midiEchoList})
     EXPECT_FALSE(IsWindowEnabled(Hwnd(list)));
-  EXPECT_TRUE(FileExists("dump0001.pvd"));
+  EXPECT_TRUE(platform::FileExists("dump0001.pvd"));
 
   Click(window->stopButton);
   EXPECT_EQ(window->synthesizer, nullptr);

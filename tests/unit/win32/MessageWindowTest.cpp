@@ -9,6 +9,7 @@
 
 #include "platform/Thread.h"
 #include "platform/Window.h"
+#include "support/doubles/SleepMs.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Process.h"
+#include "support/doubles/ProcessCounters.h"
 #include "platform/Thread.h"
 
 namespace {

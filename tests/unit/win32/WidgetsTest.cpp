@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Log.h"
+#include "app/MainWindow.h"
 #include "platform/Window.h"
 #include "platform/win32/Instance.h"
 #include "platform/win32/Win32Widgets.h"

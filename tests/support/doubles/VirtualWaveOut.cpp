@@ -1,4 +1,4 @@
-#include "platform/virtual/VirtualWaveOut.h"
+#include "support/doubles/VirtualWaveOut.h"
 
 #include <algorithm>
 #include <chrono>

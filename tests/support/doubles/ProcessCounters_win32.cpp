@@ -1,4 +1,4 @@
-#include "platform/Process.h"
+#include "support/doubles/ProcessCounters.h"
 
 #include <windows.h>
 #include <tlhelp32.h>

@@ -1,4 +1,4 @@
-#include "platform/virtual/VirtualMidi.h"
+#include "support/doubles/VirtualMidi.h"
 
 #include <chrono>
 #include <cstring>
