@@ -17,7 +17,7 @@ struct DeviceName {
 
 }  // namespace
 
-MainWindow::MainWindow(Widgets& widgets) : widgets(widgets) {
+MainWindow::MainWindow(Widgets& toolkit) : widgets(toolkit) {
   // Registered before any window exists, so nothing created below can log
   // into the void. Nothing logs during construction itself.
   g_mainWindow.store(this);
