@@ -29,6 +29,8 @@ WINDOWS_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 
 FUZZ_PACKAGES := $(BUILD_PACKAGES) clang libclang-rt-dev
 FUZZ_SECONDS ?= 60
+# clang-format over our sources.
+FORMAT_PACKAGES := clang-format git
 
 # $(call configure-and-build,FOLDER,CMAKE OPTIONS[,TARGETS]): configures FOLDER
 # (warnings as errors unless WERROR=OFF) and builds TARGETS, or everything.
@@ -37,7 +39,8 @@ cmake -S . -B $(1) $(2) -DPELVANE_WERROR=$(WERROR)
 cmake --build $(1) -j $(JOBS)$(if $(strip $(3)), --target $(3))
 endef
 
-.PHONY: all build test test-asan test-tsan bench bench-render bench-latency fuzz deps clean windows test-windows run demo
+.PHONY: all build test test-asan test-tsan bench bench-render bench-latency fuzz deps clean windows test-windows run demo \
+  format format-check
 
 all: build
 
@@ -123,6 +126,16 @@ bench-render:
 	@scripts/ensure-packages $(BENCH_PACKAGES)
 	$(call configure-and-build,build-bench,$(BENCH_CMAKE_FLAGS),pelvane-render render_song render_sparse)
 	bench/render.sh build-bench
+
+# clang-format over our own sources (scripts/format lists them); format-check
+# changes nothing and fails on a file that differs.
+format:
+	@scripts/ensure-packages $(FORMAT_PACKAGES)
+	scripts/format
+
+format-check:
+	@scripts/ensure-packages $(FORMAT_PACKAGES)
+	scripts/format --check
 
 clean:
 	@[ -x build-windows/wine-run ] && build-windows/wine-run --kill || true
