@@ -29,8 +29,10 @@ WINDOWS_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 
 FUZZ_PACKAGES := $(BUILD_PACKAGES) clang libclang-rt-dev
 FUZZ_SECONDS ?= 60
-# clang-format over our sources.
+# The style checks: clang-format over our sources, clang-tidy over the
+# native build's compile database.
 FORMAT_PACKAGES := clang-format git
+TIDY_PACKAGES := $(BUILD_PACKAGES) clang-tidy
 
 # $(call configure-and-build,FOLDER,CMAKE OPTIONS[,TARGETS]): configures FOLDER
 # (warnings as errors unless WERROR=OFF) and builds TARGETS, or everything.
@@ -40,7 +42,7 @@ cmake --build $(1) -j $(JOBS)$(if $(strip $(3)), --target $(3))
 endef
 
 .PHONY: all build test test-asan test-tsan bench bench-render bench-latency fuzz deps clean windows test-windows run demo \
-  format format-check
+  format format-check tidy
 
 all: build
 
@@ -136,6 +138,14 @@ format:
 format-check:
 	@scripts/ensure-packages $(FORMAT_PACKAGES)
 	scripts/format --check
+
+# clang-tidy (the checks in .clang-tidy) over every source of ours in the
+# native build's compile database, in parallel; fails on any finding. Needs
+# only the configured folder, not a build.
+tidy:
+	@scripts/ensure-packages $(TIDY_PACKAGES)
+	cmake -S . -B build $(CMAKE_FLAGS) -DPELVANE_WERROR=$(WERROR)
+	scripts/tidy build $(JOBS)
 
 clean:
 	@[ -x build-windows/wine-run ] && build-windows/wine-run --kill || true
