@@ -42,7 +42,7 @@ cmake --build $(1) -j $(JOBS)$(if $(strip $(3)), --target $(3))
 endef
 
 .PHONY: all build test test-asan test-tsan bench bench-render bench-latency fuzz deps clean windows test-windows run demo \
-  format format-check tidy
+  format format-check tidy include-edges check
 
 all: build
 
@@ -146,6 +146,19 @@ tidy:
 	@scripts/ensure-packages $(TIDY_PACKAGES)
 	cmake -S . -B build $(CMAKE_FLAGS) -DPELVANE_WERROR=$(WERROR)
 	scripts/tidy build $(JOBS)
+
+# The include edges between the top-level folders; fails on one pointing
+# upward (scripts/include-edges).
+include-edges:
+	scripts/include-edges
+
+# The style and structure checks, all of them even when one fails.
+check:
+	@status=0; \
+	$(MAKE) --no-print-directory format-check || status=1; \
+	$(MAKE) --no-print-directory tidy || status=1; \
+	$(MAKE) --no-print-directory include-edges || status=1; \
+	exit $$status
 
 clean:
 	@[ -x build-windows/wine-run ] && build-windows/wine-run --kill || true
