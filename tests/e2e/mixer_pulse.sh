@@ -15,12 +15,15 @@ for rate in 48000 96000; do
   parec --device=null.monitor --latency-msec=20 --raw --format=s16le --rate="$rate" --channels=2 \
     >"$work/rec-$rate.raw" 2>"$work/parec.log" &
   recorder=$!
-  wait_for "[ -s '$work/rec-$rate.raw' ]" 10 || fail "parec records nothing"
-  sleep 0.2
+  # A fifth of a second of silence before the note, and after it a third of
+  # a second more than the recording held when it ended.
+  wait_for "[ \$(stat -c %s '$work/rec-$rate.raw') -ge $((rate * 4 / 5)) ]" 20 ||
+    fail "parec records nothing"
   touch "$work/ready"
   "$build/tests/tools/pelvane_mixer_note" "$work/ready" mapper 2>"$work/note-$rate.log" ||
     { cat "$work/note-$rate.log" >&2; fail "mixer_note at $rate"; }
-  sleep 0.3
+  wait_for "[ \$(stat -c %s '$work/rec-$rate.raw') -ge $(($(stat -c %s "$work/rec-$rate.raw") + rate * 4 / 3)) ]" 20 ||
+    fail "parec stopped recording"
   kill -INT "$recorder"
   wait "$recorder" || true
   stop_pulse
