@@ -31,7 +31,7 @@ start_pulse() {
 # Waits up to SECONDS for a line with exactly TEXT in the debugger output of LOG.
 wait_for_text() {
   local log=$1 text=$2 seconds=$3
-  wait_for "debug_texts $(printf %q "$log") | grep -qxF $(printf %q "$text")" "$seconds" && return 0
+  wait_for "debug_texts $(printf %q "$log") | grep -xF $(printf %q "$text") >/dev/null" "$seconds" && return 0
   echo "no '$text' within ${seconds}s"
   return 1
 }

@@ -50,13 +50,13 @@ mkdir "$work/folder"
 start_pelvane "$work/folder"
 echo "select wave PulseAudio" >&3
 echo start >&3
-wait_for "log_lines | grep -qx 'Wave out opened'" 20 || fail "no 'Wave out opened'"
+wait_for "log_lines | grep -x 'Wave out opened' >/dev/null" 20 || fail "no 'Wave out opened'"
 stop_pulse
-wait_for "log_lines | grep -q '^Wave out lost: PulseAudio has gone away ('" 20 || fail "the loss was not told"
+wait_for "log_lines | grep '^Wave out lost: PulseAudio has gone away (' >/dev/null" 20 || fail "the loss was not told"
 echo stop >&3
 wait_for "[ \$(log_lines | grep -cx 'Mixer: IsShutdown()') -eq 1 ]" 20 || fail "Stop did not complete"
 echo start >&3
-wait_for "log_lines | grep -q '^Mixer: waveOutOpen() failed: '" 20 || fail "the second Start told nothing"
+wait_for "log_lines | grep '^Mixer: waveOutOpen() failed: ' >/dev/null" 20 || fail "the second Start told nothing"
 echo stop >&3
 wait_for "[ \$(log_lines | grep -cx 'Mixer: IsShutdown()') -eq 2 ]" 20 || fail "the second Stop did not complete"
 stop_pelvane
