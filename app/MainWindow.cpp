@@ -23,7 +23,7 @@ struct DeviceName {
 
 std::atomic<MainWindow*> g_mainWindow{nullptr};
 
-MainWindow::MainWindow(Widgets& widgets) : widgets(widgets) {
+MainWindow::MainWindow(Widgets& toolkit) : widgets(toolkit) {
   // Registered before any window exists, so nothing created below can log
   // into the void. Nothing logs during construction itself.
   g_mainWindow.store(this);

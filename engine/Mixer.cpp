@@ -12,8 +12,8 @@ using platform::WaveHeader;
 // voice's offset table serves.
 static_assert(MIXER_BUFFER_FRAMES == OffsetTable::kFrames, "a buffer is an offset table long");
 
-Mixer::Mixer(uint32_t deviceId, MixerThread where)
-    : deviceId(deviceId), api(&platform::CurrentWaveOutApi()) {
+Mixer::Mixer(uint32_t waveDeviceId, MixerThread where)
+    : deviceId(waveDeviceId), api(&platform::CurrentWaveOutApi()) {
   if (where == MixerThread::kCaller) {
     onCallerThread = true;
     OpenOnThisThread();

@@ -15,6 +15,9 @@ SampleFrames::SampleFrames(const SampleFrames& other) : block_(other.block_) {
   if (block_) block_->holders.fetch_add(1, std::memory_order_relaxed);
 }
 
+// The other block's count is raised before this one's is lowered, so
+// assigning a value to itself keeps its block.
+// NOLINTNEXTLINE(bugprone-unhandled-self-assignment)
 SampleFrames& SampleFrames::operator=(const SampleFrames& other) {
   if (other.block_) other.block_->holders.fetch_add(1, std::memory_order_relaxed);
   Release();

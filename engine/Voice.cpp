@@ -13,14 +13,14 @@ inline int16_t Saturate(int32_t value) {
 
 }  // namespace
 
-Voice::Voice(int32_t note, int32_t channel, int32_t velocity, int32_t volume,
-             Instrument* instrument)
-    : note(note),
-      channel(channel),
-      velocity(velocity),
-      volume(volume),
-      instrument(instrument),
-      sample(instrument->SampleForNote(note)) {}
+Voice::Voice(int32_t noteNumber, int32_t channelNumber, int32_t noteVelocity, int32_t channelVolume,
+             Instrument* played)
+    : note(noteNumber),
+      channel(channelNumber),
+      velocity(noteVelocity),
+      volume(channelVolume),
+      instrument(played),
+      sample(played->SampleForNote(noteNumber)) {}
 
 // Equivalent to mixing frame by frame (check the end, mix, step the fade,
 // advance), but split so the hot loop has no branches: the frames that play

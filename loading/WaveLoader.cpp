@@ -69,9 +69,9 @@ bool LoadFile(Sample& sample, const char* path, SampleFileCache* cache) {
   }
   // The extension is what follows the last '.' from the second character on;
   // without one, the text from the second character stands in for it.
-  const size_t length = std::strlen(path);
-  const char* extension = length > 1 ? path + 1 : path + length;
-  for (size_t i = length; i-- > 1;) {
+  const size_t pathLength = std::strlen(path);
+  const char* extension = pathLength > 1 ? path + 1 : path + pathLength;
+  for (size_t i = pathLength; i-- > 1;) {
     if (path[i] == '.') {
       extension = path + i + 1;
       break;

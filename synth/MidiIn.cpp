@@ -2,8 +2,8 @@
 
 #include "app/Log.h"
 
-MidiIn::MidiIn(int32_t deviceId, MidiInHandler handler, void* userData)
-    : deviceId(deviceId), handler(handler), userData(userData) {
+MidiIn::MidiIn(int32_t inputDeviceId, MidiInHandler onMessage, void* onMessageData)
+    : deviceId(inputDeviceId), handler(onMessage), userData(onMessageData) {
   if (!thread.Start(&MidiIn::ThreadMain, this)) {
     // Without a thread there is nothing to wait for; the run has no input.
     LogMessage("Midi-In: cannot start thread");

@@ -2,7 +2,7 @@
 
 #include "app/Log.h"
 
-MidiOut::MidiOut(int32_t deviceId) : deviceId(deviceId) {
+MidiOut::MidiOut(int32_t echoDeviceId) : deviceId(echoDeviceId) {
   platform::MidiApi& api = platform::CurrentMidiApi();
   platform::MidiOutHandle opened = 0;
   uint32_t result = api.OutOpen(&opened, static_cast<uint32_t>(deviceId));

@@ -7,13 +7,13 @@
 #include "synth/DumpFile.h"
 
 Synthesizer::Synthesizer(uint32_t waveDeviceId, int32_t midiInDeviceId, int32_t echoDeviceId,
-                         platform::FileHandle dumpFile) {
+                         platform::FileHandle dump) {
   for (int32_t channel = 0; channel < MIDI_CHANNEL_COUNT; ++channel) {
     channels[channel].program = 0;
     channels[channel].volume = 100;
     channels[channel].sustain = false;
   }
-  this->dumpFile = dumpFile;
+  dumpFile = dump;
   mixer.reset(new (std::nothrow) Mixer(waveDeviceId));
   if (!mixer) {
     // Input without a mixer would have nowhere to go.

@@ -130,7 +130,8 @@ bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, WavWriter* out,
     // Without a branch per frame: the compiler makes it a vector loop.
     uint64_t clipped = 0;
     for (uint64_t i = 0; i < count; ++i)
-      clipped += AtFullScale(buffer[2 * i]) | AtFullScale(buffer[2 * i + 1]);
+      clipped += static_cast<uint64_t>(AtFullScale(buffer[2 * i])) |
+                 static_cast<uint64_t>(AtFullScale(buffer[2 * i + 1]));
     stats->clippedFrames += clipped;
     if (!out->Write(buffer, static_cast<uint32_t>(count))) {
       *error = out->Error();

@@ -1,5 +1,7 @@
 # Shared by the Wine end-to-end scripts (sourced, not run on its own).
 
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib/wait.bash"
+
 # The lines a Windows program wrote with OutputDebugStringA, in order, from a
 # Wine log made with WINEDEBUG=+debugstr (each call appears as
 # TID:warn:debugstr:OutputDebugStringA "TEXT"); the separate line feeds left out.
@@ -20,10 +22,7 @@ start_pulse() {
     --load="module-null-sink sink_name=null rate=44100 channels=2" \
     --load=module-native-protocol-unix >"$dir/pulse.log" 2>&1 &
   pids+=($!)
-  for _ in $(seq 100); do
-    pactl info >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
+  wait_for "pactl info >/dev/null 2>&1" 10 && return 0
   echo "PulseAudio did not start"
   cat "$dir/pulse.log"
   return 1
@@ -32,10 +31,7 @@ start_pulse() {
 # Waits up to SECONDS for a line with exactly TEXT in the debugger output of LOG.
 wait_for_text() {
   local log=$1 text=$2 seconds=$3
-  for _ in $(seq $((seconds * 10))); do
-    debug_texts "$log" | grep -qxF "$text" && return 0
-    sleep 0.1
-  done
+  wait_for "debug_texts $(printf %q "$log") | grep -xF $(printf %q "$text") >/dev/null" "$seconds" && return 0
   echo "no '$text' within ${seconds}s"
   return 1
 }

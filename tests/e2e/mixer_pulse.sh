@@ -15,12 +15,15 @@ for rate in 48000 96000; do
   parec --device=null.monitor --latency-msec=20 --raw --format=s16le --rate="$rate" --channels=2 \
     >"$work/rec-$rate.raw" 2>"$work/parec.log" &
   recorder=$!
-  wait_for "[ -s '$work/rec-$rate.raw' ]" 10 || fail "parec records nothing"
-  sleep 0.2
+  # A fifth of a second of silence before the note, and after it a third of
+  # a second more than the recording held when it ended.
+  wait_for "[ \$(stat -c %s '$work/rec-$rate.raw') -ge $((rate * 4 / 5)) ]" 20 ||
+    fail "parec records nothing"
   touch "$work/ready"
   "$build/tests/tools/pelvane_mixer_note" "$work/ready" mapper 2>"$work/note-$rate.log" ||
     { cat "$work/note-$rate.log" >&2; fail "mixer_note at $rate"; }
-  sleep 0.3
+  wait_for "[ \$(stat -c %s '$work/rec-$rate.raw') -ge $(($(stat -c %s "$work/rec-$rate.raw") + rate * 4 / 3)) ]" 20 ||
+    fail "parec stopped recording"
   kill -INT "$recorder"
   wait "$recorder" || true
   stop_pulse
@@ -47,13 +50,13 @@ mkdir "$work/folder"
 start_pelvane "$work/folder"
 echo "select wave PulseAudio" >&3
 echo start >&3
-wait_for "log_lines | grep -cx 'Wave out opened' >/dev/null" 20 || fail "no 'Wave out opened'"
+wait_for "log_lines | grep -x 'Wave out opened' >/dev/null" 20 || fail "no 'Wave out opened'"
 stop_pulse
-wait_for "log_lines | grep -c '^Wave out lost: PulseAudio has gone away (' >/dev/null" 20 || fail "the loss was not told"
+wait_for "log_lines | grep '^Wave out lost: PulseAudio has gone away (' >/dev/null" 20 || fail "the loss was not told"
 echo stop >&3
 wait_for "[ \$(log_lines | grep -cx 'Mixer: IsShutdown()') -eq 1 ]" 20 || fail "Stop did not complete"
 echo start >&3
-wait_for "log_lines | grep -c '^Mixer: waveOutOpen() failed: ' >/dev/null" 20 || fail "the second Start told nothing"
+wait_for "log_lines | grep '^Mixer: waveOutOpen() failed: ' >/dev/null" 20 || fail "the second Start told nothing"
 echo stop >&3
 wait_for "[ \$(log_lines | grep -cx 'Mixer: IsShutdown()') -eq 2 ]" 20 || fail "the second Stop did not complete"
 stop_pelvane

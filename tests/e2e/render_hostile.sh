@@ -20,7 +20,7 @@ expect_error() {
   [ "$status" -eq 1 ] || fail "$*: exit status $status ($(cat err.txt))"
   [ "$(cat err.txt)" = "$expected" ] || fail "$*: expected [$expected], got [$(cat err.txt)]"
 }
-no_leftovers() { ! ls -a | grep -q '\.pelvane-' || fail "a temporary file was left: $(ls -a)"; }
+no_leftovers() { ! ls -a | grep '\.pelvane-' >/dev/null || fail "a temporary file was left: $(ls -a)"; }
 
 "$build/tests/tools/pelvane_make_midi" tempo song.mid
 "$render" song.mid good.wav 2>/dev/null
@@ -88,8 +88,7 @@ expect_error "pelvane-render: error: 'sparse.pvd': larger than 256 MiB, too long
 
 # Out of memory is one line too. (The sanitizers reserve more address space
 # than the limit allows; there the case is skipped.)
-libraries=$(ldd "$render")
-if grep -qE 'lib(a|t)san' <<<"$libraries"; then
+if ldd "$render" | grep -E 'lib(a|t)san' >/dev/null; then
   echo "SKIP memory limit: sanitizer build"
 else
   # 128 MiB of one note-on record: a valid dump that needs more memory than
@@ -108,5 +107,5 @@ status=0
 "$render" --help >/dev/full 2>err.txt || status=$?
 [ "$status" -eq 1 ] || fail "--help >/dev/full: exit status $status"
 [ "$(cat err.txt)" = "pelvane-render: error: cannot write the help text" ] || fail "--help: $(cat err.txt)"
-"$render" --help | grep -q -- --verbose || fail "--help does not name --verbose"
+"$render" --help | grep -- --verbose >/dev/null || fail "--help does not name --verbose"
 echo PASS

@@ -21,7 +21,8 @@ eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove --window "$window" 150 427 click 1
 wait_for "ls '$E2E_WORK/run'/dump*.pvd >/dev/null 2>&1" 10 || fail "Start made no dump file"
 [ -f "$E2E_WORK/run/dump0001.pvd" ] || fail "the dump file is not dump0001.pvd: $(ls "$E2E_WORK/run")"
-sleep 0.5
+# The screenshot shows the window while it plays.
+wait_for "log_lines | grep -x 'Wave out opened' >/dev/null" 20 || fail "Start opened no wave output"
 import -window root "$artifacts/window_xvfb.png"
 xdotool mousemove --window "$window" 450 427 click 1
 wait_for "grep -qs ': Mixer: IsShutdown()$' '$E2E_WORK/stderr'" 20 || fail "Stop did not finish"

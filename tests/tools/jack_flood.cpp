@@ -223,9 +223,9 @@ int main(int argc, char** argv) {
     const std::string line = text + "\n";
     return write(toPelvane[1], line.data(), line.size()) == static_cast<ssize_t>(line.size());
   };
-  auto waitFor = [&](const std::string& text, Clock::time_point since, double limit,
+  auto waitFor = [&](const std::string& text, Clock::time_point since, double timeoutSeconds,
                      Clock::time_point* when) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(static_cast<int>(limit * 1000));
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(static_cast<int>(timeoutSeconds * 1000));
     while (!errors.Seen(text, since, when)) {
       if (Clock::now() > deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));

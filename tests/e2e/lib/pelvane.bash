@@ -27,12 +27,7 @@ trap e2e_cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# wait_for COMMAND SECONDS: polls every 0.1 s.
-wait_for() {
-  local i
-  for ((i = 0; i < $2 * 10; i++)); do eval "$1" && return 0; sleep 0.1; done
-  return 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/wait.bash"
 
 # start_jack [RATE [PERIOD]]: a private JACK server (dummy driver), 44100
 # frames/s and 1024 frames a period unless told otherwise.

@@ -78,7 +78,7 @@ class Notifications {
 
 // Buffers of `frames` frames each, in memory the device hands out.
 struct Buffers {
-  Buffers(WaveOutApi& api, int count, uint32_t frames) : api(api), headers(count) {
+  Buffers(WaveOutApi& device, int count, uint32_t frames) : api(device), headers(count) {
     for (int i = 0; i < count; ++i) {
       memory.push_back(api.AllocBufferMemory(frames * 4));
       headers[i].data = static_cast<char*>(api.LockBufferMemory(memory.back()));
@@ -194,9 +194,9 @@ TEST_P(WaveOutJackTest, PlaysBuffersInOrderWholeAndOnceAcrossPeriods) {
 
 INSTANTIATE_TEST_SUITE_P(Periods, WaveOutJackTest,
                          ::testing::Values(Shape{256, 1000}, Shape{2048, 1024}),
-                         [](const ::testing::TestParamInfo<Shape>& info) {
-                           return "Period" + std::to_string(info.param.period) + "Buffer" +
-                                  std::to_string(info.param.bufferFrames);
+                         [](const ::testing::TestParamInfo<Shape>& shape) {
+                           return "Period" + std::to_string(shape.param.period) + "Buffer" +
+                                  std::to_string(shape.param.bufferFrames);
                          });
 
 // Header bookkeeping, reset and close, through the device the mapper picks.

@@ -436,7 +436,7 @@ INSTANTIATE_TEST_SUITE_P(
         SetupFailure{"PrepareFourth",
                      [](platform::VirtualWaveOut& d) { d.FailPrepare(3, platform::kWaveNoMemory); },
                      "Prepare failed for buffer 3"}),
-    [](const ::testing::TestParamInfo<SetupFailure>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<SetupFailure>& failure) { return failure.param.name; });
 
 TEST_F(MixerTest, FailedInitialWriteIsLoggedAndTheOthersAreQueued) {
   device.FailWrite(2, 11);

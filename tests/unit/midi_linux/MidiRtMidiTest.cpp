@@ -201,8 +201,9 @@ int IndexOf(const std::vector<std::string>& names, const std::string& name) {
 // Waits (at most 10 s) until the loopback has run two more periods: our
 // input, behind it in the graph, has then run the period the loopback was in.
 void LetPeriodsPass(const LoopbackClient& loop) {
-  uint64_t until = loop.Periods() + 2;
-  for (int waited = 0; waited < 10000 && loop.Periods() < until; waited += 5) {
+  const uint64_t until = loop.Periods() + 2;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (loop.Periods() < until && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
@@ -210,7 +211,8 @@ void LetPeriodsPass(const LoopbackClient& loop) {
 // Waits (at most 10 s) until the loopback has passed `count` messages on, then
 // until our input's client has seen the last of them.
 void WaitUntilLooped(const LoopbackClient& loop, size_t count) {
-  for (int waited = 0; waited < 10000 && loop.Forwarded() < count; waited += 5) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (loop.Forwarded() < count && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   LetPeriodsPass(loop);
@@ -415,15 +417,20 @@ TEST_F(MidiJackTest, SendsRacingACloseNeverReachTheReleasedPort) {
   ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
   std::atomic<uint32_t> sentOk{0};
   std::atomic<bool> refused{false};
+  // Sends until the close refuses it (for a minute at most). Every 16
+  // messages it waits for the echoes of all but the latest 16, so however
+  // slowly the graph runs, the port's buffer never fills and the sender is
+  // still sending when the close comes.
   std::thread sender([&] {
-    for (uint32_t i = 0; i < 100000; ++i) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (uint32_t i = 0; std::chrono::steady_clock::now() < deadline; ++i) {
       uint32_t result = api_.OutShortMsg(out, 0x00003CA0 | ((i & 0x7F) << 16));
       if (result == platform::kMidiInvalidHandle) {
         refused = true;
         return;
       }
       if (result == platform::kMidiOk) ++sentOk;
-      if (i % 16 == 15) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (i % 16 == 15 && sentOk.load() > 16) inbox_.WaitForData(sentOk.load() - 16);
     }
   });
   while (sentOk.load() < 50) std::this_thread::yield();

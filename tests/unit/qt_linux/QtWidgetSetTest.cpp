@@ -196,9 +196,9 @@ TEST_F(QtWidgetSetTest, EventsBecomeWindowMessagesWithTheSender) {
   widgets.Move(top, 20, 20, 300, 200);
   ASSERT_EQ(g_recorded.size(), 1u);
   EXPECT_EQ(g_recorded[0].message, WM_SIZE_MESSAGE);
-  QWidget* window = widgets.Find(top);
-  EXPECT_EQ(window->frameGeometry(), QRect(20, 20, 300, 200));
-  EXPECT_EQ(g_recorded[0].lParam, (window->height() << 16) | window->width());
+  QWidget* shown = widgets.Find(top);
+  EXPECT_EQ(shown->frameGeometry(), QRect(20, 20, 300, 200));
+  EXPECT_EQ(g_recorded[0].lParam, (shown->height() << 16) | shown->width());
 
   g_recorded.clear();
   static_cast<QPushButton*>(widgets.Find(button))->click();
