@@ -157,8 +157,8 @@ void MainWindow::OnDeviceChange() { EnumerateDevices(); }
 
 void MainWindow::OnPaint() { widgets.Paint(hwnd); }
 
-intptr_t MainWindow::MainWindowProc(platform::WindowHandle hwnd, uint32_t message,
-                                    uintptr_t wParam, intptr_t lParam) {
+intptr_t MainWindow::MainWindowProc(platform::WindowHandle hwnd, uint32_t message, uintptr_t wParam,
+                                    intptr_t lParam) {
   MainWindow* window = static_cast<MainWindow*>(platform::GetWindowOwner(hwnd));
   if (window != nullptr) {
     switch (message) {

@@ -93,4 +93,3 @@ constexpr int LOG_LIST_MAX_INDEX = 1000;
 // trims the top while the new index exceeds 1000 (nothing when the add
 // failed) and frees the line. Returns 0, the message result.
 intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char* line);
-

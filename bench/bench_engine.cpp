@@ -275,12 +275,15 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("refill/" + samples + "/" + engine).c_str(), Refill, large)
         ->Unit(benchmark::kMillisecond);
   }
-  benchmark::RegisterBenchmark("positions/plain loop", PositionsPlain)->Unit(benchmark::kMicrosecond);
-  benchmark::RegisterBenchmark("positions/engine (end search)", PositionsTable)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("positions/plain loop", PositionsPlain)
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("positions/engine (end search)", PositionsTable)
+      ->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("positions/engine (table, once per voice)", TableBuild);
   for (MixPath path : {MixPath::kScalar, MixPath::kSse2, MixPath::kAvx2})
-    benchmark::RegisterBenchmark((std::string("mix/") + (path == MixPath::kScalar ? "plain loop" : PathName(path))).c_str(),
-                                 Mix, path)
+    benchmark::RegisterBenchmark(
+        (std::string("mix/") + (path == MixPath::kScalar ? "plain loop" : PathName(path))).c_str(),
+        Mix, path)
         ->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("voice/playing", VoiceAlone, false);
   benchmark::RegisterBenchmark("voice/releasing", VoiceAlone, true);

@@ -64,7 +64,8 @@ struct Sine {
   long at = 0;
   void Fill(float* frames, long count) {
     for (long i = 0; i < count; ++i, ++at)
-      frames[2 * i] = frames[2 * i + 1] = float(0.5 * std::sin(2 * kPi * hz * double(at) / kInputRate));
+      frames[2 * i] = frames[2 * i + 1] =
+          float(0.5 * std::sin(2 * kPi * hz * double(at) / kInputRate));
   }
 };
 
@@ -77,7 +78,8 @@ class Converter {
 
 class Samplerate : public Converter {
  public:
-  Samplerate(int type, double outputRate, Sine& source) : source_(source), ratio_(outputRate / kInputRate) {
+  Samplerate(int type, double outputRate, Sine& source)
+      : source_(source), ratio_(outputRate / kInputRate) {
     int error = 0;
     state_ = src_callback_new(&Samplerate::Input, type, 2, &error, this);
   }
@@ -120,7 +122,8 @@ class Soxr : public Converter {
         left_ = kChunk;
       }
       size_t used = 0, made = 0;
-      soxr_process(soxr_, input_ + 2 * (kChunk - left_), size_t(left_), &used, out, size_t(count), &made);
+      soxr_process(soxr_, input_ + 2 * (kChunk - left_), size_t(left_), &used, out, size_t(count),
+                   &made);
       left_ -= long(used);
       out += 2 * made;
       count -= long(made);
@@ -136,18 +139,30 @@ class Soxr : public Converter {
 
 std::unique_ptr<Converter> Make(int which, double outputRate, Sine& source) {
   switch (which) {
-    case 0: return std::make_unique<Samplerate>(SRC_SINC_FASTEST, outputRate, source);
-    case 1: return std::make_unique<Samplerate>(SRC_SINC_MEDIUM_QUALITY, outputRate, source);
-    case 2: return std::make_unique<Samplerate>(SRC_SINC_BEST_QUALITY, outputRate, source);
-    case 3: return std::make_unique<Soxr>(SOXR_LQ, outputRate, source);
-    case 4: return std::make_unique<Soxr>(SOXR_MQ, outputRate, source);
-    case 5: return std::make_unique<Soxr>(SOXR_HQ, outputRate, source);
-    default: return std::make_unique<Soxr>(SOXR_VHQ, outputRate, source);
+    case 0:
+      return std::make_unique<Samplerate>(SRC_SINC_FASTEST, outputRate, source);
+    case 1:
+      return std::make_unique<Samplerate>(SRC_SINC_MEDIUM_QUALITY, outputRate, source);
+    case 2:
+      return std::make_unique<Samplerate>(SRC_SINC_BEST_QUALITY, outputRate, source);
+    case 3:
+      return std::make_unique<Soxr>(SOXR_LQ, outputRate, source);
+    case 4:
+      return std::make_unique<Soxr>(SOXR_MQ, outputRate, source);
+    case 5:
+      return std::make_unique<Soxr>(SOXR_HQ, outputRate, source);
+    default:
+      return std::make_unique<Soxr>(SOXR_VHQ, outputRate, source);
   }
 }
 
-const char* const kNames[] = {"samplerate_fastest", "samplerate_medium", "samplerate_best",
-                              "soxr_lq", "soxr_mq", "soxr_hq", "soxr_vhq"};
+const char* const kNames[] = {"samplerate_fastest",
+                              "samplerate_medium",
+                              "samplerate_best",
+                              "soxr_lq",
+                              "soxr_mq",
+                              "soxr_hq",
+                              "soxr_vhq"};
 
 // What remains of one second of output after the best fit of the sine, over
 // its middle half, in dB relative to the sine.
@@ -156,13 +171,15 @@ double ResidualDb(int which, double outputRate, double hz) {
   std::unique_ptr<Converter> converter = Make(which, outputRate, source);
   const long frames = long(outputRate);
   std::vector<float> out(2 * frames);
-  for (long at = 0; at < frames; at += kPeriod) converter->Read(&out[2 * at], std::min(kPeriod, frames - at));
+  for (long at = 0; at < frames; at += kPeriod)
+    converter->Read(&out[2 * at], std::min(kPeriod, frames - at));
   double ss = 0, cc = 0, sc = 0, ys = 0, yc = 0;
   for (long i = frames / 4; i < frames * 3 / 4; ++i) {
     const double w = 2 * kPi * hz * double(i) / outputRate, s = std::sin(w), c = std::cos(w);
     ss += s * s, cc += c * c, sc += s * c, ys += out[2 * i] * s, yc += out[2 * i] * c;
   }
-  const double det = ss * cc - sc * sc, a = (ys * cc - yc * sc) / det, b = (yc * ss - ys * sc) / det;
+  const double det = ss * cc - sc * sc, a = (ys * cc - yc * sc) / det,
+               b = (yc * ss - ys * sc) / det;
   double signal = 0, residual = 0;
   for (long i = frames / 4; i < frames * 3 / 4; ++i) {
     const double w = 2 * kPi * hz * double(i) / outputRate;
@@ -179,7 +196,8 @@ void BM_Resample(benchmark::State& state) {
   state.SetLabel(kNames[which]);
 
   double worst = -1000;
-  for (double hz : {438.67, 5000.0, 15000.0, 19000.0}) worst = std::max(worst, ResidualDb(which, outputRate, hz));
+  for (double hz : {438.67, 5000.0, 15000.0, 19000.0})
+    worst = std::max(worst, ResidualDb(which, outputRate, hz));
 
   Sine source{438.67};
   std::unique_ptr<Converter> converter = Make(which, outputRate, source);
@@ -195,8 +213,8 @@ void BM_Resample(benchmark::State& state) {
     converter->Read(out.data(), kPeriod);
     benchmark::DoNotOptimize(out.data());
   }
-  state.counters["per_frame"] = benchmark::Counter(double(kPeriod), benchmark::Counter::kIsIterationInvariantRate |
-                                                                        benchmark::Counter::kInvert);
+  state.counters["per_frame"] = benchmark::Counter(
+      double(kPeriod), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   state.counters["error_dB"] = worst;
   state.counters["heap_calls"] = double(heapCalls);
 }

@@ -34,8 +34,8 @@ class CountingMidi : public platform::VirtualMidi {
 
 struct Rig {
   Rig() {
-    folder = std::filesystem::temp_directory_path() /
-             ("pelvane-bench-" + std::to_string(std::rand()));
+    folder =
+        std::filesystem::temp_directory_path() / ("pelvane-bench-" + std::to_string(std::rand()));
     std::filesystem::create_directories(folder);
     previous = std::filesystem::current_path();
     std::filesystem::current_path(folder);

@@ -82,7 +82,9 @@ class Probe {
   }
 
  private:
-  static int Process(jack_nframes_t frames, void* self) { return static_cast<Probe*>(self)->Run(frames); }
+  static int Process(jack_nframes_t frames, void* self) {
+    return static_cast<Probe*>(self)->Run(frames);
+  }
 
   int Run(jack_nframes_t frames) {
     const jack_nframes_t now = jack_last_frame_time(client_);
@@ -168,12 +170,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "note_latency: no JACK server\n");
     return 1;
   }
-  int midiIn = Find(platform::CurrentMidiApi().InGetNumDevs(), "JACK: pvlatency:src", [](uint32_t i, char* text) {
-    return platform::CurrentMidiApi().InGetDeviceName(i, text) == platform::kMidiOk;
-  });
-  int wave = Find(platform::CurrentWaveOutApi().GetNumDevs(), "JACK: system", [](uint32_t i, char* text) {
-    return platform::CurrentWaveOutApi().GetDeviceName(i, text) == platform::kWaveOk;
-  });
+  int midiIn = Find(
+      platform::CurrentMidiApi().InGetNumDevs(), "JACK: pvlatency:src", [](uint32_t i, char* text) {
+        return platform::CurrentMidiApi().InGetDeviceName(i, text) == platform::kMidiOk;
+      });
+  int wave =
+      Find(platform::CurrentWaveOutApi().GetNumDevs(), "JACK: system", [](uint32_t i, char* text) {
+        return platform::CurrentWaveOutApi().GetDeviceName(i, text) == platform::kWaveOk;
+      });
   if (midiIn < 0 || wave < 0) {
     std::fprintf(stderr, "note_latency: devices not listed (MIDI in %d, wave %d)\n", midiIn, wave);
     return 1;
@@ -196,8 +200,11 @@ int main(int argc, char** argv) {
   const double ms = 1000.0 / probe.Rate();
   double sum = 0;
   for (long l : latencies) sum += double(l);
-  std::printf("%u Hz, period %u: note-on to sound over %zu notes: least %.1f ms, mean %.1f ms, most %.1f ms\n",
-              probe.Rate(), probe.Period(), notes, double(*std::min_element(latencies.begin(), latencies.end())) * ms,
-              sum / double(notes) * ms, double(*std::max_element(latencies.begin(), latencies.end())) * ms);
+  std::printf(
+      "%u Hz, period %u: note-on to sound over %zu notes: least %.1f ms, mean %.1f ms, most %.1f "
+      "ms\n",
+      probe.Rate(), probe.Period(), notes,
+      double(*std::min_element(latencies.begin(), latencies.end())) * ms, sum / double(notes) * ms,
+      double(*std::max_element(latencies.begin(), latencies.end())) * ms);
   return 0;
 }

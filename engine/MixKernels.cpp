@@ -20,7 +20,8 @@ inline void MixFrame(int16_t* frame, const int16_t* left, const int16_t* right, 
 
 void TableScalar(int16_t* out, const int16_t* left, const int16_t* right, int32_t start,
                  const OffsetTable& table, int32_t first, int32_t count, int32_t gain) {
-  for (int32_t k = first; k < count; ++k) MixFrame(out + 2 * k, left, right, start + table.Offset(k), gain);
+  for (int32_t k = first; k < count; ++k)
+    MixFrame(out + 2 * k, left, right, start + table.Offset(k), gain);
 }
 
 void PositionsScalar(int16_t* out, const int16_t* left, const int16_t* right, const int32_t* at,
@@ -55,8 +56,10 @@ inline void Add4(int16_t* out, __m128i frames, __m128i gainHigh) {
 // As the AVX2 kernels do: the sample frames a kilobyte ahead of the ones
 // being mixed are asked for early (see MixKernelsAvx2.cpp).
 inline void FetchAhead(const int16_t* left, const int16_t* right) {
-  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(left) + 1024), _MM_HINT_T0);
-  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(right) + 1024), _MM_HINT_T0);
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(left) + 1024),
+               _MM_HINT_T0);
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(right) + 1024),
+               _MM_HINT_T0);
 }
 
 void TableSse2(int16_t* out, const int16_t* left, const int16_t* right, int32_t start,
@@ -79,7 +82,8 @@ void PositionsSse2(int16_t* out, const int16_t* left, const int16_t* right, cons
                    int32_t count, int32_t gain) {
   const __m128i gainHigh = _mm_set1_epi16(static_cast<int16_t>(gain << 8));
   int32_t i = 0;
-  for (; i + 4 <= count; i += 4) Add4(out + 2 * i, Gather4(left, right, at[i], at[i + 1], at[i + 2], at[i + 3]), gainHigh);
+  for (; i + 4 <= count; i += 4)
+    Add4(out + 2 * i, Gather4(left, right, at[i], at[i + 1], at[i + 2], at[i + 3]), gainHigh);
   PositionsScalar(out, left, right, at, i, count, gain);
 }
 #endif

@@ -37,5 +37,5 @@ void MixByPositions(int16_t* out, const int16_t* left, const int16_t* right, con
 // and the gain.
 void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_t* right, int32_t length,
                     int32_t start, const OffsetTable& table, int32_t count, int32_t gain) noexcept;
-void MixByPositionsAvx2(int16_t* out, const int16_t* left, const int16_t* right,
-                        const int32_t* at, int32_t count, int32_t gain) noexcept;
+void MixByPositionsAvx2(int16_t* out, const int16_t* left, const int16_t* right, const int32_t* at,
+                        int32_t count, int32_t gain) noexcept;

@@ -81,8 +81,10 @@ PELVANE_AVX2_INLINE __m256i Window16(const int16_t* left, const int16_t* right, 
 constexpr uintptr_t kAheadBytes = 1024;
 
 inline void FetchAhead(const int16_t* left, const int16_t* right) {
-  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(left) + kAheadBytes), _MM_HINT_T0);
-  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(right) + kAheadBytes), _MM_HINT_T0);
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(left) + kAheadBytes),
+               _MM_HINT_T0);
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(right) + kAheadBytes),
+               _MM_HINT_T0);
 }
 
 PELVANE_AVX2_INLINE __m256i Steps(const uint8_t* delta) {
@@ -143,8 +145,8 @@ PELVANE_AVX2 void MixByPositionsAvx2(int16_t* out, const int16_t* left, const in
 #else
 
 // Not an x86 processor: never selected (BestMixPath says so).
-void MixByTableAvx2(int16_t*, const int16_t*, const int16_t*, int32_t, int32_t,
-                    const OffsetTable&, int32_t, int32_t) noexcept {}
+void MixByTableAvx2(int16_t*, const int16_t*, const int16_t*, int32_t, int32_t, const OffsetTable&,
+                    int32_t, int32_t) noexcept {}
 void MixByPositionsAvx2(int16_t*, const int16_t*, const int16_t*, const int32_t*, int32_t,
                         int32_t) noexcept {}
 

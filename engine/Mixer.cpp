@@ -56,9 +56,10 @@ Voice* Mixer::StartVoice(int32_t note, int32_t channel, int32_t velocity, int32_
   // The pool holds as many voices as may be registered, so it has a place.
   Voice* voice = voicePool.New(note, channel, velocity, volume, instrument);
   if (!voice->sample) {
-    LogFormat("  Request has been made for an unassigned sample (note %d, channel %d, "
-              "instrument '%s')",
-              note, channel, instrument->DisplayName());
+    LogFormat(
+        "  Request has been made for an unassigned sample (note %d, channel %d, "
+        "instrument '%s')",
+        note, channel, instrument->DisplayName());
     voicePool.Free(voice);
     return nullptr;
   }
@@ -209,7 +210,8 @@ void Mixer::PrepareBuffers() {
   }
   for (int32_t i = 0; i < MIXER_BUFFER_COUNT; ++i) {
     uint32_t result = api->Write(waveOut, &headers[i]);
-    if (result != platform::kWaveOk) LogFormat("Mixer: waveOutWrite() failed: %d", static_cast<int>(result));
+    if (result != platform::kWaveOk)
+      LogFormat("Mixer: waveOutWrite() failed: %d", static_cast<int>(result));
   }
 }
 

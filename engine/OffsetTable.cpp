@@ -17,7 +17,8 @@ void Offsets(int32_t* at, int32_t first, int32_t n, int32_t start, double speed)
   for (; i + 4 <= n; i += 4) {
     const __m128i k = _mm_add_epi32(_mm_set1_epi32(first + i), _mm_setr_epi32(0, 1, 2, 3));
     const __m128d lo = _mm_mul_pd(_mm_mul_pd(speed2, _mm_cvtepi32_pd(k)), scale2);
-    const __m128d hi = _mm_mul_pd(_mm_mul_pd(speed2, _mm_cvtepi32_pd(_mm_srli_si128(k, 8))), scale2);
+    const __m128d hi =
+        _mm_mul_pd(_mm_mul_pd(speed2, _mm_cvtepi32_pd(_mm_srli_si128(k, 8))), scale2);
     const __m128i offsets = _mm_unpacklo_epi64(_mm_cvttpd_epi32(lo), _mm_cvttpd_epi32(hi));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(at + i), _mm_add_epi32(start4, offsets));
   }
@@ -28,7 +29,8 @@ void Offsets(int32_t* at, int32_t first, int32_t n, int32_t start, double speed)
 bool OffsetTable::Build(double newSpeed) {
   speed = newSpeed;
   usable = false;
-  if (!(newSpeed >= 0) || !(newSpeed * kFrames * kOneOverOutputRate < static_cast<double>(INT32_MAX)))
+  if (!(newSpeed >= 0) ||
+      !(newSpeed * kFrames * kOneOverOutputRate < static_cast<double>(INT32_MAX)))
     return false;
   int32_t all[kFrames + 1];
   Offsets(all, 0, kFrames + 1, 0, newSpeed);

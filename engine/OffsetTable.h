@@ -49,6 +49,6 @@ struct OffsetTable {
   // The widest group: the largest T(8g + 7) - T(8g). Up to 7, eight frames
   // read from a window of 8 consecutive sample frames; up to 15, of 16.
   int32_t span = 0;
-  int32_t base[kGroups + 1];           // T(8g); base[128] = T(1024)
-  uint8_t delta[kFrames + kGroup];     // T(k) - T(8 (k / 8)); zero from 1024 on
+  int32_t base[kGroups + 1];        // T(8g); base[128] = T(1024)
+  uint8_t delta[kFrames + kGroup];  // T(k) - T(8 (k / 8)); zero from 1024 on
 };

@@ -47,7 +47,9 @@ SampleFrames SampleFrames::Allocate(int32_t frameCount) {
 }
 
 int16_t* SampleFrames::Left() const { return block_ ? block_->Frames() : nullptr; }
-int16_t* SampleFrames::Right() const { return block_ ? block_->Frames() + block_->length : nullptr; }
+int16_t* SampleFrames::Right() const {
+  return block_ ? block_->Frames() + block_->length : nullptr;
+}
 int32_t SampleFrames::Length() const { return block_ ? block_->length : 0; }
 int32_t SampleFrames::Holders() const {
   return block_ ? block_->holders.load(std::memory_order_relaxed) : 0;

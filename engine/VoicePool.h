@@ -14,13 +14,15 @@ template <int32_t Capacity>
 class VoicePool {
  public:
   VoicePool() {
-    for (int32_t i = 0; i < Capacity; ++i) free_[i] = reinterpret_cast<Voice*>(&places_[Capacity - 1 - i]);
+    for (int32_t i = 0; i < Capacity; ++i)
+      free_[i] = reinterpret_cast<Voice*>(&places_[Capacity - 1 - i]);
   }
   VoicePool(const VoicePool&) = delete;
   VoicePool& operator=(const VoicePool&) = delete;
 
   // A new voice in a free place; null when every place is taken.
-  Voice* New(int32_t note, int32_t channel, int32_t velocity, int32_t volume, Instrument* instrument) {
+  Voice* New(int32_t note, int32_t channel, int32_t velocity, int32_t volume,
+             Instrument* instrument) {
     if (freeCount_ == 0) return nullptr;
     freeCount_ -= 1;
     return new (free_[freeCount_]) Voice(note, channel, velocity, volume, instrument);

@@ -2,12 +2,12 @@
 // two channels, any rate; WAVE_FORMAT_EXTENSIBLE files whose subformat is PCM
 // load like their plain twins. The Sample is written only once everything has
 // been read, converted and allocated, so every failure leaves it as it was.
+#include "loading/WaveLoader.h"
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
-
-#include "loading/WaveLoader.h"
 
 #include "app/Log.h"
 #include "engine/Sample.h"
@@ -19,9 +19,7 @@ namespace {
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-uint16_t ReadLe16(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-}
+uint16_t ReadLe16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
 
 uint32_t ReadLe32(const uint8_t* bytes) {
   return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |

@@ -14,14 +14,29 @@ std::atomic<MidiApi*> g_midiApi{nullptr};
 void WaveOutApi::GetErrorText(uint32_t result, char* text, size_t size) {
   const char* words = "unknown error";
   switch (result) {
-    case kWaveOk: words = "no error"; break;
-    case kWaveError: words = "unspecified error"; break;
-    case kWaveBadDeviceId: words = "no such device"; break;
-    case kWaveInvalidHandle: words = "invalid device handle"; break;
-    case kWaveNoMemory: words = "out of memory"; break;
-    case kWaveStillPlaying: words = "buffers are still queued"; break;
-    case kWaveUnprepared: words = "the buffer is not prepared"; break;
-    default: break;
+    case kWaveOk:
+      words = "no error";
+      break;
+    case kWaveError:
+      words = "unspecified error";
+      break;
+    case kWaveBadDeviceId:
+      words = "no such device";
+      break;
+    case kWaveInvalidHandle:
+      words = "invalid device handle";
+      break;
+    case kWaveNoMemory:
+      words = "out of memory";
+      break;
+    case kWaveStillPlaying:
+      words = "buffers are still queued";
+      break;
+    case kWaveUnprepared:
+      words = "the buffer is not prepared";
+      break;
+    default:
+      break;
   }
   if (size > 0) std::snprintf(text, size, "%s", words);
 }

@@ -27,13 +27,13 @@ constexpr uint32_t kMessageWaveOutClose = 0x3BC;  // MM_WOM_CLOSE
 constexpr uint32_t kMessageWaveOutDone = 0x3BD;   // MM_WOM_DONE
 
 // Results (MMRESULT values).
-constexpr uint32_t kWaveOk = 0;              // MMSYSERR_NOERROR
-constexpr uint32_t kWaveError = 1;           // MMSYSERR_ERROR
-constexpr uint32_t kWaveBadDeviceId = 2;     // MMSYSERR_BADDEVICEID
-constexpr uint32_t kWaveInvalidHandle = 5;   // MMSYSERR_INVALHANDLE
-constexpr uint32_t kWaveNoMemory = 7;        // MMSYSERR_NOMEM
-constexpr uint32_t kWaveStillPlaying = 33;   // WAVERR_STILLPLAYING
-constexpr uint32_t kWaveUnprepared = 34;     // WAVERR_UNPREPARED
+constexpr uint32_t kWaveOk = 0;             // MMSYSERR_NOERROR
+constexpr uint32_t kWaveError = 1;          // MMSYSERR_ERROR
+constexpr uint32_t kWaveBadDeviceId = 2;    // MMSYSERR_BADDEVICEID
+constexpr uint32_t kWaveInvalidHandle = 5;  // MMSYSERR_INVALHANDLE
+constexpr uint32_t kWaveNoMemory = 7;       // MMSYSERR_NOMEM
+constexpr uint32_t kWaveStillPlaying = 33;  // WAVERR_STILLPLAYING
+constexpr uint32_t kWaveUnprepared = 34;    // WAVERR_UNPREPARED
 
 // Header flags (WHDR_*).
 constexpr uint32_t kWaveHeaderDone = 0x01;
@@ -43,14 +43,14 @@ constexpr uint32_t kWaveHeaderInQueue = 0x10;
 // Laid out exactly as WAVEHDR on 64-bit Windows, so the Win32 backend passes it
 // to waveOut unchanged.
 struct WaveHeader {
-  char* data;               // lpData
-  uint32_t bufferLength;    // dwBufferLength, bytes
-  uint32_t bytesRecorded;   // dwBytesRecorded
-  uintptr_t user;           // dwUser
-  uint32_t flags;           // dwFlags
-  uint32_t loops;           // dwLoops
-  WaveHeader* next;         // lpNext, the device's
-  uintptr_t reserved;       // reserved, the device's
+  char* data;              // lpData
+  uint32_t bufferLength;   // dwBufferLength, bytes
+  uint32_t bytesRecorded;  // dwBytesRecorded
+  uintptr_t user;          // dwUser
+  uint32_t flags;          // dwFlags
+  uint32_t loops;          // dwLoops
+  WaveHeader* next;        // lpNext, the device's
+  uintptr_t reserved;      // reserved, the device's
 };
 
 // What a backend provides. Every function returns a kWave* result.

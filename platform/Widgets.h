@@ -62,7 +62,9 @@ class Widgets {
   virtual int ComboGetSelection(Widget combo) = 0;              // -1 when none
   virtual intptr_t ComboGetData(Widget combo, int index) = 0;   // CB_ERR_VALUE for no item
   // The item's text (CB_GETLBTEXT); false for no item. Used only by Automation.
-  virtual bool ComboGetText(Widget /*combo*/, int /*index*/, std::string* /*text*/) { return false; }
+  virtual bool ComboGetText(Widget /*combo*/, int /*index*/, std::string* /*text*/) {
+    return false;
+  }
 
   // The new line's index, negative on failure.
   virtual int ListAdd(Widget list, const char* text) = 0;

@@ -11,8 +11,8 @@
 namespace platform {
 
 using WindowHandle = uintptr_t;  // 0: no window
-using WindowProcedure = intptr_t (*)(WindowHandle window, uint32_t message,
-                                     uintptr_t wParam, intptr_t lParam);
+using WindowProcedure = intptr_t (*)(WindowHandle window, uint32_t message, uintptr_t wParam,
+                                     intptr_t lParam);
 
 // System window messages (the platform's own numbers).
 constexpr uint32_t kMessageClose = 0x0010;  // WM_CLOSE
@@ -40,8 +40,7 @@ intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, i
 // The owning thread: takes the oldest queued message of this kind for this
 // window out of the queue without dispatching it (PeekMessageA with
 // PM_REMOVE). False when there is none.
-bool TakeQueuedMessage(WindowHandle window, uint32_t message, uintptr_t* wParam,
-                       intptr_t* lParam);
+bool TakeQueuedMessage(WindowHandle window, uint32_t message, uintptr_t* wParam, intptr_t* lParam);
 // The owning thread: destroys the window; messages still queued for it are dropped.
 void DestroyMessageWindow(WindowHandle window);
 bool WindowExists(WindowHandle window);

@@ -52,7 +52,8 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
     }
     if (got == 0) break;
     if (bytes->size() + got > kMaxInputBytes) {
-      *error = "larger than " + std::to_string(kMaxInputBytes >> 20) + " MiB, too long for an input";
+      *error =
+          "larger than " + std::to_string(kMaxInputBytes >> 20) + " MiB, too long for an input";
       platform::FileClose(file);
       return false;
     }
@@ -138,7 +139,8 @@ bool ParseInput(const uint8_t* data, size_t size, const std::string& name, Input
     case InputKind::kSmf: {
       SmfReader smf;
       if (!smf.Parse(data, size)) {
-        *error = (input->kind == InputKind::kRmid ? "in the RMID 'data' chunk: " : "") + smf.Error();
+        *error =
+            (input->kind == InputKind::kRmid ? "in the RMID 'data' chunk: " : "") + smf.Error();
         return false;
       }
       input->events = smf.Events();

@@ -6,14 +6,22 @@ const char* MessageKindName(uint32_t message) {
   uint8_t status = message & 0xFF;
   if (status < 0x80) return "Data";
   switch (status & 0xF0) {
-    case 0x80: return "Note off";
-    case 0x90: return "Note on";
-    case 0xA0: return "Aftertouch";
-    case 0xB0: return "Control change";
-    case 0xC0: return "Program change";
-    case 0xD0: return "Channel pressure";
-    case 0xE0: return "Pitch bend";
-    default: return "System";
+    case 0x80:
+      return "Note off";
+    case 0x90:
+      return "Note on";
+    case 0xA0:
+      return "Aftertouch";
+    case 0xB0:
+      return "Control change";
+    case 0xC0:
+      return "Program change";
+    case 0xD0:
+      return "Channel pressure";
+    case 0xE0:
+      return "Pitch bend";
+    default:
+      return "System";
   }
 }
 

@@ -33,14 +33,13 @@ std::string ErrorText(int code) {
 // ever truncated, and removing it again touches only what this run made.
 bool CreateTemporaryBeside(const fs::path& target, fs::path* temporary, std::string* error) {
   std::random_device seed;
-  std::mt19937_64 random(seed() ^ static_cast<uint64_t>(
-                                      std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::mt19937_64 random(
+      seed() ^ static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[40];
     std::snprintf(suffix, sizeof suffix, ".pelvane-%016llx.tmp",
                   static_cast<unsigned long long>(random()));
-    const fs::path candidate =
-        target.parent_path() / ("." + target.filename().string() + suffix);
+    const fs::path candidate = target.parent_path() / ("." + target.filename().string() + suffix);
     platform::FileHandle file = platform::FileCreateNew(candidate.string().c_str());
     if (file != platform::kNoFile) {
       platform::FileClose(file);
@@ -74,7 +73,8 @@ int RunRenderCommand(const RenderOptions& options) {
   // relative to where the command was started, not to --dir.
   std::error_code failed;
   const fs::path input = fs::absolute(options.input, failed);
-  const fs::path output = options.output.empty() ? fs::path() : fs::absolute(options.output, failed);
+  const fs::path output =
+      options.output.empty() ? fs::path() : fs::absolute(options.output, failed);
   if (failed) return fail("cannot resolve the paths: " + failed.message());
   if (!options.dir.empty()) {
     fs::current_path(options.dir, failed);
@@ -152,7 +152,8 @@ int RunRenderCommand(const RenderOptions& options) {
   if (!ok) return discard(Quoted(options.output) + ": " + error);
   if (!out.Finish()) return discard(Quoted(options.output) + ": " + out.Error());
   fs::rename(temporary, target, failed);
-  if (failed) return discard(Quoted(options.output) + ": cannot put the file in place: " + failed.message());
+  if (failed)
+    return discard(Quoted(options.output) + ": cannot put the file in place: " + failed.message());
 
   log.Flush();
   const double seconds = static_cast<double>(stats.frames) / 44100.0;
@@ -168,8 +169,9 @@ int RunRenderCommand(const RenderOptions& options) {
                options.output.c_str(), stats.peakVoices,
                static_cast<unsigned long long>(stats.clippedFrames), speed);
   if (stats.tailCut)
-    std::fprintf(stderr, "pelvane-render: the tail was cut after %llu ms with %d voices sounding\n",
-                 static_cast<unsigned long long>((stats.frames - stats.lastMessageFrame) * 10 / 441),
-                 stats.voicesAtEnd);
+    std::fprintf(
+        stderr, "pelvane-render: the tail was cut after %llu ms with %d voices sounding\n",
+        static_cast<unsigned long long>((stats.frames - stats.lastMessageFrame) * 10 / 441),
+        stats.voicesAtEnd);
   return 0;
 }

@@ -66,8 +66,10 @@ bool RenderOptions::Parse(int argc, const char* const* argv, std::string* error)
       *error = std::string("unknown option '") + arg + "'";
       return false;
     } else {
-      if (positional == 0) input = arg;
-      else if (positional == 1) output = arg;
+      if (positional == 0)
+        input = arg;
+      else if (positional == 1)
+        output = arg;
       else {
         *error = std::string("unexpected argument '") + arg + "'";
         return false;

@@ -31,7 +31,8 @@ uint64_t Renderer::FrameOf(uint64_t timeUs) {
 
 Renderer::Renderer(const std::vector<MidiEvent>& events, bool trim, uint64_t tailMs,
                    uint64_t endTimeUs)
-    : events_(events), tailFrames_(FrameOf(tailMs > UINT64_MAX / 1000 ? UINT64_MAX : tailMs * 1000)) {
+    : events_(events),
+      tailFrames_(FrameOf(tailMs > UINT64_MAX / 1000 ? UINT64_MAX : tailMs * 1000)) {
   anything_ = !events.empty() || endTimeUs > 0;
   uint64_t origin = 0;
   if (trim) origin = events.empty() ? endTimeUs : events.front().timeUs;
@@ -85,8 +86,8 @@ bool Renderer::Run(WavWriter* out, RenderStats* stats, std::string* error) {
   return ok;
 }
 
-bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, WavWriter* out,
-                     RenderStats* stats, std::string* error) {
+bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, WavWriter* out, RenderStats* stats,
+                     std::string* error) {
   Mixer* mixer = synth->mixer.get();
   mixer->DispatchQueued();  // the device has announced itself: four buffers go out
   if (device->WriteCount() != MIXER_BUFFER_COUNT) {
@@ -94,8 +95,8 @@ bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, WavWriter* out,
     return false;
   }
   const uint64_t lastFrame = lastFrame_;
-  const uint64_t cap =
-      tailFrames_ > WavWriter::kMaxFrames - lastFrame ? WavWriter::kMaxFrames : lastFrame + tailFrames_;
+  const uint64_t cap = tailFrames_ > WavWriter::kMaxFrames - lastFrame ? WavWriter::kMaxFrames
+                                                                       : lastFrame + tailFrames_;
   // Period after which the output ends by itself: set once every message is
   // handled and a refill leaves no voice; the buffers queued by then still
   // hold their last sound, the newest of them through that period.

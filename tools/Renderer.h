@@ -17,12 +17,12 @@
 #include "tools/WavWriter.h"
 
 struct RenderStats {
-  uint64_t frames = 0;         // frames written
+  uint64_t frames = 0;            // frames written
   uint64_t lastMessageFrame = 0;  // or the end time's frame, when later
-  int32_t peakVoices = 0;      // the most voices registered at once
-  uint64_t clippedFrames = 0;  // frames with a sample at full scale
-  bool tailCut = false;        // the tail cap ended the output
-  int32_t voicesAtEnd = 0;     // voices still registered when it did
+  int32_t peakVoices = 0;         // the most voices registered at once
+  uint64_t clippedFrames = 0;     // frames with a sample at full scale
+  bool tailCut = false;           // the tail cap ended the output
+  int32_t voicesAtEnd = 0;        // voices still registered when it did
 };
 
 class Renderer {

@@ -30,7 +30,7 @@ uint64_t MultiplySaturating(uint64_t a, uint64_t b) {
 }
 
 std::string Text(const char* format, unsigned long long a, unsigned long long b = 0,
-                   unsigned long long c = 0) {
+                 unsigned long long c = 0) {
   char text[200];
   std::snprintf(text, sizeof text, format, a, b, c);
   return text;
@@ -67,7 +67,7 @@ bool SmfReader::Parse(const uint8_t* data, size_t size) {
   if (headerLength < 6) return Fail(Text("bad header length %llu (at least 6)", headerLength));
   if (headerLength > size - 8)
     return Fail(Text("header length %llu runs past the end of the file (%llu bytes left)",
-                       headerLength, size - 8));
+                     headerLength, size - 8));
   format_ = static_cast<int>(BigEndian16(data + 8));
   trackCount_ = static_cast<int>(BigEndian16(data + 10));
   uint32_t division = BigEndian16(data + 12);
@@ -84,13 +84,14 @@ bool SmfReader::Parse(const uint8_t* data, size_t size) {
   while (tracksRead < static_cast<uint32_t>(trackCount_)) {
     if (at == size)
       return Fail(Text("the header announces %llu tracks, the file holds %llu",
-                         static_cast<unsigned long long>(trackCount_), tracksRead));
+                       static_cast<unsigned long long>(trackCount_), tracksRead));
     if (size - at < 8) return Fail(Text("truncated chunk header at offset %llu", at));
     uint32_t length = BigEndian32(data + at + 4);
     if (length > size - at - 8)
-      return Fail(Text("chunk length %llu at offset %llu runs past the end of the file "
-                         "(%llu bytes left)",
-                         length, at, size - at - 8));
+      return Fail(
+          Text("chunk length %llu at offset %llu runs past the end of the file "
+               "(%llu bytes left)",
+               length, at, size - at - 8));
     if (std::memcmp(data + at, "MTrk", 4) == 0) {
       if (!ParseTrack(data + at + 8, length, at + 8, tracksRead)) return false;
       tracksRead += 1;
@@ -107,7 +108,7 @@ bool SmfReader::ParseTrack(const uint8_t* data, size_t size, size_t fileOffset, 
   uint8_t runningStatus = 0;
   auto truncated = [&]() {
     return Fail(Text("track %llu: event runs past the end of its chunk at offset %llu", track,
-                       fileOffset + at));
+                     fileOffset + at));
   };
   // A variable-length quantity: at most four bytes, seven bits each.
   auto readNumber = [&](uint32_t* value) {
@@ -118,8 +119,8 @@ bool SmfReader::ParseTrack(const uint8_t* data, size_t size, size_t fileOffset, 
       *value = (*value << 7) | (byte & 0x7F);
       if (!(byte & 0x80)) return true;
     }
-    return Fail(Text("track %llu: variable-length number longer than 4 bytes at offset %llu",
-                       track, fileOffset + at - 4));
+    return Fail(Text("track %llu: variable-length number longer than 4 bytes at offset %llu", track,
+                     fileOffset + at - 4));
   };
 
   while (at < size) {
@@ -142,7 +143,7 @@ bool SmfReader::ParseTrack(const uint8_t* data, size_t size, size_t fileOffset, 
         tempoCount_ += 1;
       }
       at += length;
-      if (type == 0x2F) break;  // end of track; whatever follows is not read
+      if (type == 0x2F) break;                      // end of track; whatever follows is not read
     } else if (status == 0xF0 || status == 0xF7) {  // system exclusive: length, data
       at += 1;
       uint32_t length;
@@ -151,14 +152,14 @@ bool SmfReader::ParseTrack(const uint8_t* data, size_t size, size_t fileOffset, 
       at += length;
     } else if (status >= 0xF1) {
       return Fail(Text("track %llu: status 0x%02llX is not allowed in a MIDI file at offset %llu",
-                         track, status, fileOffset + at));
+                       track, status, fileOffset + at));
     } else {
       if (status & 0x80) {
         runningStatus = status;
         at += 1;
       } else if (runningStatus == 0) {
         return Fail(Text("track %llu: data byte 0x%02llX without a status byte at offset %llu",
-                           track, status, fileOffset + at));
+                         track, status, fileOffset + at));
       }
       // Meta and system-exclusive events leave the running status alone:
       // files in the wild rely on that, and no valid file is read differently.
@@ -167,9 +168,10 @@ bool SmfReader::ParseTrack(const uint8_t* data, size_t size, size_t fileOffset, 
       uint32_t message = runningStatus;
       for (int i = 0; i < count; ++i) {
         if (data[at + i] & 0x80)
-          return Fail(Text("track %llu: status byte 0x%02llX where a data byte belongs at "
-                             "offset %llu",
-                             track, data[at + i], fileOffset + at + i));
+          return Fail(
+              Text("track %llu: status byte 0x%02llX where a data byte belongs at "
+                   "offset %llu",
+                   track, data[at + i], fileOffset + at + i));
         message |= static_cast<uint32_t>(data[at + i]) << (8 * (i + 1));
       }
       at += count;
@@ -192,7 +194,8 @@ uint64_t SmfReader::TimeUsOf(uint64_t tick) const {
     segmentTick = change.tick;
     tempo = change.microsecondsPerQuarter;
   }
-  const uint64_t scaled = AddSaturating(segmentScaled, MultiplySaturating(tick - segmentTick, tempo));
+  const uint64_t scaled =
+      AddSaturating(segmentScaled, MultiplySaturating(tick - segmentTick, tempo));
   return scaled == std::numeric_limits<uint64_t>::max() ? scaled
                                                         : scaled / static_cast<uint64_t>(division_);
 }
@@ -217,8 +220,8 @@ void SmfReader::PlaceInTime() {
     // A tempo change at the same tick as a note applies to the note.
     while (nextTempo < tempos_.size() && tempos_[nextTempo].tick <= m.tick) {
       const TempoChange& change = tempos_[nextTempo++];
-      segmentScaled = AddSaturating(segmentScaled,
-                                    MultiplySaturating(change.tick - segmentTick, tempo));
+      segmentScaled =
+          AddSaturating(segmentScaled, MultiplySaturating(change.tick - segmentTick, tempo));
       segmentTick = change.tick;
       tempo = change.microsecondsPerQuarter;
     }

@@ -15,8 +15,8 @@
 #include "app/Automation.h"
 #include "app/Log.h"
 #include "app/MainWindow.h"
-#include "platform/File.h"
 #include "platform/DeviceWatch.h"
+#include "platform/File.h"
 #include "platform/MidiNotice.h"
 #include "platform/linux/qt/QtWidgetSet.h"
 

@@ -139,9 +139,10 @@ class Writer {
         lost_ = 0;
         hold.unlock();
         char line[160];
-        std::snprintf(line, sizeof line,
-                      "0x%.8X: Debug output: %llu lines lost while standard error was not being read\n",
-                      static_cast<unsigned>(syscall(SYS_gettid)), static_cast<unsigned long long>(lost));
+        std::snprintf(
+            line, sizeof line,
+            "0x%.8X: Debug output: %llu lines lost while standard error was not being read\n",
+            static_cast<unsigned>(syscall(SYS_gettid)), static_cast<unsigned long long>(lost));
         WriteAll(line, std::strlen(line));
         hold.lock();
       }
@@ -162,9 +163,9 @@ class Writer {
   std::condition_variable wake_;
   std::condition_variable drained_;
   std::deque<std::string> queue_;
-  uint64_t lost_ = 0;      // whole lines dropped since the last report
-  uint64_t written_ = 0;   // lines written, for the exit's progress check
-  bool busy_ = false;      // the writer holds a batch
+  uint64_t lost_ = 0;     // whole lines dropped since the last report
+  uint64_t written_ = 0;  // lines written, for the exit's progress check
+  bool busy_ = false;     // the writer holds a batch
   bool started_ = false;
   bool direct_ = false;
   // Per thread: the beginning of a line whose line feed has not come yet.

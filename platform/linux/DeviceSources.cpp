@@ -112,10 +112,12 @@ class SequencerSource : public DeviceSource {
       return false;
     }
     snd_seq_set_client_name(seq_, kWatchName);
-    int port = snd_seq_create_simple_port(seq_, "announce", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
+    int port = snd_seq_create_simple_port(seq_, "announce",
+                                          SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
                                           SND_SEQ_PORT_TYPE_APPLICATION);
     struct pollfd poll;
-    if (port < 0 || snd_seq_connect_from(seq_, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE) < 0 ||
+    if (port < 0 ||
+        snd_seq_connect_from(seq_, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE) < 0 ||
         snd_seq_poll_descriptors(seq_, &poll, 1, POLLIN) != 1) {
       snd_seq_close(seq_);
       seq_ = nullptr;
@@ -174,7 +176,8 @@ bool IsSocket(const std::string& path) {
 bool PulseServerListening() {
   if (const char* server = std::getenv("PULSE_SERVER")) return server[0] != 0;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  return (runtime && IsSocket(std::string(runtime) + "/pulse/native")) || IsSocket("/run/pulse/native");
+  return (runtime && IsSocket(std::string(runtime) + "/pulse/native")) ||
+         IsSocket("/run/pulse/native");
 }
 
 // A plain pa_mainloop, not a threaded one: the watch's thread runs it and
@@ -225,7 +228,8 @@ class PulseSource : public DeviceSource {
     if (loop_ == nullptr) return false;
     others_ = others;
     othersReady_ = 0;
-    if (pa_mainloop_prepare(loop_, timeoutMs < 0 ? -1 : timeoutMs * 1000) < 0 || pa_mainloop_poll(loop_) < 0) {
+    if (pa_mainloop_prepare(loop_, timeoutMs < 0 ? -1 : timeoutMs * 1000) < 0 ||
+        pa_mainloop_poll(loop_) < 0) {
       others_ = nullptr;
       return false;
     }
@@ -236,7 +240,8 @@ class PulseSource : public DeviceSource {
   }
 
   void Describe(std::string* state) override {
-    if (ready_ && !failed_) state->append("pulse ").append(std::to_string(sinkEvents_)).append("\n");
+    if (ready_ && !failed_)
+      state->append("pulse ").append(std::to_string(sinkEvents_)).append("\n");
   }
 
  private:
@@ -281,7 +286,8 @@ class PulseSource : public DeviceSource {
     auto* self = static_cast<PulseSource*>(arg);
     switch (pa_context_get_state(pulse)) {
       case PA_CONTEXT_READY:
-        pa_operation_unref(pa_context_subscribe(pulse, PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr));
+        pa_operation_unref(
+            pa_context_subscribe(pulse, PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr));
         self->ready_ = true;
         break;
       case PA_CONTEXT_FAILED:
@@ -348,7 +354,8 @@ class SoundCardSource : public DeviceSource {
     // "udev", not "kernel": a card is announced once its device nodes are
     // there with their permissions.
     monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
-    if (monitor_ == nullptr || udev_monitor_filter_add_match_subsystem_devtype(monitor_, "sound", nullptr) < 0 ||
+    if (monitor_ == nullptr ||
+        udev_monitor_filter_add_match_subsystem_devtype(monitor_, "sound", nullptr) < 0 ||
         udev_monitor_enable_receiving(monitor_) < 0) {
       if (monitor_ != nullptr) udev_monitor_unref(monitor_);
       monitor_ = nullptr;
@@ -357,7 +364,9 @@ class SoundCardSource : public DeviceSource {
     return true;
   }
 
-  int Descriptor() const override { return monitor_ != nullptr ? udev_monitor_get_fd(monitor_) : -1; }
+  int Descriptor() const override {
+    return monitor_ != nullptr ? udev_monitor_get_fd(monitor_) : -1;
+  }
 
   void Read() override {
     while (udev_device* device = udev_monitor_receive_device(monitor_)) {
@@ -370,7 +379,9 @@ class SoundCardSource : public DeviceSource {
     }
   }
 
-  void Describe(std::string* state) override { state->append("cards ").append(std::to_string(cardEvents_)).append("\n"); }
+  void Describe(std::string* state) override {
+    state->append("cards ").append(std::to_string(cardEvents_)).append("\n");
+  }
 
  private:
   bool tried_ = false;

@@ -34,7 +34,9 @@ class DeviceSource {
   // descriptors inside it, up to timeoutMs (negative: no limit), and then
   // dispatches its own events; *ready is the number of those descriptors
   // with events. False when it has no loop (the watch then polls itself).
-  virtual bool PollWith(std::vector<pollfd>* /*others*/, int /*timeoutMs*/, int* /*ready*/) { return false; }
+  virtual bool PollWith(std::vector<pollfd>* /*others*/, int /*timeoutMs*/, int* /*ready*/) {
+    return false;
+  }
   // True once after something changed that only the source's own loop saw.
   virtual bool TakeChange() { return false; }
   // Appends one line per thing watched.

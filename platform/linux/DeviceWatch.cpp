@@ -79,7 +79,8 @@ struct DeviceWatch::Impl {
         readers.push_back(source.get());
       }
       Clock::time_point next = pending ? std::min(due, retry) : retry;
-      auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+      auto wait =
+          std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
       int timeout = static_cast<int>(std::max<long long>(wait, 0));
       int ready = 0;
       bool polledInLoop = false;

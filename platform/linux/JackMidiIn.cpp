@@ -30,7 +30,8 @@ JackMidiIn::OpenResult JackMidiIn::Open(const char* clientName, const std::strin
   port_ = jack_port_register(client_, "MIDI In", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   relay_ = std::thread(&JackMidiIn::Relay, this);
   if (port_ == nullptr || jack_set_process_callback(client_, &JackMidiIn::Process, this) != 0 ||
-      jack_activate(client_) != 0 || jack_connect(client_, source.c_str(), jack_port_name(port_)) != 0) {
+      jack_activate(client_) != 0 ||
+      jack_connect(client_, source.c_str(), jack_port_name(port_)) != 0) {
     Close();
     return OpenResult::kFailed;
   }
@@ -89,7 +90,8 @@ void JackMidiIn::Take(jack_nframes_t frames) {
     for (uint32_t i = 0; i < count; ++i) {
       jack_midi_event_t event;
       uint32_t word;
-      if (jack_midi_event_get(&event, buffer, i) != 0 || !ShortMessageWord(event.buffer, event.size, &word))
+      if (jack_midi_event_get(&event, buffer, i) != 0 ||
+          !ShortMessageWord(event.buffer, event.size, &word))
         continue;
       if (head - tail == kQueueCapacity) {
         tail = tail_.load(std::memory_order_acquire);

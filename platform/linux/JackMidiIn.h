@@ -88,7 +88,7 @@ class JackMidiIn {
 
   std::mutex drainMutex_;
   std::condition_variable drained_;
-  uint64_t delivered_ = 0;  // messages handed on, under drainMutex_
+  uint64_t delivered_ = 0;   // messages handed on, under drainMutex_
   bool relayEnded_ = false;  // under drainMutex_
 };
 

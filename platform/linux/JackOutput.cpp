@@ -7,7 +7,8 @@
 
 namespace platform {
 
-std::unique_ptr<JackOutput> JackOutput::Open(WaveDevice& device, const char* clientName, std::string* error) {
+std::unique_ptr<JackOutput> JackOutput::Open(WaveDevice& device, const char* clientName,
+                                             std::string* error) {
   std::unique_ptr<JackOutput> output(new JackOutput(device));
   jack_status_t status;
   output->client_ = jack_client_open(clientName, JackNoStartServer, &status);
@@ -40,7 +41,8 @@ bool JackOutput::Start(const std::string& target, std::string* error) {
   active_ = true;
   // The target's inputs in the server's order: the first two take left and right.
   std::vector<std::string> inputs;
-  if (const char** ports = jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput)) {
+  if (const char** ports =
+          jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput)) {
     const std::string prefix = target + ":";
     for (const char** port = ports; *port; ++port)
       if (std::strncmp(*port, prefix.c_str(), prefix.size()) == 0) inputs.push_back(*port);

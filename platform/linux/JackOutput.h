@@ -20,7 +20,8 @@ class JackOutput : public DeviceOutput {
  public:
   // Opens the client on the running server and registers its ports; nothing
   // plays yet. Null with the reason when there is no server.
-  static std::unique_ptr<JackOutput> Open(WaveDevice& device, const char* clientName, std::string* error);
+  static std::unique_ptr<JackOutput> Open(WaveDevice& device, const char* clientName,
+                                          std::string* error);
   ~JackOutput() override;
 
   unsigned Rate() const { return jack_get_sample_rate(client_); }

@@ -13,7 +13,9 @@ namespace platform {
 static_assert(sizeof(pthread_mutex_t) <= 64, "lock storage too small");
 
 namespace {
-pthread_mutex_t* Mutex(unsigned char* storage) { return reinterpret_cast<pthread_mutex_t*>(storage); }
+pthread_mutex_t* Mutex(unsigned char* storage) {
+  return reinterpret_cast<pthread_mutex_t*>(storage);
+}
 }  // namespace
 
 Lock::Lock() {

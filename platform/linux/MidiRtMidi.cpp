@@ -13,6 +13,8 @@
 // RtMidi reports failures either by throwing or, once an error callback is
 // set, through that callback; both are caught here and turned into a result
 // code plus a per-thread error number (LastError), the RtMidiError type.
+#include "platform/Midi.h"
+
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 #include <unistd.h>
@@ -28,7 +30,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/Midi.h"
 #include "platform/linux/JackMidiIn.h"
 #include "platform/linux/ShortMessage.h"
 
@@ -113,8 +114,8 @@ void AddJackPorts(bool sources, std::vector<Port>& ports) {
   jack_status_t status;
   jack_client_t* client = jack_client_open(kClientName, JackNoStartServer, &status);
   if (!client) return;
-  const char** names =
-      jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, sources ? JackPortIsOutput : JackPortIsInput);
+  const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE,
+                                      sources ? JackPortIsOutput : JackPortIsInput);
   for (const char** name = names; name != nullptr && *name != nullptr; ++name) {
     if (!IsOwnPort(*name)) ports.push_back({RtMidi::UNIX_JACK, *name});
   }
@@ -170,8 +171,8 @@ int64_t SteadyNowNs() {
 
 struct InPort {
   ErrorSink sink;
-  std::unique_ptr<RtMidiIn> midi;     // an ALSA sequencer input
-  std::unique_ptr<JackMidiIn> jack;   // a JACK input
+  std::unique_ptr<RtMidiIn> midi;    // an ALSA sequencer input
+  std::unique_ptr<JackMidiIn> jack;  // a JACK input
   MidiInCallback callback = nullptr;
   uintptr_t instance = 0;
 
@@ -197,7 +198,8 @@ struct InPort {
   // The JACK input's relay thread.
   static void OnJackMessage(void* user, uint32_t word, uint32_t milliseconds) {
     auto* self = static_cast<InPort*>(user);
-    self->callback(reinterpret_cast<MidiInHandle>(self), kMidiInData, self->instance, word, milliseconds);
+    self->callback(reinterpret_cast<MidiInHandle>(self), kMidiInData, self->instance, word,
+                   milliseconds);
   }
 
   void Deliver(double deltaSeconds, const std::vector<unsigned char>& bytes) {
@@ -243,7 +245,8 @@ class RtMidiApi : public MidiApi {
                   uintptr_t instance) override {
     *device = 0;
     Port port;
-    if (!LookUp(true, deviceId, &port)) return Fail(kMidiBadDeviceId, RtMidiError::INVALID_PARAMETER);
+    if (!LookUp(true, deviceId, &port))
+      return Fail(kMidiBadDeviceId, RtMidiError::INVALID_PARAMETER);
     auto in = std::make_unique<InPort>();
     in->callback = callback;
     in->instance = instance;
@@ -270,7 +273,8 @@ class RtMidiApi : public MidiApi {
         in->midi->ignoreTypes(true, false, false);
         in->midi->openPort(static_cast<unsigned>(index), "MIDI In");
         if (in->sink.error.load() != 0 || !in->midi->isPortOpen()) {
-          return Fail(kMidiError, in->sink.error.load() ? in->sink.error.load() : RtMidiError::DRIVER_ERROR);
+          return Fail(kMidiError,
+                      in->sink.error.load() ? in->sink.error.load() : RtMidiError::DRIVER_ERROR);
         }
       } catch (const RtMidiError& e) {
         return Fail(kMidiError, e.getType());
@@ -348,7 +352,8 @@ class RtMidiApi : public MidiApi {
   uint32_t OutOpen(MidiOutHandle* device, uint32_t deviceId) override {
     *device = 0;
     Port port;
-    if (!LookUp(false, deviceId, &port)) return Fail(kMidiBadDeviceId, RtMidiError::INVALID_PARAMETER);
+    if (!LookUp(false, deviceId, &port))
+      return Fail(kMidiBadDeviceId, RtMidiError::INVALID_PARAMETER);
     auto out = std::make_unique<OutPort>();
     try {
       out->midi = MakeClient<RtMidiOut>(port.api, &out->sink);
@@ -357,7 +362,8 @@ class RtMidiApi : public MidiApi {
       if (index < 0) return Fail(kMidiError, RtMidiError::INVALID_DEVICE);
       out->midi->openPort(static_cast<unsigned>(index), "MIDI Out");
       if (out->sink.error.load() != 0 || !out->midi->isPortOpen()) {
-        return Fail(kMidiError, out->sink.error.load() ? out->sink.error.load() : RtMidiError::DRIVER_ERROR);
+        return Fail(kMidiError,
+                    out->sink.error.load() ? out->sink.error.load() : RtMidiError::DRIVER_ERROR);
       }
     } catch (const RtMidiError& e) {
       return Fail(kMidiError, e.getType());
@@ -377,7 +383,8 @@ class RtMidiApi : public MidiApi {
     std::lock_guard<std::mutex> lock(mutex_);
     OutPort* out = FindOut(device);
     if (!out) return kMidiInvalidHandle;
-    unsigned char bytes[3] = {static_cast<unsigned char>(message), static_cast<unsigned char>(message >> 8),
+    unsigned char bytes[3] = {static_cast<unsigned char>(message),
+                              static_cast<unsigned char>(message >> 8),
                               static_cast<unsigned char>(message >> 16)};
     size_t length = ShortMessageLength(bytes[0]);
     if (length == 0) return kMidiError;

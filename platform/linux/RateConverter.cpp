@@ -40,7 +40,8 @@ void RateConverter::Reset() {
 long RateConverter::Input(void* self, float** data) {
   auto* converter = static_cast<RateConverter*>(self);
   converter->source_(converter->context_, converter->input16_, kChunkFrames);
-  for (unsigned i = 0; i < kChunkFrames * 2; ++i) converter->input_[i] = converter->input16_[i] * (1.0f / 32768.0f);
+  for (unsigned i = 0; i < kChunkFrames * 2; ++i)
+    converter->input_[i] = converter->input16_[i] * (1.0f / 32768.0f);
   *data = converter->input_;
   return kChunkFrames;
 }

@@ -24,16 +24,20 @@ constexpr int kTimeoutMs = 1000;
 
 // One property of the service as a 64-bit integer (it publishes i and x).
 bool GetProperty(DBusConnection* bus, const char* name, int64_t* value) {
-  DBusMessage* call = dbus_message_new_method_call(kService, kPath, "org.freedesktop.DBus.Properties", "Get");
+  DBusMessage* call =
+      dbus_message_new_method_call(kService, kPath, "org.freedesktop.DBus.Properties", "Get");
   if (!call) return false;
   const char* interface = kService;
   bool ok = false;
-  if (dbus_message_append_args(call, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID)) {
+  if (dbus_message_append_args(call, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &name,
+                               DBUS_TYPE_INVALID)) {
     DBusError error;
     dbus_error_init(&error);
-    if (DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, call, kTimeoutMs, &error)) {
+    if (DBusMessage* reply =
+            dbus_connection_send_with_reply_and_block(bus, call, kTimeoutMs, &error)) {
       DBusMessageIter iter, variant;
-      if (dbus_message_iter_init(reply, &iter) && dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_VARIANT) {
+      if (dbus_message_iter_init(reply, &iter) &&
+          dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_VARIANT) {
         dbus_message_iter_recurse(&iter, &variant);
         int type = dbus_message_iter_get_arg_type(&variant);
         if (type == DBUS_TYPE_INT32) {
@@ -62,10 +66,12 @@ bool MakeRealtime(DBusConnection* bus, pid_t tid, int priority) {
   dbus_uint64_t thread = static_cast<dbus_uint64_t>(tid);
   dbus_uint32_t level = static_cast<dbus_uint32_t>(priority);
   bool ok = false;
-  if (dbus_message_append_args(call, DBUS_TYPE_UINT64, &thread, DBUS_TYPE_UINT32, &level, DBUS_TYPE_INVALID)) {
+  if (dbus_message_append_args(call, DBUS_TYPE_UINT64, &thread, DBUS_TYPE_UINT32, &level,
+                               DBUS_TYPE_INVALID)) {
     DBusError error;
     dbus_error_init(&error);
-    if (DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, call, kTimeoutMs, &error)) {
+    if (DBusMessage* reply =
+            dbus_connection_send_with_reply_and_block(bus, call, kTimeoutMs, &error)) {
       ok = dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN;
       dbus_message_unref(reply);
     }

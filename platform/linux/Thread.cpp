@@ -130,9 +130,10 @@ int MakeThreadRealTime(pid_t tid) {
 void TellRealTimeRefused() {
   static std::atomic<bool> told{false};
   if (told.exchange(true)) return;
-  Notice("No real-time priority for the audio threads (neither the rtprio limit nor "
-         "RealtimeKit granted it): the sound may break up under load. Add your user to the "
-         "'audio' group (its limits allow rtprio 95) and log in again.");
+  Notice(
+      "No real-time priority for the audio threads (neither the rtprio limit nor "
+      "RealtimeKit granted it): the sound may break up under load. Add your user to the "
+      "'audio' group (its limits allow rtprio 95) and log in again.");
 }
 
 void SetCurrentThreadTimeCritical() { MakeThreadRealTime(static_cast<pid_t>(CurrentThreadId())); }

@@ -20,7 +20,8 @@ namespace {
 // the device (as waveOut's hardware would read it), so a buffer the device has
 // just started may still be written. That costs at most a few late frames of
 // the new voice, by design; every other access here is ordered by atomics.
-__attribute__((no_sanitize("thread"))) void CopyFrames(int16_t* to, const char* from, uint32_t frames) {
+__attribute__((no_sanitize("thread"))) void CopyFrames(int16_t* to, const char* from,
+                                                       uint32_t frames) {
   const volatile int16_t* source = reinterpret_cast<const volatile int16_t*>(from);
   for (uint32_t i = 0; i < frames * 2; ++i) to[i] = source[i];
 }

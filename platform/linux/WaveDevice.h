@@ -63,7 +63,9 @@ class WaveDevice {
 
   // The owner's thread (the one that writes, resets and closes).
   uint32_t Write(WaveHeader* header);
-  uint32_t Position() const { return static_cast<uint32_t>(position_.load(std::memory_order_acquire)); }
+  uint32_t Position() const {
+    return static_cast<uint32_t>(position_.load(std::memory_order_acquire));
+  }
   bool AllReturned() const { return written_.load() == returned_.load(); }
   // Returns every queued buffer at once; the device plays on from silence.
   void Reset();

@@ -13,9 +13,8 @@
 // 44100 when the card takes it, else at the card's preferred rate.
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
-#include <sys/stat.h>
-
 #include <rtaudio/RtAudio.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -45,9 +44,9 @@ constexpr int kMaxOpen = 16;
 
 struct Endpoint {
   RtAudio::Api api;
-  unsigned index;        // RtAudio's device number within that API
-  std::string system;    // the audio system's own name ("system" for JACK)
-  std::string name;      // as listed
+  unsigned index;               // RtAudio's device number within that API
+  std::string system;           // the audio system's own name ("system" for JACK)
+  std::string name;             // as listed
   std::vector<unsigned> rates;  // what RtAudio says the device takes
   unsigned preferredRate;
 };
@@ -86,7 +85,8 @@ bool IsSocket(const std::string& path) {
 bool PulseServerReachable() {
   if (const char* server = std::getenv("PULSE_SERVER")) return server[0] != 0;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  return (runtime && IsSocket(std::string(runtime) + "/pulse/native")) || IsSocket("/run/pulse/native");
+  return (runtime && IsSocket(std::string(runtime) + "/pulse/native")) ||
+         IsSocket("/run/pulse/native");
 }
 
 // Every output device of one API that can take two channels, in RtAudio's
@@ -127,7 +127,8 @@ unsigned ChooseRate(const Endpoint& endpoint) {
     return Takes(endpoint, endpoint.preferredRate) ? endpoint.preferredRate : WaveDevice::kRate;
   }
   if (Takes(endpoint, WaveDevice::kRate)) return WaveDevice::kRate;
-  if (endpoint.preferredRate != 0 && Takes(endpoint, endpoint.preferredRate)) return endpoint.preferredRate;
+  if (endpoint.preferredRate != 0 && Takes(endpoint, endpoint.preferredRate))
+    return endpoint.preferredRate;
   for (unsigned rate : {48000u, 96000u, 88200u})
     if (Takes(endpoint, rate)) return rate;
   return 0;
@@ -139,8 +140,8 @@ unsigned ChooseRate(const Endpoint& endpoint) {
 // and stopping the stream also take.
 class RtAudioOutput : public DeviceOutput {
  public:
-  static std::unique_ptr<RtAudioOutput> Open(const Endpoint& endpoint, unsigned rate, WaveDevice& device,
-                                             std::string* error) {
+  static std::unique_ptr<RtAudioOutput> Open(const Endpoint& endpoint, unsigned rate,
+                                             WaveDevice& device, std::string* error) {
     std::unique_ptr<RtAudioOutput> output(new RtAudioOutput(device, rate != WaveDevice::kRate));
     try {
       output->audio_ = std::make_unique<RtAudio>(endpoint.api);
@@ -154,9 +155,9 @@ class RtAudioOutput : public DeviceOutput {
       // keeps two seconds, and every note would come that late.
       options.numberOfBuffers = 4;
       unsigned period = kRequestedPeriod;
-      output->audio_->openStream(&parameters, nullptr, output->float_ ? RTAUDIO_FLOAT32 : RTAUDIO_SINT16,
-                                 rate, &period, &RtAudioOutput::Callback, output.get(), &options,
-                                 &RtAudioOutput::ErrorCallback);
+      output->audio_->openStream(
+          &parameters, nullptr, output->float_ ? RTAUDIO_FLOAT32 : RTAUDIO_SINT16, rate, &period,
+          &RtAudioOutput::Callback, output.get(), &options, &RtAudioOutput::ErrorCallback);
     } catch (const RtAudioError& failure) {
       *error = failure.getMessage();
       return nullptr;
@@ -200,7 +201,8 @@ class RtAudioOutput : public DeviceOutput {
     auto* output = static_cast<RtAudioOutput*>(self);
     t_current = output;
     if (output->device_.IsLost()) {
-      std::memset(out, 0, size_t(frames) * kChannels * (output->float_ ? sizeof(float) : sizeof(int16_t)));
+      std::memset(out, 0,
+                  size_t(frames) * kChannels * (output->float_ ? sizeof(float) : sizeof(int16_t)));
       return 2;  // abort: the server is gone, every further write fails at once
     }
     if (output->float_) {
@@ -218,7 +220,8 @@ class RtAudioOutput : public DeviceOutput {
   // server or card is gone.
   static void ErrorCallback(RtAudioError::Type, const std::string& text) {
     RtAudioOutput* output = t_current;
-    if (!output || text.find("write error") == std::string::npos || text.find("underrun") != std::string::npos)
+    if (!output || text.find("write error") == std::string::npos ||
+        text.find("underrun") != std::string::npos)
       return;
     output->device_.Lost(text.c_str());
   }
@@ -277,9 +280,10 @@ class WaveOutRtAudio : public WaveOutApi {
       }
     }
     if (candidates.empty()) {
-      return OpenFailed(kWaveBadDeviceId, deviceId == kWaveMapper
-                                              ? "no JACK server, PulseAudio server or ALSA device was found"
-                                              : "no such device in the list");
+      return OpenFailed(kWaveBadDeviceId,
+                        deviceId == kWaveMapper
+                            ? "no JACK server, PulseAudio server or ALSA device was found"
+                            : "no such device in the list");
     }
     std::string firstReason;
     for (const Endpoint& endpoint : candidates) {
@@ -361,7 +365,9 @@ class WaveOutRtAudio : public WaveOutApi {
   }
   void* LockBufferMemory(MemoryHandle memory) override { return reinterpret_cast<void*>(memory); }
   void UnlockBufferMemory(MemoryHandle) override {}
-  void FreeBufferMemory(MemoryHandle memory) override { std::free(reinterpret_cast<void*>(memory)); }
+  void FreeBufferMemory(MemoryHandle memory) override {
+    std::free(reinterpret_cast<void*>(memory));
+  }
 
   void GetErrorText(uint32_t result, char* text, size_t size) override {
     if (result != kWaveOk && result == t_openResult && t_openReason[0] && size > 0) {
@@ -384,7 +390,8 @@ class WaveOutRtAudio : public WaveOutApi {
   WaveDevice* Find(WaveOutHandle handle) {
     if (handle == 0) return nullptr;
     for (std::atomic<WaveDevice*>& slot : open_)
-      if (reinterpret_cast<WaveOutHandle>(slot.load(std::memory_order_acquire)) == handle) return slot.load();
+      if (reinterpret_cast<WaveOutHandle>(slot.load(std::memory_order_acquire)) == handle)
+        return slot.load();
     return nullptr;
   }
 
@@ -403,12 +410,14 @@ class WaveOutRtAudio : public WaveOutApi {
     }
   }
 
-  static WaveDevice* OpenEndpoint(const Endpoint& endpoint, WindowHandle window, std::string* reason) {
+  static WaveDevice* OpenEndpoint(const Endpoint& endpoint, WindowHandle window,
+                                  std::string* reason) {
     SilenceLibraries();
     if (endpoint.api == RtAudio::UNIX_JACK) {
       auto device = std::make_unique<WaveDevice>(window, "the JACK server");
       auto output = JackOutput::Open(*device, kStreamName, reason);
-      if (!output || !device->SetDeviceRate(output->Rate(), reason) || !device->StartRelay(false)) return nullptr;
+      if (!output || !device->SetDeviceRate(output->Rate(), reason) || !device->StartRelay(false))
+        return nullptr;
       // The device owns the output from here, so that a failed start still
       // closes the client before the device goes.
       JackOutput* jack = output.get();

@@ -67,7 +67,8 @@ void Push(Queue& queue, const Message& message) {
 bool Dispatch(const Message& message) {
   if (message.window == 0 && message.message == kMessageQuit) return false;
   std::shared_ptr<WindowRecord> record = FindWindow(message.window);
-  if (record) record->procedure.load()(message.window, message.message, message.wParam, message.lParam);
+  if (record)
+    record->procedure.load()(message.window, message.message, message.wParam, message.lParam);
   return true;
 }
 
@@ -115,8 +116,7 @@ intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, i
   return record ? record->procedure.load()(window, message, wParam, lParam) : 0;
 }
 
-bool TakeQueuedMessage(WindowHandle window, uint32_t message, uintptr_t* wParam,
-                       intptr_t* lParam) {
+bool TakeQueuedMessage(WindowHandle window, uint32_t message, uintptr_t* wParam, intptr_t* lParam) {
   std::shared_ptr<WindowRecord> record = FindWindow(window);
   if (!record) return false;
   std::lock_guard<std::mutex> hold(record->queue->mutex);

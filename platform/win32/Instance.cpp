@@ -9,8 +9,8 @@ void LoadAppResources() {
   g_smallIcon = static_cast<HICON>(LoadImageA(g_instance, "MAINICON", IMAGE_ICON,
                                               GetSystemMetrics(SM_CXSMICON),
                                               GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-  g_largeIcon = static_cast<HICON>(LoadImageA(g_instance, "MAINICON", IMAGE_ICON,
-                                              GetSystemMetrics(SM_CXICON),
-                                              GetSystemMetrics(SM_CYICON), LR_SHARED));
+  g_largeIcon =
+      static_cast<HICON>(LoadImageA(g_instance, "MAINICON", IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                    GetSystemMetrics(SM_CYICON), LR_SHARED));
   g_guiFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }

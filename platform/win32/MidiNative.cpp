@@ -1,7 +1,7 @@
 // MIDI input and output through WINMM: midiIn with a callback function that
 // the system calls on a thread of its choosing, midiOut without notifications.
-#include <windows.h>
 #include <mmsystem.h>
+#include <windows.h>
 
 #include <cstring>
 
@@ -15,7 +15,8 @@ static_assert(kMidiInOpen == MIM_OPEN && kMidiInClose == MIM_CLOSE && kMidiInDat
                   kMidiInLongData == MIM_LONGDATA && kMidiInError == MIM_ERROR,
               "midiIn callback messages");
 static_assert(kMidiOk == MMSYSERR_NOERROR && kMidiError == MMSYSERR_ERROR &&
-                  kMidiBadDeviceId == MMSYSERR_BADDEVICEID && kMidiAllocated == MMSYSERR_ALLOCATED &&
+                  kMidiBadDeviceId == MMSYSERR_BADDEVICEID &&
+                  kMidiAllocated == MMSYSERR_ALLOCATED &&
                   kMidiInvalidHandle == MMSYSERR_INVALHANDLE,
               "MIDI results");
 
@@ -47,8 +48,8 @@ class WinMmMidi : public MidiApi {
                   uintptr_t instance) override {
     // MidiInCallback has MidiInProc's calling convention on x64.
     HMIDIIN opened = nullptr;
-    MMRESULT result = midiInOpen(&opened, deviceId, reinterpret_cast<DWORD_PTR>(callback),
-                                 instance, CALLBACK_FUNCTION);
+    MMRESULT result = midiInOpen(&opened, deviceId, reinterpret_cast<DWORD_PTR>(callback), instance,
+                                 CALLBACK_FUNCTION);
     *device = result == MMSYSERR_NOERROR ? reinterpret_cast<MidiInHandle>(opened) : 0;
     return result;
   }

@@ -30,9 +30,9 @@ intptr_t Send(Widget widget, UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 Widget Win32Widgets::CreateTopLevel(const char* caption) {
-  HWND window = CreateWindowExA(0, "STATIC", caption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                CW_USEDEFAULT, CW_USEDEFAULT, 600, 440, nullptr, nullptr,
-                                g_instance, nullptr);
+  HWND window =
+      CreateWindowExA(0, "STATIC", caption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
+                      CW_USEDEFAULT, 600, 440, nullptr, nullptr, g_instance, nullptr);
   return reinterpret_cast<Widget>(window);
 }
 
@@ -89,7 +89,9 @@ void Win32Widgets::Paint(Widget window) {
   EndPaint(Hwnd(window), &paint);
 }
 
-void Win32Widgets::Show(Widget topLevel, int showCommand) { ShowWindow(Hwnd(topLevel), showCommand); }
+void Win32Widgets::Show(Widget topLevel, int showCommand) {
+  ShowWindow(Hwnd(topLevel), showCommand);
+}
 void Win32Widgets::Destroy(Widget topLevel) { DestroyWindow(Hwnd(topLevel)); }
 
 void Win32Widgets::ComboReset(Widget combo) { Send(combo, CB_RESETCONTENT, 0, 0); }

@@ -63,8 +63,7 @@ intptr_t SendToWindow(WindowHandle window, uint32_t message, uintptr_t wParam, i
   return SendMessageA(Hwnd(window), message, wParam, lParam);
 }
 
-bool TakeQueuedMessage(WindowHandle window, uint32_t message, uintptr_t* wParam,
-                       intptr_t* lParam) {
+bool TakeQueuedMessage(WindowHandle window, uint32_t message, uintptr_t* wParam, intptr_t* lParam) {
   MSG taken;
   if (!PeekMessageA(&taken, Hwnd(window), message, message, PM_REMOVE)) return false;
   // PeekMessageA hands out a pending quit whatever the filter says; it must

@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "engine/Sample.h"
-#include "loading/WaveLoader.h"
 #include "fuzz/FuzzFolder.h"
 #include "loading/RiffFile.h"
+#include "loading/WaveLoader.h"
 
 namespace {
 
@@ -50,15 +50,20 @@ class PlainWalk {
     return false;
   }
   void Ascend(const RiffChunk& chunk) { position_ = End(chunk); }
-  bool CanRead(const RiffChunk& chunk) const { return chunk.size == 0 || Has(chunk.dataOffset, chunk.size); }
+  bool CanRead(const RiffChunk& chunk) const {
+    return chunk.size == 0 || Has(chunk.dataOffset, chunk.size);
+  }
 
  private:
-  bool Has(uint64_t offset, uint64_t n) const { return offset + n <= size_ && offset + n <= UINT32_MAX; }
+  bool Has(uint64_t offset, uint64_t n) const {
+    return offset + n <= size_ && offset + n <= UINT32_MAX;
+  }
   RiffChunk At(uint64_t offset) const {
     RiffChunk chunk;
     std::memcpy(chunk.id, data_ + offset, 4);
     const uint8_t* p = data_ + offset + 4;
-    chunk.size = static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;
+    chunk.size = static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3])
+                                                                            << 24;
     chunk.dataOffset = offset + 8;
     return chunk;
   }
@@ -83,13 +88,15 @@ void CompareWalks(const uint8_t* data, size_t size) {
   if (riff != file.FindRiff("WAVE", &riffB) || (riff && !Same(riffA, riffB))) abort();
   if (!riff) return;
   const bool format = plain.FindChunk("fmt ", riffA, &formatA);
-  if (format != file.FindChunk("fmt ", riffB, &formatB) || (format && !Same(formatA, formatB))) abort();
+  if (format != file.FindChunk("fmt ", riffB, &formatB) || (format && !Same(formatA, formatB)))
+    abort();
   if (!format) return;
   std::unique_ptr<uint8_t[]> bytes;
   const RiffFile::ReadResult read = file.ReadData(formatB, &bytes);
   if ((read == RiffFile::ReadResult::kOk) != plain.CanRead(formatA)) abort();
   if (read != RiffFile::ReadResult::kOk) return;
-  if (formatA.size && std::memcmp(bytes.get(), data + formatA.dataOffset, formatA.size) != 0) abort();
+  if (formatA.size && std::memcmp(bytes.get(), data + formatA.dataOffset, formatA.size) != 0)
+    abort();
   plain.Ascend(formatA);
   file.Ascend(formatB);
   const bool found = plain.FindChunk("data", riffA, &dataA);

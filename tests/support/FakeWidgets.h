@@ -49,10 +49,14 @@ class FakeWidgets : public Widgets {
     return window;
   }
   Widget CreatePanel(Widget parent) override { return Add("panel", parent, ""); }
-  Widget CreateLabel(Widget parent, const char* text) override { return Add("label", parent, text); }
+  Widget CreateLabel(Widget parent, const char* text) override {
+    return Add("label", parent, text);
+  }
   Widget CreateComboBox(Widget parent) override { return Add("combo", parent, ""); }
   Widget CreateListBox(Widget parent) override { return Add("list", parent, ""); }
-  Widget CreateButton(Widget parent, const char* text) override { return Add("button", parent, text); }
+  Widget CreateButton(Widget parent, const char* text) override {
+    return Add("button", parent, text);
+  }
 
   void SetIcons(Widget) override { calls.push_back("SetIcons"); }
   void SetFont(Widget widget) override { calls.push_back("SetFont " + Get(widget).text); }

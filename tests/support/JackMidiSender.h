@@ -74,7 +74,8 @@ class JackMidiSender {
     size_t end = std::min(self->released_.load(), sent + self->perPeriod_);
     for (jack_nframes_t frame = 0; sent < end; ++sent, frame = std::min(frame + 1, frames - 1)) {
       uint32_t word = self->words_[sent];
-      unsigned char bytes[3] = {static_cast<unsigned char>(word), static_cast<unsigned char>(word >> 8),
+      unsigned char bytes[3] = {static_cast<unsigned char>(word),
+                                static_cast<unsigned char>(word >> 8),
                                 static_cast<unsigned char>(word >> 16)};
       if (jack_midi_event_write(buffer, frame, bytes, 3) != 0) break;  // the port's buffer is full
     }

@@ -22,8 +22,20 @@ class JackServer {
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
     std::string periodText = std::to_string(period), rateText = std::to_string(rate);
-    const char* argv[] = {"jackd", "-n", name_.c_str(), "--no-realtime", "-S", "-t", "5000", "-d", "dummy",
-                          "-r", rateText.c_str(), "-p", periodText.c_str(), nullptr};
+    const char* argv[] = {"jackd",
+                          "-n",
+                          name_.c_str(),
+                          "--no-realtime",
+                          "-S",
+                          "-t",
+                          "5000",
+                          "-d",
+                          "dummy",
+                          "-r",
+                          rateText.c_str(),
+                          "-p",
+                          periodText.c_str(),
+                          nullptr};
     // Not posix_spawn: the server must die with this process even when a
     // sanitizer or a crash ends it without running destructors.
     pid_t parent = getpid();

@@ -1,16 +1,16 @@
 // A fresh temporary folder that becomes the current directory for one test
 // and is removed with everything in it afterwards.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
-#include <random>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 class TempFolder {
  public:

@@ -14,10 +14,10 @@
 // converted) the peaks may differ by 2% and the frequency by 0.5%.
 // Prints what it measured; exit code 0 when everything holds.
 #include <cmath>
-#include <cstdlib>
 #include <complex>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -74,11 +74,13 @@ void Fft(std::vector<std::complex<double>>& data) {
 // than eight bins from every harmonic of the tone, in dB below the tone's own
 // bin. A 4-term Blackman-Harris window keeps the tone's leakage below -92 dB
 // there.
-double WorstOffHarmonicDb(const std::vector<int16_t>& s, long from, size_t n, unsigned rate, double* atHz) {
+double WorstOffHarmonicDb(const std::vector<int16_t>& s, long from, size_t n, unsigned rate,
+                          double* atHz) {
   std::vector<std::complex<double>> data(n);
   for (size_t i = 0; i < n; ++i) {
     const double x = 2 * kPi * double(i) / double(n - 1);
-    const double w = 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
+    const double w =
+        0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
     data[i] = w * s[2 * (from + long(i))];
   }
   Fft(data);
@@ -136,7 +138,8 @@ int main(int argc, char** argv) {
   // release: a sine of 2047 at this gain is zero in both channels at once
   // nowhere for more than a frame.
   long onset = first;
-  while (onset < last && std::abs(int(s[2 * onset])) < 62 && std::abs(int(s[2 * onset + 1])) < 62) ++onset;
+  while (onset < last && std::abs(int(s[2 * onset])) < 62 && std::abs(int(s[2 * onset + 1])) < 62)
+    ++onset;
   long gap = 0, longestGap = 0;
   for (long i = onset; i <= steadyTo; ++i) {
     gap = (s[2 * i] == 0 && s[2 * i + 1] == 0) ? gap + 1 : 0;
@@ -154,7 +157,8 @@ int main(int argc, char** argv) {
   }
   std::printf("peaks: left %d..%d, right %d..%d\n", minLeft, maxLeft, minRight, maxRight);
   if (exact) {
-    Check(maxLeft == 623 && minLeft == -623 && maxRight == 623 && minRight == -623, "peaks are +-623");
+    Check(maxLeft == 623 && minLeft == -623 && maxRight == 623 && minRight == -623,
+          "peaks are +-623");
   } else {
     const int peaks[] = {maxLeft, -minLeft, maxRight, -minRight};
     bool near = true;

@@ -58,11 +58,11 @@ uint32_t FloodMessage(uint64_t k) {
 
 struct Flood {
   jack_port_t* port = nullptr;
-  double perFrame = 0;       // messages per frame
+  double perFrame = 0;  // messages per frame
   std::atomic<bool> running{false};
   std::atomic<uint64_t> sent{0};
   std::atomic<uint64_t> refused{0};  // writes the port's buffer had no room for
-  double due = 0;            // process thread only
+  double due = 0;                    // process thread only
 };
 
 int Process(jack_nframes_t frames, void* arg) {
@@ -168,7 +168,6 @@ long ResidentKiB(pid_t pid) {
   return -1;
 }
 
-
 bool Fail(const char* what) {
   std::fprintf(stderr, "pelvane_jack_flood: %s\n", what);
   return false;
@@ -225,7 +224,8 @@ int main(int argc, char** argv) {
   };
   auto waitFor = [&](const std::string& text, Clock::time_point since, double timeoutSeconds,
                      Clock::time_point* when) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(static_cast<int>(timeoutSeconds * 1000));
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(static_cast<int>(timeoutSeconds * 1000));
     while (!errors.Seen(text, since, when)) {
       if (Clock::now() > deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -249,7 +249,8 @@ int main(int argc, char** argv) {
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(20);
     while (jack_port_connected(flood.port) == 0 && Clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (jack_port_connected(flood.port) == 0) ok = Fail("Pelvane did not connect to the flood's port");
+    if (jack_port_connected(flood.port) == 0)
+      ok = Fail("Pelvane did not connect to the flood's port");
   }
   if (ok) {
     const Clock::time_point start = Clock::now();
@@ -317,12 +318,14 @@ int main(int argc, char** argv) {
     if (word != FloodMessage(matching) || stamp < previousStamp) break;
     previousStamp = stamp;
   }
-  std::printf("flood: %.0f messages/s for %.0f s, %llu sent (%llu before the stop), %llu refused by JACK\n",
-              rate, seconds, static_cast<unsigned long long>(flood.sent.load()),
-              static_cast<unsigned long long>(sentAtStop),
-              static_cast<unsigned long long>(flood.refused.load()));
-  std::printf("stop sent after %.0f s: 'Stopping' line after %.1f ms, shutdown done after %.1f ms\n",
-              stopAfter, toStopping, toShutdown);
+  std::printf(
+      "flood: %.0f messages/s for %.0f s, %llu sent (%llu before the stop), %llu refused by JACK\n",
+      rate, seconds, static_cast<unsigned long long>(flood.sent.load()),
+      static_cast<unsigned long long>(sentAtStop),
+      static_cast<unsigned long long>(flood.refused.load()));
+  std::printf(
+      "stop sent after %.0f s: 'Stopping' line after %.1f ms, shutdown done after %.1f ms\n",
+      stopAfter, toStopping, toShutdown);
   std::printf("close: exited after %.1f ms\n", toExit);
   if (sentAtStop > 0) {
     std::printf("lines from the stop command on, as they arrived:\n");
@@ -333,12 +336,14 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(records), dump.size(),
               static_cast<unsigned long long>(matching));
   std::printf("standard error: %llu lines\n", static_cast<unsigned long long>(errors.Lines()));
-  if (dump.size() % 8 != 0 || matching != records) ok = Fail("the dump is not the flood's messages in order");
+  if (dump.size() % 8 != 0 || matching != records)
+    ok = Fail("the dump is not the flood's messages in order");
   if (limit == 0 && records < sentAtStop) ok = Fail("the dump lacks messages sent before the stop");
   if (limit != 0) {
     if (dump.size() != limit / 8 * 8) ok = Fail("the dump does not end at the last whole record");
     Clock::time_point at;
-    if (!errors.Seen("Dump file: write failed (GLE = 27), the rest of this run is not recorded", begin, &at))
+    if (!errors.Seen("Dump file: write failed (GLE = 27), the rest of this run is not recorded",
+                     begin, &at))
       ok = Fail("no line says the dump could not be written");
     if (errors.Count("Dump file: ") != 1) ok = Fail("not exactly one dump file line");
   }

@@ -85,8 +85,8 @@ int Process(jack_nframes_t count, void* arg) {
   return 0;
 }
 
-bool WriteWav(const std::string& path, const std::vector<float>& left, const std::vector<float>& right,
-              size_t frames, uint32_t rate) {
+bool WriteWav(const std::string& path, const std::vector<float>& left,
+              const std::vector<float>& right, size_t frames, uint32_t rate) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
   auto u32 = [&](uint32_t v) {
@@ -106,18 +106,20 @@ bool WriteWav(const std::string& path, const std::vector<float>& left, const std
   u32(bytes);
   for (size_t i = 0; i < frames; i++) {
     for (float v : {left[i], right[i]})
-      u16(static_cast<uint16_t>(static_cast<int16_t>(std::lround(std::clamp(v * 32768.0f, -32768.0f, 32767.0f)))));
+      u16(static_cast<uint16_t>(
+          static_cast<int16_t>(std::lround(std::clamp(v * 32768.0f, -32768.0f, 32767.0f)))));
   }
   return std::fclose(f) == 0;
 }
 
 // Reads what WriteWav wrote (16-bit stereo PCM with a 44-byte header).
-bool ReadWav(const std::string& path, std::vector<float>& left, std::vector<float>& right, double* rate) {
+bool ReadWav(const std::string& path, std::vector<float>& left, std::vector<float>& right,
+             double* rate) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
   uint8_t header[44];
-  bool ok = std::fread(header, 1, 44, f) == 44 && std::memcmp(header, "RIFF", 4) == 0 && header[22] == 2 &&
-            header[34] == 16;
+  bool ok = std::fread(header, 1, 44, f) == 44 && std::memcmp(header, "RIFF", 4) == 0 &&
+            header[22] == 2 && header[34] == 16;
   if (ok) {
     *rate = header[24] | header[25] << 8 | header[26] << 16 | header[27] << 24;
     int16_t frame[2];
@@ -167,17 +169,20 @@ std::string NoteName(int note) {
 // that end there: long enough to span a period of the lowest note.
 constexpr size_t kBlock = 32;
 constexpr size_t kWindow = 448;
-std::vector<float> Envelope(const std::vector<float>& left, const std::vector<float>& right, size_t frames) {
+std::vector<float> Envelope(const std::vector<float>& left, const std::vector<float>& right,
+                            size_t frames) {
   std::vector<float> env(frames / kBlock, 0.f);
   for (size_t b = 0; b < env.size(); b++) {
     size_t end = (b + 1) * kBlock, begin = end > kWindow ? end - kWindow : 0;
-    for (size_t i = begin; i < end; i++) env[b] = std::max(env[b], std::max(std::fabs(left[i]), std::fabs(right[i])));
+    for (size_t i = begin; i < end; i++)
+      env[b] = std::max(env[b], std::max(std::fabs(left[i]), std::fabs(right[i])));
   }
   return env;
 }
 
 // Reports every note of the phrase; true when all were heard at their pitch.
-bool Analyse(const std::vector<float>& left, const std::vector<float>& right, size_t frames, double rate) {
+bool Analyse(const std::vector<float>& left, const std::vector<float>& right, size_t frames,
+             double rate) {
   std::vector<Event> events = Phrase(rate);
   std::vector<float> env = Envelope(left, right, frames);
   int heard = 0, sounded = 0;
@@ -187,7 +192,8 @@ bool Analyse(const std::vector<float>& left, const std::vector<float>& right, si
     // The onset: the first block after the message above -40 dBFS and four
     // times louder than the window before it, so the previous note's release
     // (heard after the same delay) does not count.
-    size_t first = on / kBlock + 1, last = std::min(env.size(), (on + size_t(kBeatSeconds * rate)) / kBlock);
+    size_t first = on / kBlock + 1,
+           last = std::min(env.size(), (on + size_t(kBeatSeconds * rate)) / kBlock);
     size_t onsetBlock = first;
     auto rises = [&](size_t b) {
       constexpr size_t kBack = kWindow / kBlock;
@@ -200,10 +206,11 @@ bool Analyse(const std::vector<float>& left, const std::vector<float>& right, si
     int found = f > 0 ? static_cast<int>(std::lround(69 + 12 * std::log2(f / 440.0))) : -1;
     bool ok = found == kPhrase[i];
     heard += ok;
-    std::printf("note %d: %6.1f Hz = %-3s (MIDI %d), played %-3s (MIDI %d)", i + 1, f, NoteName(found).c_str(), found,
-                NoteName(kPhrase[i]).c_str(), kPhrase[i]);
+    std::printf("note %d: %6.1f Hz = %-3s (MIDI %d), played %-3s (MIDI %d)", i + 1, f,
+                NoteName(found).c_str(), found, NoteName(kPhrase[i]).c_str(), kPhrase[i]);
     if (onsetBlock < last) {
-      double latency = (static_cast<double>(onsetBlock * kBlock) - static_cast<double>(on)) * 1000.0 / rate;
+      double latency =
+          (static_cast<double>(onsetBlock * kBlock) - static_cast<double>(on)) * 1000.0 / rate;
       std::printf(", sound %5.1f ms after the message", latency);
       sounded++;
       latencySum += latency;
@@ -218,8 +225,8 @@ bool Analyse(const std::vector<float>& left, const std::vector<float>& right, si
   std::printf("peak level %.1f dBFS (%d of 32767)\n", peak > 0 ? 20 * std::log10(peak) : -INFINITY,
               static_cast<int>(std::lround(peak * 32767)));
   if (sounded > 0)
-    std::printf("latency message->sound (to the nearest %zu frames): mean %.1f ms, max %.1f ms\n", kBlock,
-                latencySum / sounded, latencyMax);
+    std::printf("latency message->sound (to the nearest %zu frames): mean %.1f ms, max %.1f ms\n",
+                kBlock, latencySum / sounded, latencyMax);
   std::printf("%d of %d notes heard at their pitch\n", heard, kPhraseNotes);
   return heard == kPhraseNotes;
 }
@@ -278,7 +285,8 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   s.armed.store(true, std::memory_order_release);
   deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (s.recorded.load(std::memory_order_acquire) < frames && std::chrono::steady_clock::now() < deadline)
+  while (s.recorded.load(std::memory_order_acquire) < frames &&
+         std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   jack_client_close(s.client);
   size_t got = s.recorded.load(std::memory_order_acquire);

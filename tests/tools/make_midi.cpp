@@ -105,7 +105,8 @@ bool WriteSong(const char* path, unsigned seconds) {
       for (int parity = 0; parity < 2; ++parity) {
         if (parity != static_cast<int>(e % 2) && e != eighths) continue;
         for (int note : held[parity])
-          track.At(tick, {static_cast<unsigned char>(0x80 | ch), static_cast<unsigned char>(note), 0});
+          track.At(tick,
+                   {static_cast<unsigned char>(0x80 | ch), static_cast<unsigned char>(note), 0});
         held[parity].clear();
       }
       std::vector<int>& ending = held[e % 2];
@@ -139,7 +140,9 @@ int main(int argc, char** argv) {
   } else if (argc == 4 && std::strcmp(argv[1], "song") == 0) {
     ok = WriteSong(argv[3], static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
   } else {
-    std::fprintf(stderr, "usage: pelvane_make_midi tempo OUT.mid | pelvane_make_midi song SECONDS OUT.mid\n");
+    std::fprintf(
+        stderr,
+        "usage: pelvane_make_midi tempo OUT.mid | pelvane_make_midi song SECONDS OUT.mid\n");
     return 2;
   }
   if (!ok) std::fprintf(stderr, "pelvane_make_midi: cannot write the file\n");

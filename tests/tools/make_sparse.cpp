@@ -57,7 +57,8 @@ struct Track {
   void Note(unsigned char channel, unsigned tick, unsigned length, int note, int velocity) {
     Add(tick, {static_cast<unsigned char>(0x90 | channel), static_cast<unsigned char>(note),
                static_cast<unsigned char>(velocity)});
-    Add(tick + length, {static_cast<unsigned char>(0x80 | channel), static_cast<unsigned char>(note), 64}, 0);
+    Add(tick + length,
+        {static_cast<unsigned char>(0x80 | channel), static_cast<unsigned char>(note), 64}, 0);
   }
   Bytes Chunk() const {
     std::vector<Event> sorted = events;
@@ -136,7 +137,8 @@ bool WritePiece(const char* path, unsigned seconds) {
     const int shape[6] = {0, 4, 7, 12, 16, 19};  // root position, spread upward
     for (unsigned eighth = 0; eighth < 8 && level >= 2; ++eighth)
       for (int voice = 0; voice < level - 1; ++voice)
-        chords.Note(1, start + eighth * kEighth, kEighth - 20, 48 + root + shape[voice] - (root > 6 ? 12 : 0),
+        chords.Note(1, start + eighth * kEighth, kEighth - 20,
+                    48 + root + shape[voice] - (root > 6 ? 12 : 0),
                     50 + static_cast<int>(random.Next(30)));
   }
   Bytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 4};
@@ -205,11 +207,13 @@ bool WriteDump(const char* path, unsigned seconds) {
 int main(int argc, char** argv) {
   if (argc != 4 || (std::strcmp(argv[1], "piece") != 0 && std::strcmp(argv[1], "dump") != 0)) {
     std::fprintf(stderr,
-                 "usage: pelvane_make_sparse piece SECONDS OUT.mid | pelvane_make_sparse dump SECONDS OUT.pvd\n");
+                 "usage: pelvane_make_sparse piece SECONDS OUT.mid | pelvane_make_sparse dump "
+                 "SECONDS OUT.pvd\n");
     return 2;
   }
   const unsigned seconds = static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10));
-  const bool ok = std::strcmp(argv[1], "piece") == 0 ? WritePiece(argv[3], seconds) : WriteDump(argv[3], seconds);
+  const bool ok = std::strcmp(argv[1], "piece") == 0 ? WritePiece(argv[3], seconds)
+                                                     : WriteDump(argv[3], seconds);
   if (!ok) std::fprintf(stderr, "pelvane_make_sparse: cannot write the file\n");
   return ok ? 0 : 1;
 }

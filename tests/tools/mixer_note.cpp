@@ -13,8 +13,8 @@
 #include "engine/PitchTable.h"
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
-#include "synth/DumpFile.h"
 #include "support/doubles/SleepMs.h"
+#include "synth/DumpFile.h"
 
 namespace {
 
@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
   voice->state = VOICE_RELEASING;
   voice->releaseCounter = VOICE_RELEASE_FRAMES;
   mixer->Unlock();
-  bool removed = WaitFor([](void* m) { return VoiceCount(*static_cast<Mixer*>(m)) == 0; }, mixer, 10000);
+  bool removed =
+      WaitFor([](void* m) { return VoiceCount(*static_cast<Mixer*>(m)) == 0; }, mixer, 10000);
   platform::SleepMs(400);  // silence after the voice is gone
 
   mixer->ScheduleShutdown();

@@ -35,8 +35,8 @@
 namespace {
 
 constexpr int kRate = 44100;
-constexpr int kPeriod = 1024;                  // the server's, as the script starts it
-constexpr jack_nframes_t kSpacing = 15435;     // 350 ms between messages
+constexpr int kPeriod = 1024;               // the server's, as the script starts it
+constexpr jack_nframes_t kSpacing = 15435;  // 350 ms between messages
 constexpr jack_nframes_t kLeadIn = 8 * kPeriod;
 constexpr jack_nframes_t kTail = 16 * kPeriod;
 // After a release the queued buffers (four of 1024 frames, mixed ahead) still
@@ -120,7 +120,9 @@ class PhraseClient {
   }
 
  private:
-  static int Process(jack_nframes_t frames, void* arg) { return static_cast<PhraseClient*>(arg)->Run(frames); }
+  static int Process(jack_nframes_t frames, void* arg) {
+    return static_cast<PhraseClient*>(arg)->Run(frames);
+  }
 
   int Run(jack_nframes_t frames) {
     jack_nframes_t now = jack_last_frame_time(client_);
@@ -203,7 +205,8 @@ int FindJackWaveOut() {
   uint32_t count = api.GetNumDevs();
   for (uint32_t i = 0; i < count; ++i) {
     char text[32];
-    if (api.GetDeviceName(i, text) == platform::kWaveOk && std::string(text).rfind("JACK", 0) == 0) return int(i);
+    if (api.GetDeviceName(i, text) == platform::kWaveOk && std::string(text).rfind("JACK", 0) == 0)
+      return int(i);
   }
   return -1;
 }
@@ -259,10 +262,13 @@ double Ms(int32_t frames) { return frames * 1000.0 / kRate; }
 
 void CheckEcho(const PhraseClient& phrase) {
   std::vector<PhraseClient::Echoed> echoed = phrase.EchoedSoFar();
-  if (echoed.size() != kPhrase.size()) Fail("echo: %zu messages, sent %zu", echoed.size(), kPhrase.size());
+  if (echoed.size() != kPhrase.size())
+    Fail("echo: %zu messages, sent %zu", echoed.size(), kPhrase.size());
   for (size_t i = 0; i < std::min(echoed.size(), kPhrase.size()); ++i) {
-    if (echoed[i].bytes != kPhrase[i].bytes) Fail("echo: message %zu (%s) differs", i, kPhrase[i].what);
-    if (int32_t(echoed[i].frame - phrase.SentAt(i)) < 0) Fail("echo: message %zu came back before it was sent", i);
+    if (echoed[i].bytes != kPhrase[i].bytes)
+      Fail("echo: message %zu (%s) differs", i, kPhrase[i].what);
+    if (int32_t(echoed[i].frame - phrase.SentAt(i)) < 0)
+      Fail("echo: message %zu came back before it was sent", i);
   }
 }
 
@@ -277,13 +283,15 @@ void CheckDump(const char* path) {
   size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + n);
   std::fclose(f);
-  if (data.size() != 8 * kPhrase.size()) Fail("dump: %zu bytes, expected %zu", data.size(), 8 * kPhrase.size());
+  if (data.size() != 8 * kPhrase.size())
+    Fail("dump: %zu bytes, expected %zu", data.size(), 8 * kPhrase.size());
   uint32_t previous = 0;
   for (size_t i = 0; i < std::min(data.size() / 8, kPhrase.size()); ++i) {
     const unsigned char* r = &data[i * 8];
     uint32_t stamp = r[0] | r[1] << 8 | r[2] << 16 | uint32_t(r[3]) << 24;
     uint32_t word = r[4] | r[5] << 8 | r[6] << 16 | uint32_t(r[7]) << 24;
-    if (word != Word(kPhrase[i].bytes)) Fail("dump: record %zu holds %08x, expected %08x", i, word, Word(kPhrase[i].bytes));
+    if (word != Word(kPhrase[i].bytes))
+      Fail("dump: record %zu holds %08x, expected %08x", i, word, Word(kPhrase[i].bytes));
     if (stamp < previous) Fail("dump: record %zu time stamp %u before %u", i, stamp, previous);
     std::printf("dump record %2zu: %6u ms  %08x  (%s)\n", i, stamp, word, kPhrase[i].what);
     previous = stamp;
@@ -298,14 +306,17 @@ struct Note {
 };
 
 void CheckAudio(const Recording& rec, const PhraseClient& phrase) {
-  auto at = [&](size_t i) { return i < kPhrase.size() ? phrase.SentAt(i) : phrase.SentAt(kPhrase.size() - 1) + kTail; };
+  auto at = [&](size_t i) {
+    return i < kPhrase.size() ? phrase.SentAt(i) : phrase.SentAt(kPhrase.size() - 1) + kTail;
+  };
   if (!rec.Has(at(0)) || !rec.Has(at(kPhrase.size()) - 1)) {
     Fail("audio: the recording does not cover the phrase");
     return;
   }
   if (rec.FirstSound(at(0), at(2)) != at(2)) Fail("audio: sound before the first note-on");
 
-  const Note notes[] = {{2, 3, 5, 60, 127, 100}, {5, 6, 8, 67, 64, 100}, {8, 10, kPhrase.size(), 64, 64, 100}};
+  const Note notes[] = {
+      {2, 3, 5, 60, 127, 100}, {5, 6, 8, 67, 64, 100}, {8, 10, kPhrase.size(), 64, 64, 100}};
   std::vector<double> latencies;
   for (const Note& n : notes) {
     jack_nframes_t onMsg = at(n.on), next = at(n.on + 1);
@@ -320,23 +331,29 @@ void CheckAudio(const Recording& rec, const PhraseClient& phrase) {
     double expectedHz = kDefaultToneHz * std::pow(2.0, (n.note - 64) / 12.0);
     double hz = rec.Frequency(onset, analysisEnd);
     std::printf("note %d: %.2f Hz (default tone at this note: %.2f Hz)\n", n.note, hz, expectedHz);
-    if (std::fabs(hz / expectedHz - 1) > 0.005) Fail("audio: note %d at %.2f Hz, expected %.2f Hz", n.note, hz, expectedHz);
+    if (std::fabs(hz / expectedHz - 1) > 0.005)
+      Fail("audio: note %d at %.2f Hz, expected %.2f Hz", n.note, hz, expectedHz);
     // The tone peaks at 2047; the gain is volume * velocity / 128, applied / 256.
     int gain = n.volume * n.velocity / 128;
     int expectedPeak = 2047 * gain / 256;
     int peak = rec.PeakLeft(onset, analysisEnd);
     std::printf("note %d: peak %d (at most %d)\n", n.note, peak, expectedPeak);
-    if (peak > expectedPeak || peak < expectedPeak * 95 / 100) Fail("audio: note %d peaks at %d, expected %d", n.note, peak, expectedPeak);
+    if (peak > expectedPeak || peak < expectedPeak * 95 / 100)
+      Fail("audio: note %d peaks at %d, expected %d", n.note, peak, expectedPeak);
     jack_nframes_t offMsg = at(n.releasedBy), quietTo = at(n.quietUntil);
     jack_nframes_t sound = rec.FirstSound(offMsg + kReleaseSettle, quietTo);
-    if (sound != quietTo) Fail("audio: note %d still sounds %.1f ms after its release", n.note, Ms(int32_t(sound - offMsg)));
+    if (sound != quietTo)
+      Fail("audio: note %d still sounds %.1f ms after its release", n.note,
+           Ms(int32_t(sound - offMsg)));
   }
   // The pedal holds note 64 after its note-off, until the pedal goes up.
-  if (rec.FirstSound(at(9) + kReleaseSettle, at(10)) == at(10)) Fail("audio: note 64 stopped while the pedal was down");
+  if (rec.FirstSound(at(9) + kReleaseSettle, at(10)) == at(10))
+    Fail("audio: note 64 stopped while the pedal was down");
   if (!latencies.empty()) {
     double worst = *std::max_element(latencies.begin(), latencies.end());
-    std::printf("latency from note-on message to onset: worst %.1f ms = %.2f periods of %d frames\n", worst,
-                worst * kRate / 1000.0 / kPeriod, kPeriod);
+    std::printf(
+        "latency from note-on message to onset: worst %.1f ms = %.2f periods of %d frames\n", worst,
+        worst * kRate / 1000.0 / kPeriod, kPeriod);
   }
 }
 
@@ -358,26 +375,30 @@ int main() {
   int echo = FindMidiOut("JACK: pvtest-phrase:echo");
   int wave = FindJackWaveOut();
   if (midiIn < 0 || echo < 0 || wave < 0) {
-    std::fprintf(stderr, "FAIL: devices not listed (MIDI in %d, echo %d, wave %d)\n", midiIn, echo, wave);
+    std::fprintf(stderr, "FAIL: devices not listed (MIDI in %d, echo %d, wave %d)\n", midiIn, echo,
+                 wave);
     return 1;
   }
 
   platform::FileHandle dump = CreateDumpFile();
   auto* synthesizer = new Synthesizer(uint32_t(wave), midiIn, echo, dump);
   // The wave output's JACK client is "Pelvane"; it may take a moment to appear.
-  bool audioWired = WaitFor([&] { return recorder.Connect("Pelvane:outport 0", "Pelvane:outport 1"); }, 10000);
+  bool audioWired =
+      WaitFor([&] { return recorder.Connect("Pelvane:outport 0", "Pelvane:outport 1"); }, 10000);
   bool wired = audioWired && WaitFor([&] { return phrase.Connected(); }, 10000);
   if (!wired) {
-    Fail(audioWired ? "the synthesizer's MIDI ports did not connect to ours" : "no audio ports \"Pelvane:outport 0/1\"");
+    Fail(audioWired ? "the synthesizer's MIDI ports did not connect to ours"
+                    : "no audio ports \"Pelvane:outport 0/1\"");
   } else {
     std::this_thread::sleep_for(std::chrono::milliseconds(kLeadIn * 1000 / kRate));
     phrase.Play();
     double phraseMs = (kPhrase.size() * kSpacing + kTail) * 1000.0 / kRate;
-    if (!WaitFor([&] { return phrase.Sent() == kPhrase.size(); }, int(phraseMs) + 10000)) Fail("the phrase was not sent");
+    if (!WaitFor([&] { return phrase.Sent() == kPhrase.size(); }, int(phraseMs) + 10000))
+      Fail("the phrase was not sent");
     std::this_thread::sleep_for(std::chrono::milliseconds(int(kTail * 1000 / kRate) + 200));
   }
   Recording recording(recorder);  // taken before the stop, while the graph still runs
-  delete synthesizer;  // Stop: the dump file is complete once this returns
+  delete synthesizer;             // Stop: the dump file is complete once this returns
 
   if (wired) {
     CheckEcho(phrase);

@@ -18,7 +18,6 @@
 
 #include "platform/Window.h"
 #include "platform/linux/MessageQueue.h"
-
 #include "platform/resources/MainIcon16.xpm"
 #include "platform/resources/MainIcon32.xpm"
 
@@ -226,7 +225,8 @@ void QtWidgetSet::SetIcons(Widget topLevel) {
 }
 
 void QtWidgetSet::SetFont(Widget widget) {
-  if (QWidget* target = Find(widget)) target->setFont(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
+  if (QWidget* target = Find(widget))
+    target->setFont(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
 }
 
 void QtWidgetSet::Move(Widget widget, int x, int y, int width, int height) {
@@ -244,8 +244,8 @@ void QtWidgetSet::Move(Widget widget, int x, int y, int width, int height) {
     // A hidden window gets its resize event only when shown; the layout must
     // follow the new size at once, as it does with the native window.
     if (!target->isVisible()) {
-      intptr_t size = (static_cast<intptr_t>(target->height() & 0xFFFF) << 16) |
-                      (target->width() & 0xFFFF);
+      intptr_t size =
+          (static_cast<intptr_t>(target->height() & 0xFFFF) << 16) | (target->width() & 0xFFFF);
       platform::SendToWindow(widget, WM_SIZE_MESSAGE, 0, size);
     }
     return;
@@ -318,7 +318,8 @@ int QtWidgetSet::ComboAdd(Widget combo, const char* text) {
 }
 
 void QtWidgetSet::ComboSetData(Widget combo, int index, intptr_t data) {
-  if (auto* target = As<QComboBox>(combo)) target->setItemData(index, QVariant::fromValue<qlonglong>(data));
+  if (auto* target = As<QComboBox>(combo))
+    target->setItemData(index, QVariant::fromValue<qlonglong>(data));
 }
 
 void QtWidgetSet::ComboSetSelection(Widget combo, int index) {

@@ -15,8 +15,8 @@
 #include <QWidget>
 #include <atomic>
 #include <functional>
-#include <string>
 #include <memory>
+#include <string>
 #include <unordered_map>
 
 #include "platform/Widgets.h"

@@ -1,7 +1,7 @@
-#include "support/doubles/ProcessCounters.h"
-
 #include <filesystem>
 #include <iterator>
+
+#include "support/doubles/ProcessCounters.h"
 
 namespace platform {
 

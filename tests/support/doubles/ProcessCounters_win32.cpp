@@ -1,9 +1,9 @@
-#include "support/doubles/ProcessCounters.h"
-
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <vector>
+
+#include "support/doubles/ProcessCounters.h"
 
 namespace platform {
 
@@ -40,8 +40,8 @@ using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 // GetProcessHandleCount answers 0 under Wine; the system's handle list is
 // counted there instead.
 int CountOwnHandles() {
-  auto query = reinterpret_cast<QuerySystemInformation>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
   if (!query) return -1;
   std::vector<char> buffer(1 << 16);
   for (int attempt = 0; attempt < 8; ++attempt) {

@@ -6,6 +6,8 @@
 
 namespace platform {
 
-inline void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms < 0 ? 0 : ms)); }
+inline void SleepMs(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms < 0 ? 0 : ms));
+}
 
 }  // namespace platform

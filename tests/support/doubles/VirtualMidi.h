@@ -97,7 +97,7 @@ class VirtualMidi : public MidiApi {
     std::vector<uint32_t> sent;
   };
 
-  Input* FindInput(MidiInHandle handle);    // mutex_ held
+  Input* FindInput(MidiInHandle handle);     // mutex_ held
   Output* FindOutput(MidiOutHandle handle);  // mutex_ held
   static uint32_t CopyName(const std::string& from, char name[32]);
 

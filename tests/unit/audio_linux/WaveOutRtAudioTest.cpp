@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,8 +18,8 @@
 #include "platform/Window.h"
 #include "platform/linux/MessageQueue.h"
 #include "support/JackRecorder.h"
-#include "support/LogCapture.h"
 #include "support/JackServer.h"
+#include "support/LogCapture.h"
 #include "support/doubles/SleepMs.h"
 
 using namespace platform;
@@ -48,7 +48,7 @@ class Notifications {
 
   // Dispatches messages until done() holds; false after timeoutMs.
   bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    for (int waited = 0; !done(); ) {
+    for (int waited = 0; !done();) {
       bool quit = false;
       if (PeekAndDispatchMessage(&quit)) continue;
       if (waited >= timeoutMs) return false;
@@ -65,7 +65,8 @@ class Notifications {
   }
 
  private:
-  static intptr_t Procedure(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  static intptr_t Procedure(WindowHandle window, uint32_t message, uintptr_t wParam,
+                            intptr_t lParam) {
     auto* self = static_cast<Notifications*>(GetWindowOwner(window));
     auto* header = message == kMessageWaveOutDone ? reinterpret_cast<WaveHeader*>(lParam) : nullptr;
     self->received.push_back(Posted{message, wParam, lParam, header ? header->flags : 0});
@@ -109,7 +110,7 @@ uint32_t FindDevice(WaveOutApi& api, const char* wanted) {
 }
 
 struct Shape {
-  int period;           // the JACK server's frames per callback
+  int period;             // the JACK server's frames per callback
   uint32_t bufferFrames;  // frames per queued buffer
 };
 
@@ -133,7 +134,8 @@ TEST_P(WaveOutJackTest, PlaysBuffersInOrderWholeAndOnceAcrossPeriods) {
   Notifications notifications;
   WaveOutHandle device = 0;
   ASSERT_EQ(api.Open(&device, id, notifications.Window()), kWaveOk);
-  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutOpen) == 1; }));
+  ASSERT_TRUE(
+      notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutOpen) == 1; }));
   EXPECT_EQ(notifications.received[0].wParam, device);
   ASSERT_TRUE(recorder.Connect("Pelvane:outport 0", "Pelvane:outport 1"));
   size_t connectedAt = recorder.Frames();
@@ -185,10 +187,12 @@ TEST_P(WaveOutJackTest, PlaysBuffersInOrderWholeAndOnceAcrossPeriods) {
     ASSERT_EQ(recorder.At(f, 1), -recorder.At(f, 0)) << "frame " << f;
   }
   ASSERT_EQ(left.size(), size_t(kTotal) * shape.bufferFrames);
-  for (size_t i = 0; i < left.size(); ++i) ASSERT_EQ(left[i], int16_t(i + 1)) << "played frame " << i;
+  for (size_t i = 0; i < left.size(); ++i)
+    ASSERT_EQ(left[i], int16_t(i + 1)) << "played frame " << i;
   EXPECT_EQ(recorder.At(recorder.Frames() - 1, 0), 0);
 
-  for (WaveHeader& header : buffers.headers) EXPECT_EQ(api.UnprepareHeader(device, &header), kWaveOk);
+  for (WaveHeader& header : buffers.headers)
+    EXPECT_EQ(api.UnprepareHeader(device, &header), kWaveOk);
   EXPECT_EQ(api.Close(device), kWaveOk);
 }
 
@@ -212,7 +216,8 @@ TEST(WaveOutJack, ResetReturnsEveryQueuedBufferAndCloseWaitsForThem) {
   Notifications notifications;
   WaveOutHandle device = 0;
   ASSERT_EQ(api.Open(&device, kWaveMapper, notifications.Window()), kWaveOk);
-  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutOpen) == 1; }));
+  ASSERT_TRUE(
+      notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutOpen) == 1; }));
 
   Buffers buffers(api, 4, 1024);
   WaveHeader* h = buffers.headers.data();
@@ -240,22 +245,26 @@ TEST(WaveOutJack, ResetReturnsEveryQueuedBufferAndCloseWaitsForThem) {
   bool isSamples = false;
   EXPECT_EQ(api.GetPosition(device, &position, &isSamples), kWaveOk);
   EXPECT_EQ(position, 0u);
-  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutDone) == 4; }));
+  ASSERT_TRUE(
+      notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutDone) == 4; }));
   std::vector<uintptr_t> order;
   for (const Posted& p : notifications.received)
-    if (p.message == kMessageWaveOutDone) order.push_back(reinterpret_cast<WaveHeader*>(p.lParam)->user);
+    if (p.message == kMessageWaveOutDone)
+      order.push_back(reinterpret_cast<WaveHeader*>(p.lParam)->user);
   EXPECT_EQ(order, (std::vector<uintptr_t>{0, 1, 2, 3}));
 
   // The device plays on after a reset.
   ASSERT_EQ(api.Write(device, &h[2]), kWaveOk);
-  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutDone) == 5; }));
+  ASSERT_TRUE(
+      notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutDone) == 5; }));
   EXPECT_EQ(reinterpret_cast<WaveHeader*>(notifications.received.back().lParam), &h[2]);
   EXPECT_EQ(api.GetPosition(device, &position, &isSamples), kWaveOk);
   EXPECT_EQ(position, 1024u);
 
   for (int i = 0; i < 4; ++i) EXPECT_EQ(api.UnprepareHeader(device, &h[i]), kWaveOk);
   ASSERT_EQ(api.Close(device), kWaveOk);
-  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutClose) == 1; }));
+  ASSERT_TRUE(
+      notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutClose) == 1; }));
   EXPECT_EQ(notifications.received.back().wParam, device);
   EXPECT_EQ(api.GetPosition(device, &position, &isSamples), kWaveInvalidHandle);
   EXPECT_FALSE(isSamples);
@@ -279,9 +288,11 @@ TEST(WaveOutJack, ConvertsToTheServersRate) {
   Notifications notifications;
   WaveOutHandle device = 0;
   ASSERT_EQ(api.Open(&device, id, notifications.Window()), kWaveOk);
-  EXPECT_EQ(log.Starting("Wave out: "),
-            std::vector<std::string>{"Wave out: converting from 44100 Hz to the device's 48000 Hz"});
-  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutOpen) == 1; }));
+  EXPECT_EQ(
+      log.Starting("Wave out: "),
+      std::vector<std::string>{"Wave out: converting from 44100 Hz to the device's 48000 Hz"});
+  ASSERT_TRUE(
+      notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutOpen) == 1; }));
   ASSERT_TRUE(recorder.Connect("Pelvane:outport 0", "Pelvane:outport 1"));
 
   const int kTotal = 40;
@@ -291,7 +302,8 @@ TEST(WaveOutJack, ConvertsToTheServersRate) {
     int16_t* samples = reinterpret_cast<int16_t*>(header->data);
     for (uint32_t i = 0; i < 1024; ++i) {
       const double t = double(queued * 1024 + i) / 44100.0;
-      samples[2 * i] = samples[2 * i + 1] = static_cast<int16_t>(std::lround(16000 * std::sin(2 * M_PI * 1000 * t)));
+      samples[2 * i] = samples[2 * i + 1] =
+          static_cast<int16_t>(std::lround(16000 * std::sin(2 * M_PI * 1000 * t)));
     }
     ++queued;
     EXPECT_EQ(api.Write(device, header), kWaveOk);
@@ -301,7 +313,8 @@ TEST(WaveOutJack, ConvertsToTheServersRate) {
   notifications.onDone = [&](WaveHeader* header) {
     if (queued < kTotal) fillAndQueue(header);
   };
-  ASSERT_TRUE(notifications.PumpUntil([&] { return notifications.Count(kMessageWaveOutDone) == size_t(kTotal); }));
+  ASSERT_TRUE(notifications.PumpUntil(
+      [&] { return notifications.Count(kMessageWaveOutDone) == size_t(kTotal); }));
   const size_t doneAt = recorder.Frames();
   ASSERT_TRUE(notifications.PumpUntil([&] { return recorder.Frames() >= doneAt + 4096; }));
   uint32_t position = 0;
@@ -331,13 +344,15 @@ TEST(WaveOutJack, ConvertsToTheServersRate) {
   EXPECT_NEAR((crossings - 1) * 48000.0 / (lastCrossing - firstCrossing), 1000.0, 0.5);
   EXPECT_NEAR(peak, 16000, 40);
 
-  for (WaveHeader& header : buffers.headers) EXPECT_EQ(api.UnprepareHeader(device, &header), kWaveOk);
+  for (WaveHeader& header : buffers.headers)
+    EXPECT_EQ(api.UnprepareHeader(device, &header), kWaveOk);
   EXPECT_EQ(api.Close(device), kWaveOk);
 }
 
 // Lines that begin with prefix, once there are count of them (or after ten seconds).
 std::vector<std::string> AwaitLines(LogCapture& log, const std::string& prefix, size_t count) {
-  for (int waited = 0; waited < 10000 && log.Starting(prefix).size() < count; waited += 10) SleepMs(10);
+  for (int waited = 0; waited < 10000 && log.Starting(prefix).size() < count; waited += 10)
+    SleepMs(10);
   return log.Starting(prefix);
 }
 

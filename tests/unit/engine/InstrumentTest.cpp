@@ -1,7 +1,6 @@
-#include "engine/Instrument.h"
-
 #include <gtest/gtest.h>
 
+#include "engine/Instrument.h"
 #include "engine/InstrumentTable.h"
 
 namespace {
@@ -87,8 +86,8 @@ TEST(Instrument, DefaultToneValues) {
   const struct {
     int32_t frame;
     int16_t left, right;
-  } expected[] = {{0, 0, 204},       {1, 127, 331},       {2, 255, 456},
-                  {25, 2047, 2039},  {131071, -1991, -1934}};
+  } expected[] = {
+      {0, 0, 204}, {1, 127, 331}, {2, 255, 456}, {25, 2047, 2039}, {131071, -1991, -1934}};
   for (const auto& e : expected) {
     EXPECT_EQ(tone->left[e.frame], e.left) << e.frame;
     EXPECT_EQ(tone->right[e.frame], e.right) << e.frame;

@@ -41,7 +41,8 @@ TEST_P(MixPathTest, MatchesTheFrameByFrameLoopCallAfterCall) {
     for (int32_t i = 0; i < sample->length; ++i) {
       // Full scale now and then: the magnitude of -32768 and clipping sums.
       const bool extreme = Next(16) == 0;
-      sample->left[i] = static_cast<int16_t>(extreme ? (Next(2) ? 32767 : -32768) : Next(65536) - 32768);
+      sample->left[i] =
+          static_cast<int16_t>(extreme ? (Next(2) ? 32767 : -32768) : Next(65536) - 32768);
       sample->right[i] = static_cast<int16_t>(Next(65536) - 32768);
     }
     sample->rate = rate;
@@ -53,12 +54,16 @@ TEST_P(MixPathTest, MatchesTheFrameByFrameLoopCallAfterCall) {
     instrument.noteMap[note] = Next(10);
     Sample& sample = *instrument.samples[instrument.noteMap[note]];
     // Every distance of the pitch table in turn, and now and then one beyond it.
-    const int32_t distance = trial % 8 == 7 ? (Next(2) ? 1 : -1) * (128 + Next(2000)) : trial % 255 - 127;
+    const int32_t distance =
+        trial % 8 == 7 ? (Next(2) ? 1 : -1) * (128 + Next(2000)) : trial % 255 - 127;
     sample.baseNote = note - distance;
     // Gains 0 to 126 from MIDI values, beyond from larger volumes: 254 to
     // 257 at full velocity straddle the vector paths' limit.
     const bool edge = trial % 17 == 0;
-    const int32_t volume = edge ? 257 + trial % 4 : trial % 9 == 0 ? Next(600) : trial % 13 == 0 ? 0 : Next(128);
+    const int32_t volume = edge              ? 257 + trial % 4
+                           : trial % 9 == 0  ? Next(600)
+                           : trial % 13 == 0 ? 0
+                                             : Next(128);
     Voice fastVoice(note, 0, edge ? 127 : 1 + Next(127), volume, &instrument);
     fastVoice.position = Next(static_cast<uint32_t>(sample.length) + 40);
     if (Next(5) == 0) fastVoice.state = VOICE_SUSTAINED;
@@ -72,7 +77,8 @@ TEST_P(MixPathTest, MatchesTheFrameByFrameLoopCallAfterCall) {
         fastVoice.releaseCounter = slowVoice.releaseCounter = VOICE_RELEASE_FRAMES - Next(40);
       }
       for (size_t i = 0; i < fast.size(); ++i)
-        fast[i] = slow[i] = static_cast<int16_t>(Next(4) == 0 ? Next(65536) - 32768 : Next(400) - 200);
+        fast[i] = slow[i] =
+            static_cast<int16_t>(Next(4) == 0 ? Next(65536) - 32768 : Next(400) - 200);
       fastVoice.Render(fast.data(), frames);
       RenderReference(slowVoice, slow.data(), frames);
       ASSERT_EQ(fast, slow) << "trial " << trial << " call " << call;

@@ -5,11 +5,11 @@
 #include <atomic>
 
 #include "engine/Mixer.h"
-#include "support/doubles/ProcessCounters.h"
 #include "platform/Thread.h"
-#include "support/doubles/VirtualWaveOut.h"
 #include "support/LogCapture.h"
+#include "support/doubles/ProcessCounters.h"
 #include "support/doubles/SleepMs.h"
+#include "support/doubles/VirtualWaveOut.h"
 
 namespace {
 
@@ -27,7 +27,8 @@ class Waker {
  private:
   static void Run(void* self) {
     auto* waker = static_cast<Waker*>(self);
-    for (int waited = 0; waited < 20000 && !waker->done_.load(); waited += 10) platform::SleepMs(10);
+    for (int waited = 0; waited < 20000 && !waker->done_.load(); waited += 10)
+      platform::SleepMs(10);
     if (!waker->done_.load()) platform::PostToWindow(waker->window_, platform::kMessageUser, 0, 0);
   }
   platform::WindowHandle window_;
@@ -77,6 +78,6 @@ TEST(MixerOnTheCallerThread, HandlesTheDeviceOnlyWhenAskedAndLeavesAQuitQueued) 
     texts.push_back(line.text);
   }
   EXPECT_EQ(texts, (std::vector<std::string>{"Wave out opened", "Mixer: ScheduleShutdown()",
-                                              "Mixer: WaitForShutdown()", "Mixer: IsShutdown()"}));
+                                             "Mixer: WaitForShutdown()", "Mixer: IsShutdown()"}));
   platform::InstallWaveOutApi(nullptr);
 }

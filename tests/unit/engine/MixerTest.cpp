@@ -1,5 +1,3 @@
-#include "engine/Mixer.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,10 +7,11 @@
 #include <thread>
 #include <vector>
 
+#include "engine/Mixer.h"
 #include "engine/PitchTable.h"
-#include "support/doubles/VirtualWaveOut.h"
 #include "support/LogCapture.h"
 #include "support/doubles/SleepMs.h"
+#include "support/doubles/VirtualWaveOut.h"
 
 namespace {
 
@@ -123,7 +122,8 @@ class MixerTest : public ::testing::Test {
   }
   std::vector<int16_t> Buffer(int index) {
     mixer->Lock();
-    std::vector<int16_t> copy(mixer->bufferData[index], mixer->bufferData[index] + 2 * MIXER_BUFFER_FRAMES);
+    std::vector<int16_t> copy(mixer->bufferData[index],
+                              mixer->bufferData[index] + 2 * MIXER_BUFFER_FRAMES);
     mixer->Unlock();
     return copy;
   }
@@ -138,9 +138,9 @@ TEST_F(MixerTest, OpenQueuesFourSilentBuffersInIndexOrder) {
   StartMixer();
   EXPECT_EQ(log.Lines(), std::vector<std::string>{"Wave out opened"});
   const std::vector<std::string> expected = {
-      "open 0",   "alloc 0",   "lock 0",  "prepare 0", "alloc 1", "lock 1",  "prepare 1",
-      "alloc 2",  "lock 2",    "prepare 2", "alloc 3", "lock 3",  "prepare 3", "write 0",
-      "write 1",  "write 2",   "write 3"};
+      "open 0",    "alloc 0", "lock 0",  "prepare 0", "alloc 1", "lock 1",
+      "prepare 1", "alloc 2", "lock 2",  "prepare 2", "alloc 3", "lock 3",
+      "prepare 3", "write 0", "write 1", "write 2",   "write 3"};
   EXPECT_EQ(device.Events(), expected);
   for (int i = 0; i < MIXER_BUFFER_COUNT; ++i) {
     const platform::WaveHeader* header = device.Header(i);
@@ -247,10 +247,10 @@ TEST_F(MixerTest, DeviceThatDoesNotOpenSaysWhyQueuesNothingAndStillStops) {
   EXPECT_NE(voice, nullptr);
   Stop();
   EXPECT_EQ(device.Events(), std::vector<std::string>{"open 7"});
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Mixer: waveOutOpen() failed: 2 (no such device)",
-                                                   "Mixer: ScheduleShutdown()",
-                                                   "Mixer: WaitForShutdown()",
-                                                   "Mixer: IsShutdown()"}));
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"Mixer: waveOutOpen() failed: 2 (no such device)",
+                                      "Mixer: ScheduleShutdown()", "Mixer: WaitForShutdown()",
+                                      "Mixer: IsShutdown()"}));
 }
 
 TEST_F(MixerTest, RefillRendersFromTheLastSlotDown) {
@@ -339,9 +339,9 @@ TEST_F(MixerTest, UnassignedSampleIsLoggedAndNotRegistered) {
   EXPECT_EQ(mixer->StartVoice(30, 2, 100, 100, &instrument), nullptr);
   EXPECT_EQ(mixer->voiceCount, 0);
   mixer->Unlock();
-  EXPECT_EQ(log.Lines(), std::vector<std::string>{
-                             "  Request has been made for an unassigned sample (note 30, "
-                             "channel 2, instrument 'Piano')"});
+  EXPECT_EQ(log.Lines(),
+            std::vector<std::string>{"  Request has been made for an unassigned sample (note 30, "
+                                     "channel 2, instrument 'Piano')"});
 }
 
 TEST_F(MixerTest, FindVoiceFindsOnlyThePlayingVoiceInSlotOrder) {
@@ -479,7 +479,8 @@ TEST_F(MixerTest, VoicesStartAndEndWhileBuffersCycle) {
     ASSERT_NE(mixer->voices[k], nullptr);
     EXPECT_EQ(mixer->voices[k]->state, VOICE_RELEASING);
   }
-  for (int32_t k = mixer->voiceCount; k < MIXER_MAX_VOICES; ++k) EXPECT_EQ(mixer->voices[k], nullptr);
+  for (int32_t k = mixer->voiceCount; k < MIXER_MAX_VOICES; ++k)
+    EXPECT_EQ(mixer->voices[k], nullptr);
   mixer->Unlock();
 }
 

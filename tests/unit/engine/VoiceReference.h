@@ -26,7 +26,9 @@ inline void RenderReference(Voice& voice, int16_t* buffer, int32_t frameCount) {
     int32_t left = buffer[2 * i] + (s->left[voice.position] * gain) / 256;
     int32_t right = buffer[2 * i + 1] + (s->right[voice.position] * gain) / 256;
     buffer[2 * i] = static_cast<int16_t>(left > 32767 ? 32767 : left < -32768 ? -32768 : left);
-    buffer[2 * i + 1] = static_cast<int16_t>(right > 32767 ? 32767 : right < -32768 ? -32768 : right);
+    buffer[2 * i + 1] = static_cast<int16_t>(right > 32767    ? 32767
+                                             : right < -32768 ? -32768
+                                                              : right);
     if (voice.state == VOICE_RELEASING) {
       voice.releaseCounter -= 1;
       if (voice.releaseCounter / 16 < voice.velocity) voice.velocity = voice.releaseCounter / 16;

@@ -1,13 +1,12 @@
-#include "engine/Voice.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
 #include <vector>
 
-#include "engine/PitchTable.h"
 #include "VoiceReference.h"
+#include "engine/PitchTable.h"
+#include "engine/Voice.h"
 
 namespace {
 

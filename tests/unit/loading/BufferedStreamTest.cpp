@@ -5,8 +5,8 @@
 
 #include "loading/FileStream.h"
 #include "support/MemoryStream.h"
-#include "support/WaveBytes.h"
 #include "support/TempFolder.h"
+#include "support/WaveBytes.h"
 
 namespace {
 
@@ -106,9 +106,8 @@ TEST_F(BufferedStreamLines, LongLinesComeOutWholeUpToTheBufferSize) {
   std::string text = "short\n" + mid + "\r\n" + full + "\n" + over + "\nend\n";
   WriteText("long.txt", text);
   FileStream stream("long.txt");
-  EXPECT_EQ(AllLines(stream),
-            (Lines{"short", mid, full, over.substr(0, BUFFERED_STREAM_SIZE), over.substr(0, 4464),
-                   "end"}));
+  EXPECT_EQ(AllLines(stream), (Lines{"short", mid, full, over.substr(0, BUFFERED_STREAM_SIZE),
+                                     over.substr(0, 4464), "end"}));
   EXPECT_TRUE(stream.AtEnd());
 
   // A long last line without a line end.

@@ -8,8 +8,8 @@
 #include "engine/PitchTable.h"
 #include "support/InstrumentTableReset.h"
 #include "support/LogCapture.h"
-#include "support/WaveBytes.h"
 #include "support/TempFolder.h"
+#include "support/WaveBytes.h"
 
 namespace {
 
@@ -81,9 +81,10 @@ TEST_F(InitEngineTest, RejectedDefaultWaveLeavesTheToneAtItsOwnPitch) {
     ExpectBuiltInTone();
     const Lines lines = log.Lines();
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], channels == 0
-                            ? "Sample: Cannot open file 'default.wav': zero channels"
-                            : "Sample: Cannot open file 'default.wav': unsupported channel count (3)");
+    EXPECT_EQ(lines[0],
+              channels == 0
+                  ? "Sample: Cannot open file 'default.wav': zero channels"
+                  : "Sample: Cannot open file 'default.wav': unsupported channel count (3)");
   }
 }
 

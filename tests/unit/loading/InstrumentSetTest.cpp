@@ -9,8 +9,8 @@
 #include "loading/InstrumentSet.h"
 #include "support/InstrumentTableReset.h"
 #include "support/LogCapture.h"
-#include "support/WaveBytes.h"
 #include "support/TempFolder.h"
+#include "support/WaveBytes.h"
 
 namespace {
 
@@ -138,8 +138,8 @@ TEST_F(InstrumentSet, AFileNamedAgainIsLoadedOnceAndShared) {
 
 TEST_F(InstrumentSet, OnlyALineOfItsOwnOpensABlock) {
   std::string text = "PVID\n";
-  const char* openers[] = {"Instrument", "INSTRUMENT", "  instrument \t", "instrument {",
-                           "instruments", "} instrument"};
+  const char* openers[] = {"Instrument",   "INSTRUMENT",  "  instrument \t",
+                           "instrument {", "instruments", "} instrument"};
   for (int i = 0; i < 6; ++i)
     text += std::string(openers[i]) + "\nID " + std::to_string(i) + "\nsample\nfile a.wav\n}\n}\n";
   const Lines lines = Load(text);
@@ -195,11 +195,12 @@ TEST_F(InstrumentSet, NamesKeepTheirLeadingBlankAndEveryByteAbove127) {
 }
 
 TEST_F(InstrumentSet, BaseCountsOnlyAfterTheFile) {
-  Load("PVID\ninstrument\nID 0\n"
-       "sample\nbase 50\nfile a.wav\nend 9\n}\n"
-       "sample\nfile a.wav\nbase 50\nbegin 10\nend 19\n}\n"
-       "sample\nfile a.wav\nbasement 3\nbegin 20\nend 29\n}\n"
-       "sample\nfile a.wav\nbe 3\nfine 12\nend 39\n}\n}\n");
+  Load(
+      "PVID\ninstrument\nID 0\n"
+      "sample\nbase 50\nfile a.wav\nend 9\n}\n"
+      "sample\nfile a.wav\nbase 50\nbegin 10\nend 19\n}\n"
+      "sample\nfile a.wav\nbasement 3\nbegin 20\nend 29\n}\n"
+      "sample\nfile a.wav\nbe 3\nfine 12\nend 39\n}\n}\n");
   const Instrument* in = InstrumentTable[0];
   ASSERT_NE(in, nullptr);
   ASSERT_EQ(in->sampleCount, 4);
@@ -212,12 +213,13 @@ TEST_F(InstrumentSet, BaseCountsOnlyAfterTheFile) {
 }
 
 TEST_F(InstrumentSet, RangesAreSwappedClippedAndOverwritten) {
-  Load("PVID\n"
-       "instrument\nID 1\nsample\nfile a.wav\nbegin 80\nend 70\n}\n}\n"
-       "instrument\nID 2\nsample\nfile a.wav\n}\nsample\nfile b.wav\nbegin 60\n}\n"
-       "sample\nfile c.wav\nbegin 64\nend 66\n}\n}\n"
-       "instrument\nID 3\nsample\nfile a.wav\nbegin -5\nend 3\n}\nsample\nfile b.wav\n"
-       "begin 120\nend 300\n}\nsample\nfile c.wav\nbegin 200\nend 300\n}\n}\n");
+  Load(
+      "PVID\n"
+      "instrument\nID 1\nsample\nfile a.wav\nbegin 80\nend 70\n}\n}\n"
+      "instrument\nID 2\nsample\nfile a.wav\n}\nsample\nfile b.wav\nbegin 60\n}\n"
+      "sample\nfile c.wav\nbegin 64\nend 66\n}\n}\n"
+      "instrument\nID 3\nsample\nfile a.wav\nbegin -5\nend 3\n}\nsample\nfile b.wav\n"
+      "begin 120\nend 300\n}\nsample\nfile c.wav\nbegin 200\nend 300\n}\n}\n");
   for (int note = 0; note < 128; ++note) {
     SCOPED_TRACE(note);
     EXPECT_EQ(Marker(1, note), note >= 70 && note <= 80 ? 1111 : 0);
@@ -235,8 +237,7 @@ TEST_F(InstrumentSet, FailedSampleFilesDropTheirBlock) {
       "sample\nfile b.aif\n}\nsample\nfile   c.wav  \n}\n}\n");
   EXPECT_EQ(lines, (Lines{"Sample: File none.wav not found",
                           "Instrument ' Lost' has no samples, it has been discarded",
-                          "Sample: File none.wav not found",
-                          "Sample: File b.aif not found",
+                          "Sample: File none.wav not found", "Sample: File b.aif not found",
                           "Instrument ' Last' with 1 samples has been loaded as ID 1"}));
   EXPECT_EQ(Marker(1, 0), 3333);
 }

@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "app/InitEngine.h"
-#include "support/doubles/VirtualMidi.h"
-#include "support/doubles/VirtualWaveOut.h"
 #include "support/InstrumentTableReset.h"
 #include "support/LogCapture.h"
-#include "support/WaveBytes.h"
-#include "synth/Synthesizer.h"
 #include "support/TempFolder.h"
+#include "support/WaveBytes.h"
+#include "support/doubles/VirtualMidi.h"
+#include "support/doubles/VirtualWaveOut.h"
+#include "synth/Synthesizer.h"
 
 namespace {
 

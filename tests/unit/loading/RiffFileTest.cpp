@@ -1,10 +1,9 @@
-#include "loading/RiffFile.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "engine/Sample.h"
+#include "loading/RiffFile.h"
 #include "loading/WaveLoader.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
@@ -45,9 +44,9 @@ TEST(RiffFile, ZerosAreWalkedThroughTheBufferAndRefused) {
   Sample s;
   EXPECT_FALSE(LoadWave(s, "zeros.wav"));
   EXPECT_FALSE(LoadWave(s, "big-form.wav"));
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
-                             "Sample: Cannot open file 'zeros.wav': no WAVE chunk",
-                             "Sample: Cannot open file 'big-form.wav': no WAVE chunk"}));
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"Sample: Cannot open file 'zeros.wav': no WAVE chunk",
+                                      "Sample: Cannot open file 'big-form.wav': no WAVE chunk"}));
 }
 
 }  // namespace

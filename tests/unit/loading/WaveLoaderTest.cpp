@@ -7,8 +7,8 @@
 #include "engine/Sample.h"
 #include "loading/WaveLoader.h"
 #include "support/LogCapture.h"
-#include "support/WaveBytes.h"
 #include "support/TempFolder.h"
+#include "support/WaveBytes.h"
 
 namespace {
 
@@ -83,12 +83,12 @@ TEST_F(WaveLoader, SkipsOtherChunksHonouringPadBytes) {
   // Top-level junk and a RIFF of another form come first; inside the WAVE
   // form, odd-sized chunks (with their pad bytes) surround an odd-sized
   // format record, and a second "data" chunk must not be the one taken.
-  Bytes file = Concat({Chunk("JUNK", {1, 2, 3}), Riff(Chunk("data", Values16({9})), "AVI "),
-                       Riff(Concat({Chunk("LIST", {'a', 'b', 'c'}),
-                                    Chunk("fmt ", FormatRecord(1, 1, 32000, 16, 17)),
-                                    Chunk("fact", {4, 0, 0, 0, 5}),
-                                    Chunk("data", Values16({11, -12, 13})),
-                                    Chunk("data", Values16({99}))}))});
+  Bytes file =
+      Concat({Chunk("JUNK", {1, 2, 3}), Riff(Chunk("data", Values16({9})), "AVI "),
+              Riff(Concat({Chunk("LIST", {'a', 'b', 'c'}),
+                           Chunk("fmt ", FormatRecord(1, 1, 32000, 16, 17)),
+                           Chunk("fact", {4, 0, 0, 0, 5}), Chunk("data", Values16({11, -12, 13})),
+                           Chunk("data", Values16({99}))}))});
   WriteBytes("chunks.wav", file);
   Sample s;
   ASSERT_TRUE(LoadWave(s, "chunks.wav"));
@@ -138,8 +138,7 @@ TEST_F(WaveLoader, EveryRefusalLogsOneLineAndLeavesSampleUntouched) {
       {"data before fmt", Riff(Concat({data, fmt})), "no 'data' chunk"},
       {"float", Riff(Concat({Chunk("fmt ", FormatRecord(3, 1, 44100, 32)), data})),
        "unsupported floating-point data (32 bits)"},
-      {"A-law", Riff(Concat({Chunk("fmt ", FormatRecord(6, 1, 8000, 8)), data})),
-       "not a PCM wave"},
+      {"A-law", Riff(Concat({Chunk("fmt ", FormatRecord(6, 1, 8000, 8)), data})), "not a PCM wave"},
       {"extensible", Riff(Concat({Chunk("fmt ", FormatRecord(0xFFFE, 1, 44100, 16, 40)), data})),
        "not a PCM wave"},
       {"fmt of 14 bytes", Riff(Concat({Chunk("fmt ", FormatRecord(1, 1, 44100, 16, 14)), data})),
@@ -198,7 +197,8 @@ Bytes Extensible(uint16_t subformat, uint16_t channels, uint32_t rate, uint16_t 
   PutLe16(record, bits);
   PutLe32(record, channels == 1 ? 0x4 : 0x3);
   PutLe16(record, subformat);
-  const Bytes tail = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  const Bytes tail = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                      0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
   record.insert(record.end(), tail.begin(), tail.end());
   return record;
 }
@@ -210,7 +210,8 @@ TEST_F(WaveLoader, ExtensiblePcmLoadsLikeItsPlainTwin) {
     uint16_t channels, bits;
     const Bytes& data;
   };
-  for (const Twin& t : {Twin{1, 16, data16}, Twin{2, 16, data16}, Twin{1, 8, data8}, Twin{2, 8, data8}}) {
+  for (const Twin& t :
+       {Twin{1, 16, data16}, Twin{2, 16, data16}, Twin{1, 8, data8}, Twin{2, 8, data8}}) {
     SCOPED_TRACE(testing::Message() << t.channels << " channels, " << t.bits << " bits");
     WriteBytes("plain.wav", Wave(t.channels, 32000, t.bits, t.data));
     WriteBytes("ext.wav", Riff(Concat({Chunk("fmt ", Extensible(1, t.channels, 32000, t.bits)),
@@ -278,7 +279,8 @@ TEST_F(WaveLoader, LoadFileRefusesMissingFilesAndDirectories) {
   EXPECT_FALSE(LoadFile(s, "dir.wav"));
   EXPECT_FALSE(LoadFile(s, "none.wav"));
   EXPECT_FALSE(LoadFile(s, nullptr));
-  EXPECT_EQ(log.Lines(), (Lines{"Sample: File dir.wav not found", "Sample: File none.wav not found"}));
+  EXPECT_EQ(log.Lines(),
+            (Lines{"Sample: File dir.wav not found", "Sample: File none.wav not found"}));
   // Straight to the loader, the directory fails at the open.
   log.Clear();
   EXPECT_FALSE(LoadWave(s, "dir.wav"));

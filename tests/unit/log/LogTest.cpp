@@ -1,5 +1,3 @@
-#include "app/Log.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/Log.h"
 #include "app/MainWindow.h"
 #include "platform/Thread.h"
 #include "support/FakeWidgets.h"
@@ -68,7 +67,8 @@ TEST(LogMessage, EveryThreadStampsItsOwnIdAndNoLineIsLost) {
   for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([t, &ids] {
       ids[t] = platform::CurrentThreadId();
-      for (int n = 0; n < kLines; ++n) LogMessage(("thread " + std::to_string(t) + " line " + std::to_string(n)).c_str());
+      for (int n = 0; n < kLines; ++n)
+        LogMessage(("thread " + std::to_string(t) + " line " + std::to_string(n)).c_str());
     });
   for (std::thread& thread : threads) thread.join();
   std::vector<int> next(kThreads, 0);
@@ -140,7 +140,9 @@ TEST(PostLogLine, WithoutAWindowOrToAClosedOneTheLineIsFreed) {
 
 class LogList : public ::testing::Test {
  protected:
-  void Append(const std::string& text) { EXPECT_EQ(AppendLogLineToList(widgets, list, HeapLine(text)), 0); }
+  void Append(const std::string& text) {
+    EXPECT_EQ(AppendLogLineToList(widgets, list, HeapLine(text)), 0);
+  }
   FakeWidgets widgets;
   Widget list = widgets.CreateListBox(0);
 };

@@ -35,9 +35,15 @@ class ListedWaveOut : public platform::WaveOutApi {
     *device = 0;
     return platform::kWaveBadDeviceId;
   }
-  uint32_t PrepareHeader(platform::WaveOutHandle, platform::WaveHeader*) override { return platform::kWaveInvalidHandle; }
-  uint32_t UnprepareHeader(platform::WaveOutHandle, platform::WaveHeader*) override { return platform::kWaveInvalidHandle; }
-  uint32_t Write(platform::WaveOutHandle, platform::WaveHeader*) override { return platform::kWaveInvalidHandle; }
+  uint32_t PrepareHeader(platform::WaveOutHandle, platform::WaveHeader*) override {
+    return platform::kWaveInvalidHandle;
+  }
+  uint32_t UnprepareHeader(platform::WaveOutHandle, platform::WaveHeader*) override {
+    return platform::kWaveInvalidHandle;
+  }
+  uint32_t Write(platform::WaveOutHandle, platform::WaveHeader*) override {
+    return platform::kWaveInvalidHandle;
+  }
   uint32_t GetPosition(platform::WaveOutHandle, uint32_t* frames, bool* isSamples) override {
     *frames = 0;
     *isSamples = false;
@@ -48,9 +54,13 @@ class ListedWaveOut : public platform::WaveOutApi {
   platform::MemoryHandle AllocBufferMemory(uint32_t bytes) override {
     return reinterpret_cast<platform::MemoryHandle>(std::calloc(1, bytes));
   }
-  void* LockBufferMemory(platform::MemoryHandle memory) override { return reinterpret_cast<void*>(memory); }
+  void* LockBufferMemory(platform::MemoryHandle memory) override {
+    return reinterpret_cast<void*>(memory);
+  }
   void UnlockBufferMemory(platform::MemoryHandle) override {}
-  void FreeBufferMemory(platform::MemoryHandle memory) override { std::free(reinterpret_cast<void*>(memory)); }
+  void FreeBufferMemory(platform::MemoryHandle memory) override {
+    std::free(reinterpret_cast<void*>(memory));
+  }
 };
 
 class ListedMidi : public platform::MidiApi {
@@ -61,7 +71,8 @@ class ListedMidi : public platform::MidiApi {
   uint32_t InGetDeviceName(uint32_t id, char name[32]) override {
     return inputs.Name(id, name, platform::kMidiOk, platform::kMidiBadDeviceId);
   }
-  uint32_t InOpen(platform::MidiInHandle* device, uint32_t, platform::MidiInCallback, uintptr_t) override {
+  uint32_t InOpen(platform::MidiInHandle* device, uint32_t, platform::MidiInCallback,
+                  uintptr_t) override {
     *device = 0;
     return platform::kMidiBadDeviceId;
   }
@@ -76,7 +87,9 @@ class ListedMidi : public platform::MidiApi {
     *device = 0;
     return platform::kMidiBadDeviceId;
   }
-  uint32_t OutShortMsg(platform::MidiOutHandle, uint32_t) override { return platform::kMidiInvalidHandle; }
+  uint32_t OutShortMsg(platform::MidiOutHandle, uint32_t) override {
+    return platform::kMidiInvalidHandle;
+  }
   uint32_t OutClose(platform::MidiOutHandle) override { return platform::kMidiInvalidHandle; }
   int LastError() override { return 0; }
 };

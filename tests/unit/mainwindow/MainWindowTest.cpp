@@ -2,8 +2,6 @@
 // device lists, the enabling rule, the procedure's routing, start-up and
 // destruction order. Start and Stop run a real Synthesizer on devices that
 // cannot open, in a temporary working directory.
-#include "app/MainWindow.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,11 +15,12 @@
 
 #include "app/Automation.h"
 #include "app/Log.h"
+#include "app/MainWindow.h"
 #include "platform/DebugOutput.h"
 #include "platform/Thread.h"
 #include "support/FakeWidgets.h"
-#include "unit/mainwindow/DeviceLists.h"
 #include "support/doubles/SleepMs.h"
+#include "unit/mainwindow/DeviceLists.h"
 
 namespace {
 
@@ -77,11 +76,12 @@ class QuitWatchdog {
   QuitWatchdog() {
     fired_ = false;
     marker_ = platform::CreateMessageWindow("watchdog");
-    platform::SetWindowProcedure(marker_, [](platform::WindowHandle, uint32_t, uintptr_t, intptr_t) -> intptr_t {
-      fired_ = true;
-      platform::PostQuit(0);
-      return 0;
-    });
+    platform::SetWindowProcedure(
+        marker_, [](platform::WindowHandle, uint32_t, uintptr_t, intptr_t) -> intptr_t {
+          fired_ = true;
+          platform::PostQuit(0);
+          return 0;
+        });
     thread_ = std::thread([this] {
       for (int i = 0; i < 500 && !disarmed_; i++) platform::SleepMs(10);
       if (!disarmed_) platform::PostToWindow(marker_, platform::kMessageUser + 99, 0, 0);
@@ -107,7 +107,8 @@ class MainWindowTest : public ::testing::Test {
     previous_ = fs::current_path();
     // Portable C++ only: the Windows build runs this suite too.
     std::random_device seed;
-    folder_ = fs::temp_directory_path() / ("pelvane-window-" + std::to_string(seed() % 1000000000u));
+    folder_ =
+        fs::temp_directory_path() / ("pelvane-window-" + std::to_string(seed() % 1000000000u));
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     fs::current_path(folder_);
@@ -129,8 +130,12 @@ class MainWindowTest : public ::testing::Test {
   intptr_t Send(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0) {
     return platform::SendToWindow(window->hwnd, message, wParam, lParam);
   }
-  void Click(Widget button) { Send(WM_COMMAND_MESSAGE, BN_CLICKED_CODE << 16, static_cast<intptr_t>(button)); }
-  intptr_t SelectedData(Widget list) { return fake.ComboGetData(list, fake.ComboGetSelection(list)); }
+  void Click(Widget button) {
+    Send(WM_COMMAND_MESSAGE, BN_CLICKED_CODE << 16, static_cast<intptr_t>(button));
+  }
+  intptr_t SelectedData(Widget list) {
+    return fake.ComboGetData(list, fake.ComboGetSelection(list));
+  }
   // Dispatches until the quit message (true). Should none come, the watchdog
   // ends the loop after five seconds (false).
   static bool LoopEndsByQuit() {
@@ -156,20 +161,41 @@ TEST_F(MainWindowTest, ConstructionRegistersFirstAndCreatesTheControlsInOrder) {
   Open();
   EXPECT_EQ(g_mainWindow.load(), window);
   EXPECT_EQ(platform::GetWindowOwner(window->hwnd), window);
-  std::vector<std::string> expected = {
-      "CreateTopLevel Pelvane", "SetIcons", "Create panel ", "Create panel ",
-      "Create label Devices", "SetFont Devices", "Create label Wave Out:", "SetFont Wave Out:",
-      "Create label MIDI In:", "SetFont MIDI In:", "Create label MIDI Echo:", "SetFont MIDI Echo:",
-      "Create combo ", "SetFont ", "Create combo ", "SetFont ", "Create combo ", "SetFont ",
-      "Create list ", "SetFont ", "Create button &Start", "SetFont &Start",
-      "Create button S&top", "SetFont S&top", "Disable button S&top", "Move toplevel Pelvane"};
+  std::vector<std::string> expected = {"CreateTopLevel Pelvane",
+                                       "SetIcons",
+                                       "Create panel ",
+                                       "Create panel ",
+                                       "Create label Devices",
+                                       "SetFont Devices",
+                                       "Create label Wave Out:",
+                                       "SetFont Wave Out:",
+                                       "Create label MIDI In:",
+                                       "SetFont MIDI In:",
+                                       "Create label MIDI Echo:",
+                                       "SetFont MIDI Echo:",
+                                       "Create combo ",
+                                       "SetFont ",
+                                       "Create combo ",
+                                       "SetFont ",
+                                       "Create combo ",
+                                       "SetFont ",
+                                       "Create list ",
+                                       "SetFont ",
+                                       "Create button &Start",
+                                       "SetFont &Start",
+                                       "Create button S&top",
+                                       "SetFont S&top",
+                                       "Disable button S&top",
+                                       "Move toplevel Pelvane"};
   ASSERT_GE(fake.calls.size(), expected.size());
-  EXPECT_EQ(std::vector<std::string>(fake.calls.begin(), fake.calls.begin() + expected.size()), expected);
+  EXPECT_EQ(std::vector<std::string>(fake.calls.begin(), fake.calls.begin() + expected.size()),
+            expected);
 
   EXPECT_EQ(At(window->hwnd), (Geometry{20, 20, 600, 440}));
   EXPECT_FALSE(fake.Get(window->hwnd).visible);
-  for (Widget child : {window->devicesLabel, window->waveOutLabel, window->midiInLabel,
-                       window->midiEchoLabel, window->waveOutList, window->midiInList, window->midiEchoList})
+  for (Widget child :
+       {window->devicesLabel, window->waveOutLabel, window->midiInLabel, window->midiEchoLabel,
+        window->waveOutList, window->midiInList, window->midiEchoList})
     EXPECT_EQ(fake.Get(child).parent, window->topPanel);
   EXPECT_EQ(fake.Get(window->startButton).parent, window->bottomPanel);
   EXPECT_EQ(fake.Get(window->stopButton).parent, window->bottomPanel);
@@ -212,13 +238,15 @@ TEST_F(MainWindowTest, DeviceListsFromTheDevicesThatAnswer) {
   devices.midi.inputs.names = {"Keys A", "Keys B", "Keys C"};
   devices.midi.outputs.names = {"Synth A", "Synth B"};
   Open();
-  EXPECT_EQ(fake.Texts(window->waveOutList), (std::vector<std::string>{"Wave mapper", "Speakers", "Headphones"}));
+  EXPECT_EQ(fake.Texts(window->waveOutList),
+            (std::vector<std::string>{"Wave mapper", "Speakers", "Headphones"}));
   EXPECT_EQ(fake.ComboGetData(window->waveOutList, 0), -1);
   EXPECT_EQ(fake.ComboGetData(window->waveOutList, 1), 0);
   EXPECT_EQ(fake.ComboGetData(window->waveOutList, 2), 1);
   EXPECT_EQ(fake.ComboGetSelection(window->waveOutList), 1);
 
-  EXPECT_EQ(fake.Texts(window->midiInList), (std::vector<std::string>{"Keys A", "Keys B", "Keys C"}));
+  EXPECT_EQ(fake.Texts(window->midiInList),
+            (std::vector<std::string>{"Keys A", "Keys B", "Keys C"}));
   EXPECT_EQ(fake.ComboGetSelection(window->midiInList), 2);
   EXPECT_EQ(SelectedData(window->midiInList), 2);
 
@@ -302,7 +330,8 @@ TEST_F(MainWindowTest, StartAndStopApplyTheEnablingRule) {
   EXPECT_FALSE(fake.IsEnabled(window->stopButton));
   for (Widget list : lists) EXPECT_TRUE(fake.IsEnabled(list));
   std::vector<std::string> lines = output.Lines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "Stopping synthesizer, please wait..."), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Stopping synthesizer, please wait..."),
+            lines.end());
 
   Click(window->startButton);
   EXPECT_TRUE(fs::exists(folder_ / "dump0002.pvd"));
@@ -313,7 +342,8 @@ TEST_F(MainWindowTest, CommandsOtherThanClicksOnTheButtonsAreIgnored) {
   Open();
   fake.calls.clear();
   Send(WM_COMMAND_MESSAGE, CBN_SELCHANGE_CODE << 16, static_cast<intptr_t>(window->waveOutList));
-  Send(WM_COMMAND_MESSAGE, 5u << 16, static_cast<intptr_t>(window->startButton));  // BN_DOUBLECLICKED
+  Send(WM_COMMAND_MESSAGE, 5u << 16,
+       static_cast<intptr_t>(window->startButton));  // BN_DOUBLECLICKED
   Send(WM_COMMAND_MESSAGE, 0, static_cast<intptr_t>(window->logList));
   EXPECT_EQ(window->synthesizer, nullptr);
   EXPECT_TRUE(fake.calls.empty());
@@ -401,7 +431,8 @@ TEST_F(MainWindowTest, StartUpWithoutFilesLogsFourLinesEndingReady) {
   EXPECT_TRUE(fake.Get(window->hwnd).visible);
   std::vector<std::string> expected = {"Sample: Cannot open file 'default.wav': GLE = 2",
                                        "Loading instrument set from 'default.pvi'...",
-                                       "Instrument set not loaded, file not found.", "Pelvane ready"};
+                                       "Instrument set not loaded, file not found.",
+                                       "Pelvane ready"};
   EXPECT_EQ(output.Lines(), expected);
 }
 
@@ -415,7 +446,8 @@ TEST_F(MainWindowTest, DestroyingARunningWindowStopsWithoutTheStoppingLine) {
   window = nullptr;
   EXPECT_EQ(g_mainWindow.load(), nullptr);
   std::vector<std::string> lines = output.Lines();
-  EXPECT_EQ(std::find(lines.begin(), lines.end(), "Stopping synthesizer, please wait..."), lines.end());
+  EXPECT_EQ(std::find(lines.begin(), lines.end(), "Stopping synthesizer, please wait..."),
+            lines.end());
   // The synthesizer's last shutdown line still found the log target.
   EXPECT_TRUE(output.TargetSetWhenWritten("Mixer: IsShutdown()"));
   // Nothing touched the controls before the window went.
@@ -454,7 +486,8 @@ TEST_F(MainWindowTest, AutomationDrivesTheWindowLikeAUser) {
   EXPECT_NE(window->synthesizer, nullptr);
   EXPECT_FALSE(automation.Execute("select wave Speakers"));  // lists disabled while running
   EXPECT_TRUE(automation.Execute("list midiin"));
-  EXPECT_EQ(output.Lines().back(), "Automation: list midiin (disabled, selection 0): 'Keys A', 'Keys B'");
+  EXPECT_EQ(output.Lines().back(),
+            "Automation: list midiin (disabled, selection 0): 'Keys A', 'Keys B'");
   EXPECT_FALSE(automation.Execute("start"));
   EXPECT_TRUE(automation.Execute("stop"));
   EXPECT_EQ(window->synthesizer, nullptr);

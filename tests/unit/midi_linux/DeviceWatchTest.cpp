@@ -1,8 +1,6 @@
 // The device watch on real servers started by the tests: a private JACK
 // server (dummy driver) and a private PulseAudio server. The messages are
 // posted to a window of the test's thread and counted as it dispatches them.
-#include "platform/DeviceWatch.h"
-
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <signal.h>
@@ -18,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/DeviceWatch.h"
 #include "platform/Midi.h"
 #include "platform/WaveOut.h"
 #include "platform/Window.h"
@@ -52,7 +51,8 @@ class ChangeCounter {
   }
 
  private:
-  static intptr_t Procedure(platform::WindowHandle, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  static intptr_t Procedure(platform::WindowHandle, uint32_t message, uintptr_t wParam,
+                            intptr_t lParam) {
     if (message == platform::kMessageDeviceChange) {
       EXPECT_EQ(platform::kDeviceNodesChanged, wParam);
       EXPECT_EQ(0, lParam);
@@ -69,7 +69,8 @@ int IndexOfInput(platform::MidiApi& api, const std::string& name) {
   uint32_t count = api.InGetNumDevs();
   for (uint32_t id = 0; id < count; ++id) {
     char text[32];
-    if (api.InGetDeviceName(id, text) == platform::kMidiOk && name == text) return static_cast<int>(id);
+    if (api.InGetDeviceName(id, text) == platform::kMidiOk && name == text)
+      return static_cast<int>(id);
   }
   return -1;
 }
@@ -90,8 +91,9 @@ TEST(DeviceWatchJackTest, OtherClientsPostOncePerBurstOursNever) {
   ASSERT_GE(keysId, 0);
   platform::MidiInHandle in = 0;
   ASSERT_EQ(platform::kMidiOk,
-            midi.InOpen(&in, static_cast<uint32_t>(keysId), [](platform::MidiInHandle, uint32_t, uintptr_t, uintptr_t,
-                                                               uintptr_t) {}, 0));
+            midi.InOpen(
+                &in, static_cast<uint32_t>(keysId),
+                [](platform::MidiInHandle, uint32_t, uintptr_t, uintptr_t, uintptr_t) {}, 0));
   ASSERT_GE(wave.GetNumDevs(), 1u);
   platform::WaveOutHandle out = 0;
   ASSERT_EQ(platform::kWaveOk, wave.Open(&out, 0, changes.window()));
@@ -103,11 +105,13 @@ TEST(DeviceWatchJackTest, OtherClientsPostOncePerBurstOursNever) {
   auto started = std::chrono::steady_clock::now();
   for (int i = 0; i < 16; ++i) {
     std::string name = "midi_" + std::to_string(i);
-    ASSERT_NE(nullptr, jack_port_register(other, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0));
+    ASSERT_NE(nullptr,
+              jack_port_register(other, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0));
   }
-  std::printf("16 ports registered in %lld ms\n", static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                             std::chrono::steady_clock::now() - started)
-                                                                             .count()));
+  std::printf("16 ports registered in %lld ms\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - started)
+                                         .count()));
   EXPECT_EQ(1, changes.Pump(10s, 1));
   EXPECT_EQ(0, changes.Pump(1s));
   jack_client_close(other);
@@ -136,8 +140,8 @@ class PulseServer {
       if (getppid() != parent) _exit(1);
       freopen("/dev/null", "w", stdout);
       freopen("/dev/null", "w", stderr);
-      execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-             "--load=module-native-protocol-unix", nullptr);
+      execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+             "--disallow-exit", "--load=module-native-protocol-unix", nullptr);
       _exit(127);
     }
     for (int tries = 0; pid_ > 0 && tries < 100 && !ready_; ++tries) {

@@ -89,7 +89,8 @@ struct Received {
 // Held, it keeps that thread inside the first data message until let go.
 class Inbox {
  public:
-  static void Callback(MidiInHandle, uint32_t message, uintptr_t instance, uintptr_t p1, uintptr_t p2) {
+  static void Callback(MidiInHandle, uint32_t message, uintptr_t instance, uintptr_t p1,
+                       uintptr_t p2) {
     auto* self = reinterpret_cast<Inbox*>(instance);
     std::unique_lock<std::mutex> lock(self->mutex_);
     self->items_.push_back({message, p1, p2});
@@ -238,8 +239,10 @@ class MidiJackTest : public ::testing::Test {
     int outId = IndexOf(OutNames(api_), "JACK: " + loop_->Name() + ":in");
     ASSERT_GE(inId, 0);
     ASSERT_GE(outId, 0);
-    ASSERT_EQ(platform::kMidiOk, api_.OutOpen(out, static_cast<uint32_t>(outId))) << "error " << api_.LastError();
-    ASSERT_EQ(platform::kMidiOk, api_.InOpen(in, static_cast<uint32_t>(inId), &Inbox::Callback, inbox_.instance()))
+    ASSERT_EQ(platform::kMidiOk, api_.OutOpen(out, static_cast<uint32_t>(outId)))
+        << "error " << api_.LastError();
+    ASSERT_EQ(platform::kMidiOk,
+              api_.InOpen(in, static_cast<uint32_t>(inId), &Inbox::Callback, inbox_.instance()))
         << "error " << api_.LastError();
     ASSERT_NE(0u, *in);
     ASSERT_NE(0u, *out);
@@ -270,7 +273,8 @@ TEST_F(MidiJackTest, ListsOtherClientsPortsByDirectionWithShortJackNames) {
     EXPECT_EQ(0u, name.rfind("JACK: ", 0)) << name;  // no ALSA sequencer here
   }
   char name[32] = "x";
-  EXPECT_EQ(platform::kMidiBadDeviceId, api_.InGetDeviceName(static_cast<uint32_t>(ins.size()), name));
+  EXPECT_EQ(platform::kMidiBadDeviceId,
+            api_.InGetDeviceName(static_cast<uint32_t>(ins.size()), name));
   EXPECT_STREQ("", name);
 }
 
@@ -278,8 +282,10 @@ TEST_F(MidiJackTest, NeverListsItsOwnPorts) {
   MidiInHandle in = 0;
   MidiOutHandle out = 0;
   OpenThroughLoopback(&in, &out);
-  for (const std::string& name : InNames(api_)) EXPECT_EQ(std::string::npos, name.find("Pelvane")) << name;
-  for (const std::string& name : OutNames(api_)) EXPECT_EQ(std::string::npos, name.find("Pelvane")) << name;
+  for (const std::string& name : InNames(api_))
+    EXPECT_EQ(std::string::npos, name.find("Pelvane")) << name;
+  for (const std::string& name : OutNames(api_))
+    EXPECT_EQ(std::string::npos, name.find("Pelvane")) << name;
   api_.InClose(in);
   api_.OutClose(out);
 }
@@ -349,7 +355,9 @@ TEST_F(MidiJackTest, TimeStampsCountMillisecondsFromStart) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   api_.OutShortMsg(out, 0x00003C80);
   std::vector<Received> got = inbox_.WaitForData(2);
-  auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - started)
+                       .count();
   ASSERT_EQ(2u, got.size());
   // A message cannot be stamped before it was sent, nor after it arrived. How
   // far apart the two arrive depends on the load of the machine (a busy JACK
@@ -358,8 +366,8 @@ TEST_F(MidiJackTest, TimeStampsCountMillisecondsFromStart) {
   EXPECT_GE(got[1].param2, 600u);
   EXPECT_LE(got[0].param2, got[1].param2);
   EXPECT_LE(got[1].param2, static_cast<uintptr_t>(elapsedMs));
-  std::printf("time stamps: %u ms, %u ms (sent at 300 ms and 600 ms)\n", static_cast<unsigned>(got[0].param2),
-              static_cast<unsigned>(got[1].param2));
+  std::printf("time stamps: %u ms, %u ms (sent at 300 ms and 600 ms)\n",
+              static_cast<unsigned>(got[0].param2), static_cast<unsigned>(got[1].param2));
   api_.InClose(in);
   api_.OutClose(out);
 }
@@ -462,7 +470,8 @@ TEST_F(MidiJackTest, AFullQueueKeepsItsMessagesInOrderAndTellsHowManyWereLost) {
   Notices notices;
   MidiInHandle in = 0;
   inbox_.Hold();
-  ASSERT_EQ(platform::kMidiOk, api_.InOpen(&in, static_cast<uint32_t>(id), &Inbox::Callback, inbox_.instance()));
+  ASSERT_EQ(platform::kMidiOk,
+            api_.InOpen(&in, static_cast<uint32_t>(id), &Inbox::Callback, inbox_.instance()));
   ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
   ASSERT_TRUE(sender.WaitUntilConnected());
   sender.Release(1);
@@ -472,7 +481,8 @@ TEST_F(MidiJackTest, AFullQueueKeepsItsMessagesInOrderAndTellsHowManyWereLost) {
   inbox_.LetGo();
 
   std::vector<std::string> lines = notices.WaitForLines();
-  EXPECT_EQ(lines, std::vector<std::string>{"Midi-In: the input queue was full, 100 messages lost"});
+  EXPECT_EQ(lines,
+            std::vector<std::string>{"Midi-In: the input queue was full, 100 messages lost"});
   std::vector<Received> got = inbox_.Data();
   ASSERT_EQ(total - kLost, got.size());
   for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(words[i], got[i].param1) << "message " << i;
@@ -487,7 +497,8 @@ TEST_F(MidiJackTest, FailedOpensSayWhy) {
   EXPECT_EQ(kInvalidParameter, api_.LastError());
 
   MidiInHandle in = 1;
-  EXPECT_EQ(platform::kMidiBadDeviceId, api_.InOpen(&in, 0xFFFFFFFFu, &Inbox::Callback, inbox_.instance()));
+  EXPECT_EQ(platform::kMidiBadDeviceId,
+            api_.InOpen(&in, 0xFFFFFFFFu, &Inbox::Callback, inbox_.instance()));
   EXPECT_EQ(0u, in);
   EXPECT_TRUE(inbox_.All().empty());
 

@@ -66,7 +66,8 @@ extern "C" {
 int jack_set_process_callback(jack_client_t* client, JackProcessCallback callback, void* arg) {
   using Function = int (*)(jack_client_t*, JackProcessCallback, void*);
   static Function next = Next<Function>("jack_set_process_callback");
-  if (std::strncmp(jack_get_client_name(client), "Pelvane MIDI", 12) != 0) return next(client, callback, arg);
+  if (std::strncmp(jack_get_client_name(client), "Pelvane MIDI", 12) != 0)
+    return next(client, callback, arg);
   g_ours = Process{callback, arg};
   return next(client, &MarkedProcess, &g_ours);
 }
@@ -157,7 +158,8 @@ TEST(JackMidiRealtimeTest, ATenSecondFloodArrivesWholeAndTheProcessThreadNeither
   int id = -1;
   for (uint32_t i = 0; i < count; ++i) {
     char name[32];
-    if (api.InGetDeviceName(i, name) == platform::kMidiOk && std::string(name) == "JACK: pvtest-flood:out")
+    if (api.InGetDeviceName(i, name) == platform::kMidiOk &&
+        std::string(name) == "JACK: pvtest-flood:out")
       id = static_cast<int>(i);
   }
   ASSERT_GE(id, 0);
@@ -171,7 +173,8 @@ TEST(JackMidiRealtimeTest, ATenSecondFloodArrivesWholeAndTheProcessThreadNeither
   sender.Release(total);
   ASSERT_TRUE(sender.WaitUntilSentAndPassed(3));
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (received.count.load(std::memory_order_acquire) < total && std::chrono::steady_clock::now() < deadline)
+  while (received.count.load(std::memory_order_acquire) < total &&
+         std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   uint64_t allocations = g_allocations.load(), frees = g_frees.load(), locks = g_locks.load();
   uint64_t periods = g_markedPeriods.load();

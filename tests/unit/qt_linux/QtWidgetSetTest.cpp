@@ -2,9 +2,8 @@
 // a resize, texts and mnemonics, the enabling rule through real clicks, events
 // turned into window messages, and log lines from other threads reaching the
 // list in order while the user-interface thread is blocked.
-#include "platform/linux/qt/QtWidgetSet.h"
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QComboBox>
 #include <QFontDatabase>
@@ -20,11 +19,11 @@
 #include <filesystem>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "app/Log.h"
 #include "app/MainWindow.h"
+#include "platform/linux/qt/QtWidgetSet.h"
 
 namespace {
 
@@ -249,7 +248,8 @@ TEST_F(QtWidgetSetTest, LinesFromThreeThreadsArriveInOrderAfterABlockedUserInter
   std::vector<std::thread> threads;
   for (int t = 0; t < 3; t++) {
     threads.emplace_back([t] {
-      for (int i = 0; i < kLines; i++) LogMessage(("thread " + std::to_string(t) + " line " + std::to_string(i)).c_str());
+      for (int i = 0; i < kLines; i++)
+        LogMessage(("thread " + std::to_string(t) + " line " + std::to_string(i)).c_str());
     });
   }
   // The user-interface thread waits for the loggers, as Stop does: they must
@@ -267,7 +267,8 @@ TEST_F(QtWidgetSetTest, LinesFromThreeThreadsArriveInOrderAfterABlockedUserInter
     int t = text[7] - '0';
     ASSERT_GE(t, 0);
     ASSERT_LT(t, 3);
-    EXPECT_EQ(text, "thread " + std::to_string(t) + " line " + std::to_string(next[t])) << "row " << row;
+    EXPECT_EQ(text, "thread " + std::to_string(t) + " line " + std::to_string(next[t]))
+        << "row " << row;
     next[t]++;
   }
   EXPECT_EQ(list->currentRow(), 3 * kLines - 1);

@@ -117,8 +117,10 @@ std::atomic<LockFunction> g_realTryLock{nullptr};
 
 static void NoteLock(pthread_mutex_t* mutex) {
   if (!Counting()) return;
-  if (mutex == g_mixerLock.load()) g_mixerLocks++;
-  else g_otherLocks++;
+  if (mutex == g_mixerLock.load())
+    g_mixerLocks++;
+  else
+    g_otherLocks++;
 }
 int pthread_mutex_lock(pthread_mutex_t* mutex) {
   NoteLock(mutex);
@@ -149,7 +151,8 @@ uint32_t JackSystemDevice() {
   const uint32_t count = api.GetNumDevs();
   for (uint32_t id = 0; id < count; ++id) {
     char name[32];
-    if (api.GetDeviceName(id, name) == platform::kWaveOk && std::strcmp(name, "JACK: system") == 0) return id;
+    if (api.GetDeviceName(id, name) == platform::kWaveOk && std::strcmp(name, "JACK: system") == 0)
+      return id;
   }
   return platform::kWaveMapper;
 }
@@ -221,9 +224,10 @@ TEST(RealTimePath, TenSecondsOf256VoicesNeitherAllocateNorWait) {
   // About 430 refills and as many buffers ended in ten seconds.
   EXPECT_GT(g_mixerLocks.load(), 100);
   EXPECT_GT(g_wakeUps.load(), 100);
-  std::printf("%d voices started; in the real-time scopes %ld refills, %ld buffers ended, %ld heap calls, "
-              "%ld other locks\n",
-              started, g_mixerLocks.load(), g_wakeUps.load(), g_heapCalls.load(), g_otherLocks.load());
+  std::printf(
+      "%d voices started; in the real-time scopes %ld refills, %ld buffers ended, %ld heap calls, "
+      "%ld other locks\n",
+      started, g_mixerLocks.load(), g_wakeUps.load(), g_heapCalls.load(), g_otherLocks.load());
   EXPECT_EQ(g_heapCalls.load(), 0);
   EXPECT_EQ(g_otherLocks.load(), 0);
 #endif
@@ -286,7 +290,8 @@ TEST(RealTimePath, StalledStandardErrorStopsNeitherRefillsNorStop) {
   if (flood.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
     ADD_FAILURE() << "logging blocked its caller";
     char chunk[65536];
-    while (flood.wait_for(std::chrono::seconds(0)) != std::future_status::ready) read(pipeEnds[0], chunk, sizeof chunk);
+    while (flood.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+      read(pipeEnds[0], chunk, sizeof chunk);
     return;
   }
   mixer->Lock();
@@ -299,7 +304,8 @@ TEST(RealTimePath, StalledStandardErrorStopsNeitherRefillsNorStop) {
     mixer->ScheduleShutdown();
     mixer->WaitForShutdown();
   });
-  ASSERT_EQ(stopped.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "Stop did not complete";
+  ASSERT_EQ(stopped.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+      << "Stop did not complete";
 
   // The note from its first frame to its release: never silent in both
   // channels for more than a frame (the tone is a sine of 2047 at this gain).
@@ -321,8 +327,10 @@ TEST(RealTimePath, StalledStandardErrorStopsNeitherRefillsNorStop) {
          std::chrono::steady_clock::now() < deadline) {
     char chunk[65536];
     ssize_t got = read(pipeEnds[0], chunk, sizeof chunk);
-    if (got > 0) text.append(chunk, size_t(got));
-    else platform::SleepMs(5);
+    if (got > 0)
+      text.append(chunk, size_t(got));
+    else
+      platform::SleepMs(5);
   }
   std::vector<std::string> written;
   std::istringstream lines(text);

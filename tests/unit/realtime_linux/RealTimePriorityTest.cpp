@@ -17,10 +17,10 @@
 #include "engine/Mixer.h"
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
-#include "support/doubles/VirtualWaveOut.h"
 #include "support/JackServer.h"
 #include "support/LogCapture.h"
 #include "support/doubles/SleepMs.h"
+#include "support/doubles/VirtualWaveOut.h"
 
 namespace {
 
@@ -37,7 +37,8 @@ bool TopPriorityAllowed() {
 }
 
 TEST(RealTimePriority, MixerThreadRunsFifoAtTheTopWhereAllowed) {
-  if (!TopPriorityAllowed()) GTEST_SKIP() << "this process may not use SCHED_FIFO at the top priority";
+  if (!TopPriorityAllowed())
+    GTEST_SKIP() << "this process may not use SCHED_FIFO at the top priority";
   platform::VirtualWaveOut device;
   platform::InstallWaveOutApi(&device);
   LogCapture log;
@@ -77,14 +78,17 @@ TEST(RealTimePriority, RefusedOnceSaysSoInOneLine) {
     uint32_t id = 0;
     const uint32_t count = api.GetNumDevs();
     for (char name[32]; id < count; ++id)
-      if (api.GetDeviceName(id, name) == platform::kWaveOk && std::strcmp(name, "JACK: system") == 0) break;
+      if (api.GetDeviceName(id, name) == platform::kWaveOk &&
+          std::strcmp(name, "JACK: system") == 0)
+        break;
     ASSERT_LT(id, count);
     const platform::WindowHandle window = platform::CreateMessageWindow("test");
     for (int run = 0; run < 2; ++run) {
       platform::WaveOutHandle device = 0;
       ASSERT_EQ(api.Open(&device, id, window), platform::kWaveOk);
       // The relay thread asks as it starts.
-      for (int waited = 0; waited < 10000 && log.Starting("No real-time priority").empty(); waited += 10)
+      for (int waited = 0; waited < 10000 && log.Starting("No real-time priority").empty();
+           waited += 10)
         platform::SleepMs(10);
       ASSERT_EQ(api.Close(device), platform::kWaveOk);
     }
@@ -94,8 +98,10 @@ TEST(RealTimePriority, RefusedOnceSaysSoInOneLine) {
   const std::vector<std::string> told = log.Starting("No real-time priority");
   ASSERT_EQ(told.size(), 1u);
   EXPECT_EQ(told[0],
-            "No real-time priority for the audio threads (neither the rtprio limit nor RealtimeKit granted it): "
-            "the sound may break up under load. Add your user to the 'audio' group (its limits allow rtprio "
+            "No real-time priority for the audio threads (neither the rtprio limit nor RealtimeKit "
+            "granted it): "
+            "the sound may break up under load. Add your user to the 'audio' group (its limits "
+            "allow rtprio "
             "95) and log in again.");
 }
 

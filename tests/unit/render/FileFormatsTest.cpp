@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-
 #include <filesystem>
 
 #include "ScratchFolder.h"
@@ -97,7 +96,9 @@ TEST(InputFile, TheKindComesFromTheContent) {
     return record;
   };
   const Bytes body = Join({{'R', 'M', 'I', 'D', 'I', 'N', 'F', 'O', 1, 0, 0, 0, 7, 0},
-                           {'d', 'a', 't', 'a'}, le32(smf.size()), smf});
+                           {'d', 'a', 't', 'a'},
+                           le32(smf.size()),
+                           smf});
   const Bytes riff = Join({{'R', 'I', 'F', 'F'}, le32(body.size()), body});
 
   InputEvents plain, wrapped;
@@ -113,8 +114,10 @@ TEST(InputFile, TheKindComesFromTheContent) {
 
   // A dump, even one named like a MIDI file, cut short in its last record;
   // its clock may step back a little, never more.
-  const Bytes dump = Join({LittleEndianRecord(1500, 0x00643C90), LittleEndianRecord(1450, 0x00003C80),
-                           LittleEndianRecord(1800, 0x000000F8), {1, 2, 3}});
+  const Bytes dump = Join({LittleEndianRecord(1500, 0x00643C90),
+                           LittleEndianRecord(1450, 0x00003C80),
+                           LittleEndianRecord(1800, 0x000000F8),
+                           {1, 2, 3}});
   InputEvents recorded;
   ASSERT_TRUE(ParseInput(dump.data(), dump.size(), "take.mid", &recorded, &error)) << error;
   EXPECT_EQ(recorded.kind, InputKind::kDump);
@@ -131,8 +134,9 @@ TEST(InputFile, TheKindComesFromTheContent) {
             "neither a Standard MIDI File nor a dump file");
   EXPECT_EQ(ParseFailure(LittleEndianRecord(0, 0x01643C90), "take.mid"),
             "not a Standard MIDI File (no MThd header)");
-  EXPECT_EQ(ParseFailure(Join({LittleEndianRecord(2000, 0x90), LittleEndianRecord(1000, 0x90)}), "x"),
-            "neither a Standard MIDI File nor a dump file");
+  EXPECT_EQ(
+      ParseFailure(Join({LittleEndianRecord(2000, 0x90), LittleEndianRecord(1000, 0x90)}), "x"),
+      "neither a Standard MIDI File nor a dump file");
   EXPECT_EQ(ParseFailure(Bytes(riff.begin(), riff.begin() + 16), "x.rmi"),
             "a RIFF RMID file without a 'data' chunk");
 }
@@ -200,12 +204,11 @@ TEST(WavWriter, WritesAPcmStereoHeaderAndPatchesTheSizes) {
   EXPECT_EQ(wav.Frames(), 3u);
   ASSERT_TRUE(wav.Finish()) << wav.Error();
 
-  const Bytes expected = {'R', 'I', 'F', 'F', 48, 0, 0, 0, 'W', 'A', 'V', 'E',
-                          'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,
-                          0x44, 0xAC, 0, 0, 0x10, 0xB1, 0x02, 0, 4, 0, 16, 0,
-                          'd', 'a', 't', 'a', 12, 0, 0, 0,
-                          0x01, 0x00, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x80,
-                          0x34, 0x12, 0xCC, 0xED};
+  const Bytes expected = {'R',  'I',  'F',  'F',  48,   0,    0,    0,   'W',  'A',  'V',  'E',
+                          'f',  'm',  't',  ' ',  16,   0,    0,    0,   1,    0,    2,    0,
+                          0x44, 0xAC, 0,    0,    0x10, 0xB1, 0x02, 0,   4,    0,    16,   0,
+                          'd',  'a',  't',  'a',  12,   0,    0,    0,   0x01, 0x00, 0xFF, 0xFF,
+                          0xFF, 0x7F, 0x00, 0x80, 0x34, 0x12, 0xCC, 0xED};
   EXPECT_EQ(ScratchFolder::Read(path), expected);
 }
 

@@ -1,8 +1,8 @@
-#include "tools/RenderOptions.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "tools/RenderOptions.h"
 
 namespace {
 struct Parsed {

@@ -7,9 +7,9 @@
 #include "ScratchFolder.h"
 #include "engine/InstrumentTable.h"
 #include "engine/PitchTable.h"
-#include "support/doubles/ProcessCounters.h"
 #include "platform/Thread.h"
 #include "support/LogCapture.h"
+#include "support/doubles/ProcessCounters.h"
 #include "tools/Renderer.h"
 
 namespace {
@@ -22,8 +22,8 @@ TEST(RenderThreads, TheMixerRunsOnTheRenderingThreadAndNoThreadIsStarted) {
   tone->MakeDefault();
   InstrumentTable[DEFAULT_INSTRUMENT_SLOT] = tone;
   ScratchFolder folder;
-  const std::vector<MidiEvent> events = {At(0, 0x00643C90), At(50, 0x00644090),
-                                         At(300, 0x00403C80), At(400, 0x00404080)};
+  const std::vector<MidiEvent> events = {At(0, 0x00643C90), At(50, 0x00644090), At(300, 0x00403C80),
+                                         At(400, 0x00404080)};
   auto render = [&](const std::string& name, int* mostThreads) {
     Renderer renderer(events, false, Renderer::kDefaultTailMs);
     renderer.SetProgress([mostThreads](uint64_t, uint64_t) {

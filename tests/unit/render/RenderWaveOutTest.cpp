@@ -1,14 +1,13 @@
 // The render device against the real Mixer: buffers come back in order, every
 // refill is waited for, and the position the driver sets is the one the
 // mix-ahead sees.
-#include "tools/RenderWaveOut.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "engine/Mixer.h"
 #include "engine/PitchTable.h"
+#include "tools/RenderWaveOut.h"
 
 namespace {
 

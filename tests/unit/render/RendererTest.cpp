@@ -1,7 +1,5 @@
 // Whole renders: messages through the synthesizer's own code into WAV files,
 // checked for the notes' times and pitches, the tail, and byte identity.
-#include "tools/Renderer.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,12 +10,13 @@
 #include "engine/InstrumentTable.h"
 #include "engine/PitchTable.h"
 #include "platform/Thread.h"
+#include "support/doubles/SleepMs.h"
 #include "support/doubles/VirtualMidi.h"
 #include "support/doubles/VirtualWaveOut.h"
 #include "synth/Synthesizer.h"
 #include "tools/DumpReader.h"
+#include "tools/Renderer.h"
 #include "tools/SmfReader.h"
-#include "support/doubles/SleepMs.h"
 
 namespace {
 
@@ -171,9 +170,13 @@ TEST_F(RendererTest, SmfTempoChangesPlaceTheNotesWhereTheTempoMapSays) {
   TrackBytes tempo;
   tempo.Tempo(0, 500000).Tempo(192, 250000).Tempo(192, 1000000).End();
   TrackBytes notes;
-  notes.Event(96, {0x90, 60, 100}).Event(24, {0x80, 60, 0})
-      .Event(168, {0x90, 64, 100}).Event(24, {0x80, 64, 0})
-      .Event(168, {0x90, 67, 100}).Event(24, {0x80, 67, 0}).End();
+  notes.Event(96, {0x90, 60, 100})
+      .Event(24, {0x80, 60, 0})
+      .Event(168, {0x90, 64, 100})
+      .Event(24, {0x80, 64, 0})
+      .Event(168, {0x90, 67, 100})
+      .Event(24, {0x80, 67, 0})
+      .End();
   Bytes smf = Smf(1, 96, {tempo, notes});
   SmfReader reader;
   ASSERT_TRUE(reader.Parse(smf.data(), smf.size())) << reader.Error();
@@ -201,7 +204,7 @@ TEST_F(RendererTest, TrimStartsAtTheFirstMessageAndLateStampsKeepTheirOrder) {
   ASSERT_TRUE(render.ok) << render.error;
   std::vector<Stretch> stretches = render.Stretches();
   ASSERT_EQ(stretches.size(), 2u);
-  EXPECT_EQ(stretches[0].onset, 1024u);  // frame 0, heard from the next buffer
+  EXPECT_EQ(stretches[0].onset, 1024u);           // frame 0, heard from the next buffer
   EXPECT_EQ(stretches[0].end, 6u * 1024 + 2032);  // note-off at frame 2205, period 2
   // 500 ms is frame 22050, period 21: mixed ahead from the next boundary.
   EXPECT_EQ(stretches[1].onset, 22u * 1024);
@@ -260,7 +263,8 @@ TEST_F(RendererTest, DenseRendersAreByteIdenticalRunAfterRun) {
       if (step >= 3)
         events.push_back(At(ms, 0x80 | channel | (40 + ((step - 3) * 5 + channel * 12) % 48) << 8));
     }
-    if (step % 10 == 0) events.push_back(At(ms, 0xB0 | (step / 10 % 4) | 7 << 8 | (step % 128) << 16));
+    if (step % 10 == 0)
+      events.push_back(At(ms, 0xB0 | (step / 10 % 4) | 7 << 8 | (step % 128) << 16));
     if (step % 25 == 0) events.push_back(At(ms, 0xB1 | 64 << 8 | (step % 50 ? 0 : 127) << 16));
   }
   // Forty voices of one note in phase at full volume: well past full scale.

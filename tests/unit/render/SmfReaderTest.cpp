@@ -1,8 +1,7 @@
-#include "tools/SmfReader.h"
-
 #include <gtest/gtest.h>
 
 #include "SmfBytes.h"
+#include "tools/SmfReader.h"
 
 namespace {
 
@@ -33,13 +32,14 @@ std::string ParseError(const Bytes& bytes) {
 
 TEST(SmfReader, FormatZeroWithRunningStatusAtTheDefaultTempo) {
   // 480 ticks per quarter at 120 bpm: one tick is 500000/480 us.
-  Bytes file = Smf(0, 480, {TrackBytes()
-                                .Event(0, {0xC1, 5})         // program change: one data byte
-                                .Event(0, {0x91, 60, 100})   // note on
-                                .Event(240, {64, 90})        // running status
-                                .Event(240, {0x81, 60, 64})  // note off
-                                .Event(1, {64, 0})           // running status, 1 tick later
-                                .End()});
+  Bytes file = Smf(0, 480,
+                   {TrackBytes()
+                        .Event(0, {0xC1, 5})         // program change: one data byte
+                        .Event(0, {0x91, 60, 100})   // note on
+                        .Event(240, {64, 90})        // running status
+                        .Event(240, {0x81, 60, 64})  // note off
+                        .Event(1, {64, 0})           // running status, 1 tick later
+                        .End()});
   SmfReader smf;
   ASSERT_TRUE(smf.Parse(file.data(), file.size())) << smf.Error();
   EXPECT_EQ(smf.Format(), 0);
@@ -58,19 +58,18 @@ TEST(SmfReader, TempoChangesPlaceNotesWhereTheTempoMapSays) {
   TrackBytes tempo;
   tempo.Tempo(0, 500000).Tempo(960, 250000).Tempo(960, 1000000).End();
   TrackBytes notes;
-  notes.Event(480, {0x90, 60, 100})   // tick 480: 0.5 s
-      .Event(960, {0x90, 62, 100})    // tick 1440: 1 s + 480 ticks at 0.25 s = 1.25 s
-      .Event(960, {0x90, 64, 100})    // tick 2400: 1.5 s + 480 ticks at 1 s = 2.5 s
-      .Event(1, {0x80, 64, 0})        // tick 2401: 2.5 s + 1000000/480 us
+  notes
+      .Event(480, {0x90, 60, 100})  // tick 480: 0.5 s
+      .Event(960, {0x90, 62, 100})  // tick 1440: 1 s + 480 ticks at 0.25 s = 1.25 s
+      .Event(960, {0x90, 64, 100})  // tick 2400: 1.5 s + 480 ticks at 1 s = 2.5 s
+      .Event(1, {0x80, 64, 0})      // tick 2401: 2.5 s + 1000000/480 us
       .End();
   Bytes file = Smf(1, 480, {tempo, notes});
   SmfReader smf;
   ASSERT_TRUE(smf.Parse(file.data(), file.size())) << smf.Error();
   EXPECT_EQ(smf.TempoChangeCount(), 3u);
-  ExpectEvents(smf, {{500000, 0x643C90},
-                     {1250000, 0x643E90},
-                     {2500000, 0x644090},
-                     {2502083, 0x004080}});
+  ExpectEvents(smf,
+               {{500000, 0x643C90}, {1250000, 0x643E90}, {2500000, 0x644090}, {2502083, 0x004080}});
 }
 
 TEST(SmfReader, TempoChangeInAnyTrackAppliesToAllAndAtItsOwnTick) {
@@ -96,21 +95,19 @@ TEST(SmfReader, TracksMergeInTimeOrderLowerTrackFirstAtEqualTicks) {
   Bytes file = Smf(1, 1000, {a, b, c});  // 500 us per tick
   SmfReader smf;
   ASSERT_TRUE(smf.Parse(file.data(), file.size())) << smf.Error();
-  ExpectEvents(smf, {{0, 0x020291},
-                     {5000, 0x010190},
-                     {5000, 0x030392},
-                     {10000, 0x000180},
-                     {10000, 0x000281}});
+  ExpectEvents(
+      smf,
+      {{0, 0x020291}, {5000, 0x010190}, {5000, 0x030392}, {10000, 0x000180}, {10000, 0x000281}});
 }
 
 TEST(SmfReader, SkipsMetaSysExAndUnknownChunksKeepingRunningStatus) {
   TrackBytes track;
   track.Event(0, {0x90, 60, 100})
       .Event(0, {0xFF, 0x03, 0x04, 'P', 'i', 'a', 'n'})  // track name
-      .Event(0, {0xF0, 0x03, 0x7E, 0x09, 0xF7})           // system exclusive
-      .Event(0, {0xF7, 0x01, 0x00})                       // escape
-      .Event(0, {0xFF, 0x51, 0x02, 0x01, 0x02})           // tempo of bad length: ignored
-      .Event(0, {61, 100})                                // running status still 0x90
+      .Event(0, {0xF0, 0x03, 0x7E, 0x09, 0xF7})          // system exclusive
+      .Event(0, {0xF7, 0x01, 0x00})                      // escape
+      .Event(0, {0xFF, 0x51, 0x02, 0x01, 0x02})          // tempo of bad length: ignored
+      .Event(0, {61, 100})                               // running status still 0x90
       .End()
       .Event(0, {0x90, 99, 99});  // after the end of track: not read
   Bytes file = Smf(0, 480, {track});
@@ -142,9 +139,8 @@ TEST(SmfReader, MalformedFilesEndWithAClearError) {
   EXPECT_EQ(ParseError(shortHeader), "bad header length 5 (at least 6)");
   Bytes longHeader = good;
   longHeader[7] = 200;
-  EXPECT_EQ(ParseError(longHeader),
-            "header length 200 runs past the end of the file (" +
-                std::to_string(good.size() - 8) + " bytes left)");
+  EXPECT_EQ(ParseError(longHeader), "header length 200 runs past the end of the file (" +
+                                        std::to_string(good.size() - 8) + " bytes left)");
 
   EXPECT_EQ(ParseError(Smf(0, 0xE728, {TrackBytes().End()})),
             "SMPTE time division is not supported, only ticks per quarter note");
@@ -160,10 +156,9 @@ TEST(SmfReader, MalformedFilesEndWithAClearError) {
 
   Bytes badLength = good;  // track chunk at offset 14 claims 0x100 bytes
   badLength[20] = 1;
-  EXPECT_EQ(ParseError(badLength),
-            "chunk length " + std::to_string(256 + good[21]) +
-                " at offset 14 runs past the end of the file (" +
-                std::to_string(good.size() - 22) + " bytes left)");
+  EXPECT_EQ(ParseError(badLength), "chunk length " + std::to_string(256 + good[21]) +
+                                       " at offset 14 runs past the end of the file (" +
+                                       std::to_string(good.size() - 22) + " bytes left)");
 
   Bytes halfChunkHeader(good.begin(), good.begin() + 18);
   halfChunkHeader[11] = 1;
@@ -188,8 +183,7 @@ TEST(SmfReader, MalformedEventsNameTheTrackAndOffset) {
   Bytes chunk = Chunk("MTrk", longNumber);
   file.resize(14);
   file.insert(file.end(), chunk.begin(), chunk.end());
-  EXPECT_EQ(ParseError(file),
-            "track 0: variable-length number longer than 4 bytes at offset 22");
+  EXPECT_EQ(ParseError(file), "track 0: variable-length number longer than 4 bytes at offset 22");
   // Second track, second event: the offset counts from the file's start.
   TrackBytes first;
   first.Event(0, {0x90, 1, 1}).End();
@@ -204,8 +198,11 @@ TEST(SmfReader, EveryTruncationOfAFileFailsCleanly) {
   TrackBytes tempo;
   tempo.Tempo(0, 400000).Event(0, {0xFF, 0x03, 0x02, 'h', 'i'}).End();
   TrackBytes notes;
-  notes.Event(0, {0xC0, 3}).Event(10, {0x90, 60, 100}).Event(300, {0x80, 60, 0})
-      .Event(0, {0xF0, 0x02, 0x01, 0xF7}).End();
+  notes.Event(0, {0xC0, 3})
+      .Event(10, {0x90, 60, 100})
+      .Event(300, {0x80, 60, 0})
+      .Event(0, {0xF0, 0x02, 0x01, 0xF7})
+      .End();
   Bytes file = Smf(1, 120, {tempo, notes});
   for (size_t size = 0; size < file.size(); ++size) {
     SmfReader smf;

@@ -1,12 +1,10 @@
-#include "synth/DumpFile.h"
-
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
-#include <algorithm>
-
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
+#include "synth/DumpFile.h"
 
 using Bytes = std::vector<unsigned char>;
 
@@ -72,14 +70,15 @@ TEST(CreateDumpFile, ADirectoryInTheWayMeansNoDumpFileAndOneLine) {
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"dump0001.pvd"}));
   const std::vector<std::string> lines = log.Lines();
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].rfind("Dump file 'dump0001.pvd' cannot be created (GLE = ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[0].rfind("Dump file 'dump0001.pvd' cannot be created (GLE = ", 0), 0u)
+      << lines[0];
   EXPECT_NE(lines[0].find("), this run is not recorded"), std::string::npos) << lines[0];
 }
 
 TEST(CreateDumpFile, AReadOnlyFolderMeansNoDumpFile) {
   TempFolder folder;
-  std::filesystem::permissions(folder.Path(), std::filesystem::perms::owner_read |
-                                                  std::filesystem::perms::owner_exec);
+  std::filesystem::permissions(
+      folder.Path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   // Root, and Windows (where the read-only attribute of a folder does not
   // stop new files), write into it anyway.
   if (std::ofstream("probe").is_open()) GTEST_SKIP() << "the folder is still writable";

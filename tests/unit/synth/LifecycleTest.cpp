@@ -75,8 +75,7 @@ TEST_F(Lifecycle, EachMessageIsEchoedThenRecordedThenInterpreted) {
     ASSERT_EQ(voices.size(), 1u);
     EXPECT_EQ(voices[0].state, VOICE_RELEASING);
   }
-  EXPECT_EQ(probe.events,
-            (std::vector<std::string>{"echo 0", "log 8", "echo 8", "log 16"}));
+  EXPECT_EQ(probe.events, (std::vector<std::string>{"echo 0", "log 8", "echo 8", "log 16"}));
   EXPECT_EQ(TempFolder::Read("dump0001.pvd"),
             (std::vector<unsigned char>{0xDC, 0x05, 0, 0, 0x90, 0x3C, 0x64, 0,  //
                                         0x40, 0x06, 0, 0, 0x80, 0x3C, 0x40, 0}));
@@ -93,9 +92,9 @@ TEST_F(Lifecycle, StopWithAnEchoDeviceLogsThePhasesInOrderAndClosesTheDumpFileLa
   log_.Clear();
   delete synth;
   std::vector<std::string> own = TextsOf(platform::CurrentThreadId());
-  EXPECT_EQ(own, (std::vector<std::string>{"Mixer: ScheduleShutdown()", "MidiOut: ScheduleShutdown()",
-                                           "Mixer: WaitForShutdown()", "Mixer: IsShutdown()",
-                                           "MidiOut: Shut down"}));
+  EXPECT_EQ(own, (std::vector<std::string>{
+                     "Mixer: ScheduleShutdown()", "MidiOut: ScheduleShutdown()",
+                     "Mixer: WaitForShutdown()", "Mixer: IsShutdown()", "MidiOut: Shut down"}));
   std::vector<std::string> all = log_.Lines();
   size_t closed = IndexOf(all, "Midi-In successfully closed");
   size_t ended = IndexOf(all, "Midi-In thread termination");

@@ -62,7 +62,7 @@ TEST_F(MessageHandling, NoteOnStartsAVoiceAndNoteOffReleasesIt) {
   EXPECT_EQ(voices[0].state, VOICE_RELEASING);
   EXPECT_EQ(voices[0].releaseCounter, 2048);
   EXPECT_EQ(MidiLines(), (std::vector<std::string>{"Midi-In: Note ON (60, vel. 100)",
-                                                    "Midi-In: Note OFF (60, vel. 64)"}));
+                                                   "Midi-In: Note OFF (60, vel. 64)"}));
   // A second note-off finds no playing voice: only its line.
   Send(Word(0x80, 60, 0));
   EXPECT_EQ(Voices()[0].releaseCounter, 2048);
@@ -76,7 +76,7 @@ TEST_F(MessageHandling, VelocityZeroIsANoteOffLoggedAsNoteOn) {
   EXPECT_EQ(Voices()[0].releaseCounter, 2048);
   EXPECT_EQ(Voices().size(), 1u);
   EXPECT_EQ(MidiLines(), (std::vector<std::string>{"Midi-In: Note ON (60, vel. 100)",
-                                                    "Midi-In: Note ON (60, vel. 0)"}));
+                                                   "Midi-In: Note ON (60, vel. 0)"}));
 }
 
 TEST_F(MessageHandling, TheSameNoteTwiceSoundsTwiceAndOneNoteOffReleasesTheFirst) {
@@ -204,9 +204,9 @@ TEST_F(MessageHandling, Status9FAddressesChannel15) {
 TEST_F(MessageHandling, OtherKindsAreEchoedAndRecordedOnly) {
   Send(Word(0x90, 60, 100));
   const std::vector<uint32_t> others = {
-      Word(0xA0, 60, 20),  Word(0xD0, 50, 0),    Word(0xE0, 0, 0x7F), Word(0xF0, 1, 2),
-      Word(0xF8, 0, 0),    Word(0xFF, 0, 0),     Word(0x10, 60, 0),   Word(0x7F, 7, 0),
-      Word(0xB0, 121, 0),  Word(0xB0, 123, 0),   Word(0xB0, 10, 64),  Word(0xB0, 63, 127)};
+      Word(0xA0, 60, 20), Word(0xD0, 50, 0),  Word(0xE0, 0, 0x7F), Word(0xF0, 1, 2),
+      Word(0xF8, 0, 0),   Word(0xFF, 0, 0),   Word(0x10, 60, 0),   Word(0x7F, 7, 0),
+      Word(0xB0, 121, 0), Word(0xB0, 123, 0), Word(0xB0, 10, 64),  Word(0xB0, 63, 127)};
   log_.Clear();
   for (uint32_t word : others) Send(word, 9);
   EXPECT_TRUE(log_.Lines().empty());
@@ -245,10 +245,10 @@ TEST_F(MessageHandling, MalformedDataBytesStaySafe) {
   EXPECT_EQ(voices[0].velocity, 255);
   EXPECT_EQ(voices[0].volume, 255);
   EXPECT_EQ(voices[1].instrument, InstrumentTable[DEFAULT_INSTRUMENT_SLOT]);
-  EXPECT_EQ(MidiLines(), (std::vector<std::string>{"Midi-In: Note ON (64, vel. 255)",
-                                                    "Midi-In: Note ON (200, vel. 100)",
-                                                    "Midi-In: Note OFF (200, vel. 255)",
-                                                    "Midi-In: Note ON (64, vel. 100)"}));
+  EXPECT_EQ(MidiLines(),
+            (std::vector<std::string>{
+                "Midi-In: Note ON (64, vel. 255)", "Midi-In: Note ON (200, vel. 100)",
+                "Midi-In: Note OFF (200, vel. 255)", "Midi-In: Note ON (64, vel. 100)"}));
   EXPECT_EQ(log_.Starting("  Request has been made").size(), 1u);
 }
 
@@ -264,7 +264,8 @@ TEST_F(MessageHandling, AFailedDumpWriteIsOneLineAndTheMessagesGoOn) {
   const std::vector<std::string> lines = log_.Starting("Dump file: ");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("Dump file: write failed (GLE = ", 0), 0u) << lines[0];
-  EXPECT_NE(lines[0].find("), the rest of this run is not recorded"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("), the rest of this run is not recorded"), std::string::npos)
+      << lines[0];
   const std::vector<VoiceView> voices = Voices();
   ASSERT_EQ(voices.size(), 2u);
   EXPECT_EQ(voices[0].state, VOICE_RELEASING);

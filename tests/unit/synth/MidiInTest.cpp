@@ -1,5 +1,3 @@
-#include "synth/MidiIn.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,8 +6,9 @@
 #include <thread>
 
 #include "support/LogCapture.h"
-#include "support/doubles/VirtualMidi.h"
 #include "support/doubles/SleepMs.h"
+#include "support/doubles/VirtualMidi.h"
+#include "synth/MidiIn.h"
 
 namespace {
 
@@ -144,8 +143,8 @@ TEST_F(MidiInTest, NoDeviceMeansAThreadThatReceivesNothingAndStopsCleanly) {
     in.RequestStop();
     in.WaitStopped();
   }
-  EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"Midi-In thread termination",
-                                                     "Midi-In thread termination"}));
+  EXPECT_EQ(log_.Lines(),
+            (std::vector<std::string>{"Midi-In thread termination", "Midi-In thread termination"}));
   EXPECT_EQ(ports_.GetCounts().inOpens, 0);
 }
 
@@ -178,7 +177,8 @@ TEST_F(MidiInTest, WithoutItsWindowTheInputLogsOneLineOpensNothingAndStops) {
   in.WaitStopped();
   platform::SetWindowFaults(false, 0);
   EXPECT_TRUE(in.Ended());
-  EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"Midi-In: the hidden window could not be created"}));
+  EXPECT_EQ(log_.Lines(),
+            (std::vector<std::string>{"Midi-In: the hidden window could not be created"}));
   EXPECT_EQ(ports_.GetCounts().inOpens, 0);
 }
 

@@ -1,12 +1,11 @@
-#include "synth/MidiOut.h"
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "support/LogCapture.h"
 #include "support/doubles/VirtualMidi.h"
+#include "synth/MidiOut.h"
 
 namespace {
 
@@ -27,9 +26,8 @@ TEST_F(MidiOutTest, EchoesEveryWordUnchangedAndLogsEachPhaseOnce) {
   // Note on, aftertouch, pitch bend, a system message, a word with a high byte.
   for (uint32_t word : {0x00643C90u, 0x00203CA0u, 0x007F00E0u, 0x000000F8u, 0xAB123456u})
     EXPECT_EQ(out->Send(word), platform::kMidiOk);
-  EXPECT_EQ(ports_.Sent(1),
-            (std::vector<uint32_t>{0x00643C90u, 0x00203CA0u, 0x007F00E0u, 0x000000F8u,
-                                   0xAB123456u}));
+  EXPECT_EQ(ports_.Sent(1), (std::vector<uint32_t>{0x00643C90u, 0x00203CA0u, 0x007F00E0u,
+                                                   0x000000F8u, 0xAB123456u}));
 
   out->ScheduleShutdown();
   EXPECT_FALSE(ports_.OutputOpen(1));
@@ -39,8 +37,8 @@ TEST_F(MidiOutTest, EchoesEveryWordUnchangedAndLogsEachPhaseOnce) {
   delete out;
 
   EXPECT_EQ(ports_.Sent(1).size(), 5u);
-  EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"MidiOut: ScheduleShutdown()",
-                                                     "MidiOut: Shut down"}));
+  EXPECT_EQ(log_.Lines(),
+            (std::vector<std::string>{"MidiOut: ScheduleShutdown()", "MidiOut: Shut down"}));
   platform::VirtualMidi::Counts counts = ports_.GetCounts();
   EXPECT_EQ(counts.outOpens, 1);
   EXPECT_EQ(counts.outCloses, 1);

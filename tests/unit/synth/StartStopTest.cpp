@@ -1,9 +1,8 @@
 // Start and Stop of the main window: the three device ids come from the
 // selected entries' item data, -1 where nothing is selected; Stop always
 // logs its line first.
-#include "app/MainWindow.h"
-
 #include "SynthTestRig.h"
+#include "app/MainWindow.h"
 #include "support/FakeWidgets.h"
 #include "support/doubles/SleepMs.h"
 
@@ -98,7 +97,8 @@ TEST_F(StartStop, StartStopStartMakesASecondIndependentRun) {
   window_->StartSynthesizer();
   ASSERT_TRUE(midi_.WaitInputStarted(0, 5000));
   ASSERT_TRUE(midi_.Inject(0, 0x000507C0, 10));  // program 5 on channel 0
-  for (int i = 0; i < 2000 && TempFolder::Read("dump0001.pvd").size() < 8; ++i) platform::SleepMs(5);
+  for (int i = 0; i < 2000 && TempFolder::Read("dump0001.pvd").size() < 8; ++i)
+    platform::SleepMs(5);
   ASSERT_EQ(TempFolder::Read("dump0001.pvd").size(), 8u);
   window_->StopSynthesizer();
   window_->StartSynthesizer();

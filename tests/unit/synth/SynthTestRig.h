@@ -4,13 +4,13 @@
 // the messages gave them), the default instrument in slot 128 and a "Piano"
 // in slot 5 that maps notes 40 to 80 only; and the log.
 #pragma once
-#include <cstring>
-
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "engine/InstrumentTable.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
-#include "engine/InstrumentTable.h"
 #include "support/doubles/VirtualMidi.h"
 #include "support/doubles/VirtualWaveOut.h"
 #include "synth/DumpFile.h"
@@ -30,7 +30,8 @@ class SynthTestRig : public ::testing::Test {
     auto* piano = new Instrument;
     piano->MakeDefault();
     piano->name = Copy("Piano");
-    for (int32_t note = 0; note < 128; ++note) piano->noteMap[note] = (note >= 40 && note <= 80) ? 0 : -1;
+    for (int32_t note = 0; note < 128; ++note)
+      piano->noteMap[note] = (note >= 40 && note <= 80) ? 0 : -1;
     InstrumentTable[kPianoSlot] = piano;
   }
   ~SynthTestRig() override {

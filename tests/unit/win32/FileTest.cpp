@@ -1,14 +1,13 @@
 // Files on KERNEL32: the dump file's create-new semantics and sharing, and
 // reads and seeks through the seam.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <fstream>
 
-#include <gtest/gtest.h>
-
 #include "platform/File.h"
-#include "synth/DumpFile.h"
 #include "support/TempFolder.h"
+#include "synth/DumpFile.h"
 
 namespace {
 
@@ -20,9 +19,9 @@ TEST(File, CreateNewIsExclusiveAndSharesReadAndWrite) {
   EXPECT_EQ(platform::LastError(), ERROR_FILE_EXISTS);
 
   // Another program may read and even write the file while it is recorded.
-  HANDLE reader = CreateFileA("dump0001.pvd", GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+  HANDLE reader =
+      CreateFileA("dump0001.pvd", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(reader, INVALID_HANDLE_VALUE);
   uint32_t done = 0;
   ASSERT_TRUE(platform::FileWrite(first, "\x01\x02\x03\x04", 4, &done));

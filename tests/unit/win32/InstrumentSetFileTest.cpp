@@ -1,21 +1,20 @@
 // The instrument set read from a real file through FileStream (CreateFileA,
 // ReadFile), with the WAV files it names, as Windows users write it: CR LF
 // line ends, backslashes and any letter case in the paths.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "engine/InstrumentTable.h"
 #include "loading/FileStream.h"
 #include "loading/InstrumentSet.h"
 #include "support/InstrumentTableReset.h"
 #include "support/LogCapture.h"
-#include "support/WaveBytes.h"
 #include "support/TempFolder.h"
+#include "support/WaveBytes.h"
 
 namespace {
 

@@ -2,13 +2,12 @@
 // (seen here the way a debugger sees it, as DBG_PRINTEXCEPTION_C), and lines
 // posted from several threads reach a real list box through the
 // user-interface thread's queue.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/Log.h"
 #include "app/MainWindow.h"
@@ -45,9 +44,8 @@ TEST(Log, EveryLineGoesToOutputDebugStringAThenALineFeed) {
   char prefix[16];
   snprintf(prefix, sizeof prefix, "0x%.8X: ", static_cast<unsigned>(GetCurrentThreadId()));
   std::lock_guard<std::mutex> hold(g_debugMutex);
-  EXPECT_EQ(g_debugStrings, (std::vector<std::string>{std::string(prefix) + "Wave out opened",
-                                                      "\n", std::string(prefix) + "100% %d %s",
-                                                      "\n"}));
+  EXPECT_EQ(g_debugStrings, (std::vector<std::string>{std::string(prefix) + "Wave out opened", "\n",
+                                                      std::string(prefix) + "100% %d %s", "\n"}));
 }
 
 struct LogWindow {

@@ -1,20 +1,19 @@
 // The main window on real USER32 controls (headless under Wine): the layout
 // in pixels, the device lists in real combo boxes, Start and Stop clicked as
 // buttons, the log in the list box, and a paint that does not repeat.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "app/Log.h"
 #include "app/MainWindow.h"
 #include "platform/win32/Instance.h"
 #include "platform/win32/Win32Widgets.h"
+#include "support/TempFolder.h"
 #include "synth/DumpFile.h"
 #include "unit/mainwindow/DeviceLists.h"
-#include "support/TempFolder.h"
 
 namespace {
 
@@ -156,10 +155,9 @@ TEST_F(MainWindowWin32, ClickingStartAndStopRunsTheSynthesizerAndShowsItsLog) {
       stopLines.push_back(text);
   }
   EXPECT_EQ(openLines, std::vector<std::string>{"Mixer: waveOutOpen() failed: 2 (no such device)"});
-  EXPECT_EQ(stopLines, (std::vector<std::string>{"Stopping synthesizer, please wait...",
-                                                 "Mixer: ScheduleShutdown()",
-                                                 "Mixer: WaitForShutdown()",
-                                                 "Mixer: IsShutdown()"}));
+  EXPECT_EQ(stopLines, (std::vector<std::string>{
+                           "Stopping synthesizer, please wait...", "Mixer: ScheduleShutdown()",
+                           "Mixer: WaitForShutdown()", "Mixer: IsShutdown()"}));
 }
 
 TEST_F(MainWindowWin32, APaintIsHandledOnce) {

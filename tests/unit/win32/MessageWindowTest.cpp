@@ -1,11 +1,10 @@
 // Hidden message windows on real USER32: a "STATIC" WS_POPUP window per
 // thread, its owner and procedure replaced, posts from any thread.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <atomic>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/Thread.h"
 #include "platform/Window.h"
@@ -116,7 +115,8 @@ TEST(MessageWindow, PostsFromSeveralThreadsArriveInOrderOnTheOwningThread) {
   }
   go.store(true);
   // A watchdog ends the loop should a message go missing.
-  UINT_PTR timer = SetTimer(nullptr, 0, 20000, [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(1); });
+  UINT_PTR timer =
+      SetTimer(nullptr, 0, 20000, [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(1); });
   while (platform::GetAndDispatchMessage()) {
   }
   KillTimer(nullptr, timer);

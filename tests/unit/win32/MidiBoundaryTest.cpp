@@ -2,14 +2,13 @@
 // so the driver's side is played by the test: it calls the input callback as
 // the driver would, from a thread of its own, and opens output devices that
 // do not exist.
-#include <windows.h>
+#include <gtest/gtest.h>
 #include <mmsystem.h>
+#include <windows.h>
 
 #include <atomic>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/Midi.h"
 #include "platform/Thread.h"
@@ -43,7 +42,8 @@ void DriveInput(void* arg) {
   uintptr_t instance = reinterpret_cast<uintptr_t>(driver->input);
   MidiIn::InputCallback(0, MIM_OPEN, instance, 0, 0);
   for (int i = 0; i < driver->count; ++i)
-    MidiIn::InputCallback(0, MIM_DATA, instance, 0x00403C90u + (static_cast<uint32_t>(i % 100) << 16),
+    MidiIn::InputCallback(0, MIM_DATA, instance,
+                          0x00403C90u + (static_cast<uint32_t>(i % 100) << 16),
                           1500u + static_cast<uint32_t>(i));
   MidiIn::InputCallback(0, MIM_ERROR, instance, 0xF5, 0);  // ignored
 }
@@ -113,10 +113,10 @@ TEST(MidiBoundary, EchoOutputThatCannotOpenLogsErrorAndLastErrorOnce) {
   delete echo;
 
   char first[96];
-  snprintf(first, sizeof first, "MidiOut: cannot open MIDI out, error = %u, GLE = %lu",
-           expected, static_cast<unsigned long>(expectedLastError));
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{first, "MidiOut: ScheduleShutdown()",
-                                                   "MidiOut: Shut down"}));
+  snprintf(first, sizeof first, "MidiOut: cannot open MIDI out, error = %u, GLE = %lu", expected,
+           static_cast<unsigned long>(expectedLastError));
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{first, "MidiOut: ScheduleShutdown()", "MidiOut: Shut down"}));
 }
 
 }  // namespace

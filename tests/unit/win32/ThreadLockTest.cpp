@@ -1,10 +1,9 @@
 // Threads and the lock on KERNEL32: CreateThread, the time-critical priority,
 // WaitForSingleObject, CRITICAL_SECTION.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <atomic>
-
-#include <gtest/gtest.h>
 
 #include "platform/Lock.h"
 #include "platform/Thread.h"

@@ -1,12 +1,11 @@
 // The main window's controls as real USER32 windows (headless under Wine).
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/Log.h"
 #include "app/MainWindow.h"
@@ -74,7 +73,8 @@ TEST_F(Win32WidgetsTest, TopLevelIsAHiddenOverlappedStaticWindowWithIconsAndFont
   widgets.SetIcons(top);
   ASSERT_NE(g_largeIcon, nullptr);
   ASSERT_NE(g_smallIcon, nullptr);
-  EXPECT_EQ(SendMessageA(Hwnd(top), WM_GETICON, ICON_BIG, 0), reinterpret_cast<LRESULT>(g_largeIcon));
+  EXPECT_EQ(SendMessageA(Hwnd(top), WM_GETICON, ICON_BIG, 0),
+            reinterpret_cast<LRESULT>(g_largeIcon));
   EXPECT_EQ(SendMessageA(Hwnd(top), WM_GETICON, ICON_SMALL, 0),
             reinterpret_cast<LRESULT>(g_smallIcon));
 
@@ -149,8 +149,7 @@ TEST_F(Win32WidgetsTest, PanelAnswersHitTestsAndPassesNotificationsUp) {
   // A selection change in a combo box of the panel arrives the same way.
   Widget combo = widgets.CreateComboBox(panel);
   widgets.ComboAdd(combo, "Wave mapper");
-  SendMessageA(Hwnd(panel), WM_COMMAND, MAKEWPARAM(0, CBN_SELCHANGE),
-               static_cast<LPARAM>(combo));
+  SendMessageA(Hwnd(panel), WM_COMMAND, MAKEWPARAM(0, CBN_SELCHANGE), static_cast<LPARAM>(combo));
   ASSERT_EQ(g_seen.size(), 2u);
   EXPECT_EQ(HIWORD(g_seen[1].wParam), CBN_SELCHANGE);
   EXPECT_EQ(g_seen[1].lParam, static_cast<intptr_t>(combo));
@@ -222,7 +221,8 @@ TEST_F(Win32WidgetsTest, TheNewestLogLineIsInViewAfter1100Lines) {
   ASSERT_EQ(count, 1001);
   RECT client;
   GetClientRect(box, &client);
-  const int rows = static_cast<int>((client.bottom - client.top) / SendMessageA(box, LB_GETITEMHEIGHT, 0, 0));
+  const int rows =
+      static_cast<int>((client.bottom - client.top) / SendMessageA(box, LB_GETITEMHEIGHT, 0, 0));
   ASSERT_GT(rows, 1);
   // Scrolled to the end: the newest line is the last one in view (a last
   // row only partly shown may not count as a row of the page).
