@@ -1,7 +1,7 @@
 // MIDI input and output through WINMM: midiIn with a callback function that
 // the system calls on a thread of its choosing, midiOut without notifications.
-#include <mmsystem.h>
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // The wave output device through WINMM's waveOut, notifications posted to the
 // Mixer's window (CALLBACK_WINDOW).
-#include <mmsystem.h>
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <cstddef>
 #include <cstdio>

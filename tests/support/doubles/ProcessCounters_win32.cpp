@@ -1,5 +1,5 @@
-#include <tlhelp32.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <vector>
 

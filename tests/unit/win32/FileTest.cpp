@@ -1,7 +1,7 @@
 // Files on KERNEL32: the dump file's create-new semantics and sharing, and
 // reads and seeks through the seam.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <fstream>
 

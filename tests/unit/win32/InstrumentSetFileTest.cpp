@@ -1,8 +1,8 @@
 // The instrument set read from a real file through FileStream (CreateFileA,
 // ReadFile), with the WAV files it names, as Windows users write it: CR LF
 // line ends, backslashes and any letter case in the paths.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>

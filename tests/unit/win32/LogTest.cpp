@@ -2,8 +2,8 @@
 // (seen here the way a debugger sees it, as DBG_PRINTEXCEPTION_C), and lines
 // posted from several threads reach a real list box through the
 // user-interface thread's queue.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <mutex>
 #include <string>

@@ -1,8 +1,8 @@
 // The main window on real USER32 controls (headless under Wine): the layout
 // in pixels, the device lists in real combo boxes, Start and Stop clicked as
 // buttons, the log in the list box, and a paint that does not repeat.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // Hidden message windows on real USER32: a "STATIC" WS_POPUP window per
 // thread, its owner and procedure replaced, posts from any thread.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <vector>

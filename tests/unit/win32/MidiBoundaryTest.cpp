@@ -2,9 +2,9 @@
 // so the driver's side is played by the test: it calls the input callback as
 // the driver would, from a thread of its own, and opens output devices that
 // do not exist.
+#include <windows.h>
 #include <gtest/gtest.h>
 #include <mmsystem.h>
-#include <windows.h>
 
 #include <atomic>
 #include <string>

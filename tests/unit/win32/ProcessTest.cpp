@@ -1,7 +1,7 @@
 // The leak counters the lifecycle tests rely on see handles and threads come
 // and go.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "platform/Thread.h"
 #include "support/doubles/ProcessCounters.h"

@@ -1,7 +1,7 @@
 // The program's one resource: the icon group "MAINICON" with a 16 x 16 and a
 // 32 x 32 image of 16 colours, loaded at both system icon sizes.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "platform/win32/Instance.h"
 

@@ -1,7 +1,7 @@
 // Threads and the lock on KERNEL32: CreateThread, the time-critical priority,
 // WaitForSingleObject, CRITICAL_SECTION.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 

@@ -1,6 +1,6 @@
 // The main window's controls as real USER32 windows (headless under Wine).
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
