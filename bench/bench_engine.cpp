@@ -223,7 +223,7 @@ void Mix(benchmark::State& state, MixPath path) {
     return;
   }
   std::vector<OffsetTable>& tables = Tables();
-  const Sample* sample = InstrumentOf(false, 0)->samples[0];
+  const Sample* sample = InstrumentOf(false, 0)->samples[0].get();
   std::vector<int16_t> buffer(2 * kFrames);
   for (auto _ : state) {
     for (int32_t k = kVoices - 1; k >= 0; --k) {

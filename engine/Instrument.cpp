@@ -8,22 +8,13 @@ Instrument::Instrument() {
   for (int32_t& entry : noteMap) entry = -1;
 }
 
-Instrument::~Instrument() {
-  for (int32_t i = 0; i < sampleCount; ++i) delete samples[i];
-  delete[] samples;
-  samples = nullptr;
-  sampleCount = 0;
-  delete[] name;
-  name = nullptr;
-}
-
 int32_t Instrument::AddSample(Sample* sample) {
-  Sample** grown = new (std::nothrow) Sample*[sampleCount + 1];
+  std::unique_ptr<std::unique_ptr<Sample>[]> grown(new (std::nothrow)
+                                                       std::unique_ptr<Sample>[sampleCount + 1]);
   if (!grown) return -1;
-  for (int32_t i = 0; i < sampleCount; ++i) grown[i] = samples[i];
-  delete[] samples;
-  samples = grown;
-  samples[sampleCount] = sample;
+  for (int32_t i = 0; i < sampleCount; ++i) grown[i] = std::move(samples[i]);
+  samples = std::move(grown);
+  samples[sampleCount].reset(sample);
   sampleCount += 1;
   return sampleCount - 1;
 }
@@ -32,7 +23,7 @@ Sample* Instrument::SampleForNote(int32_t note) const {
   if (note < 0 || note > 127) return nullptr;
   int32_t entry = noteMap[note];
   if (entry < 0 || entry >= sampleCount) return nullptr;
-  return samples[entry];
+  return samples[entry].get();
 }
 
 bool Instrument::MakeDefault() {

@@ -2,13 +2,13 @@
 // sample that plays it.
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "engine/Sample.h"
 
 class Instrument {
  public:
   Instrument();
-  ~Instrument();
   Instrument(const Instrument&) = delete;
   Instrument& operator=(const Instrument&) = delete;
 
@@ -22,10 +22,10 @@ class Instrument {
   // the instrument left without samples, when there is no memory for it.
   bool MakeDefault();
   // The name as messages quote it: the empty string when there is none.
-  const char* DisplayName() const { return name ? name : ""; }
+  const char* DisplayName() const { return name ? name.get() : ""; }
 
-  char* name = nullptr;  // owned, allocated with new[]
+  std::unique_ptr<char[]> name;
   int32_t noteMap[128];
   int32_t sampleCount = 0;
-  Sample** samples = nullptr;
+  std::unique_ptr<std::unique_ptr<Sample>[]> samples;
 };

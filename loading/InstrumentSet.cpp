@@ -133,8 +133,7 @@ bool ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache) {
       case 'N':
       case 'n':
         if (KeyMatches(line, "name")) {
-          delete[] instrument->name;
-          instrument->name = DuplicateString(ValueOf(line));
+          instrument->name.reset(DuplicateString(ValueOf(line)));
           if (!instrument->name) enoughMemory = false;
         }
         break;

@@ -48,9 +48,9 @@ TEST(Instrument, AddSampleAppendsInOrderAndNotesShareSamples) {
   EXPECT_EQ(instrument.AddSample(b), 1);
   EXPECT_EQ(instrument.AddSample(c), 2);
   ASSERT_EQ(instrument.sampleCount, 3);
-  EXPECT_EQ(instrument.samples[0], a);
-  EXPECT_EQ(instrument.samples[1], b);
-  EXPECT_EQ(instrument.samples[2], c);
+  EXPECT_EQ(instrument.samples[0].get(), a);
+  EXPECT_EQ(instrument.samples[1].get(), b);
+  EXPECT_EQ(instrument.samples[2].get(), c);
 
   instrument.noteMap[40] = 1;
   instrument.noteMap[41] = 1;
@@ -78,7 +78,7 @@ TEST(Instrument, DefaultToneValues) {
   Instrument instrument;
   instrument.MakeDefault();
   ASSERT_EQ(instrument.sampleCount, 1);
-  const Sample* tone = instrument.samples[0];
+  const Sample* tone = instrument.samples[0].get();
   EXPECT_EQ(instrument.name, nullptr);
   EXPECT_EQ(tone->rate, 44100);
   EXPECT_EQ(tone->baseNote, 64);

@@ -331,8 +331,8 @@ TEST_F(MixerTest, Voice257IsRefusedSilentlyUntilARefillRemovesOne) {
 
 TEST_F(MixerTest, UnassignedSampleIsLoggedAndNotRegistered) {
   const char piano[] = "Piano";
-  instrument.name = new char[sizeof piano];
-  std::memcpy(instrument.name, piano, sizeof piano);
+  instrument.name.reset(new char[sizeof piano]);
+  std::memcpy(instrument.name.get(), piano, sizeof piano);
   StartMixer();
   log.Clear();
   mixer->Lock();

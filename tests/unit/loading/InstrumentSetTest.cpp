@@ -68,7 +68,7 @@ TEST_F(InstrumentSet, LoadsAnInstrumentWithSamplesOverNoteRanges) {
   EXPECT_EQ(lines, Lines{"Instrument ' Piano' with 2 samples has been loaded as ID 0"});
   const Instrument* piano = InstrumentTable[0];
   ASSERT_NE(piano, nullptr);
-  EXPECT_STREQ(piano->name, " Piano");
+  EXPECT_STREQ(piano->name.get(), " Piano");
   ASSERT_EQ(piano->sampleCount, 2);
   EXPECT_EQ(piano->samples[0]->baseNote, 48);
   EXPECT_EQ(piano->samples[1]->baseNote, 72);
@@ -114,12 +114,12 @@ TEST_F(InstrumentSet, AFileNamedAgainIsLoadedOnceAndShared) {
   }
   Load(text);
   ASSERT_EQ(LoadedCount(), 3);
-  const Sample* first = InstrumentTable[0]->samples[0];
+  const Sample* first = InstrumentTable[0]->samples[0].get();
   for (int id = 0; id < 3; ++id) {
     const Instrument* instrument = InstrumentTable[id];
     ASSERT_EQ(instrument->sampleCount, 101);
     for (int k = 0; k < 100; ++k) {
-      const Sample* s = instrument->samples[k];
+      const Sample* s = instrument->samples[k].get();
       // One block of frames for the 300 samples; each keeps its own base note.
       EXPECT_EQ(s->left, first->left);
       EXPECT_EQ(s->right, first->right);
@@ -189,9 +189,9 @@ TEST_F(InstrumentSet, NamesKeepTheirLeadingBlankAndEveryByteAbove127) {
                           "Instrument '' with 1 samples has been loaded as ID 2",
                           "Instrument ' Caf\xC3\xA9' with 1 samples has been loaded as ID 3",
                           "Instrument ' New' with 1 samples has been loaded as ID 4"}));
-  EXPECT_EQ(std::strlen(InstrumentTable[1]->name), 12u);
-  EXPECT_STREQ(InstrumentTable[2]->name, "");
-  EXPECT_STREQ(InstrumentTable[3]->name, " Caf\xC3\xA9");
+  EXPECT_EQ(std::strlen(InstrumentTable[1]->name.get()), 12u);
+  EXPECT_STREQ(InstrumentTable[2]->name.get(), "");
+  EXPECT_STREQ(InstrumentTable[3]->name.get(), " Caf\xC3\xA9");
 }
 
 TEST_F(InstrumentSet, BaseCountsOnlyAfterTheFile) {

@@ -25,11 +25,11 @@ class SynthTestRig : public ::testing::Test {
     platform::InstallWaveOutApi(&wave_);
     auto* tone = new Instrument;
     tone->MakeDefault();
-    tone->name = Copy("Default");
+    tone->name.reset(Copy("Default"));
     InstrumentTable[DEFAULT_INSTRUMENT_SLOT] = tone;
     auto* piano = new Instrument;
     piano->MakeDefault();
-    piano->name = Copy("Piano");
+    piano->name.reset(Copy("Piano"));
     for (int32_t note = 0; note < 128; ++note)
       piano->noteMap[note] = (note >= 40 && note <= 80) ? 0 : -1;
     InstrumentTable[kPianoSlot] = piano;
