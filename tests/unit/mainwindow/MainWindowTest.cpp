@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/Thread.h"
 #include "support/FakeWidgets.h"
+#include "support/TempFolder.h"
 #include "support/doubles/SleepMs.h"
 #include "unit/mainwindow/DeviceLists.h"
 
@@ -103,21 +103,9 @@ class QuitWatchdog {
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = fs::current_path();
-    // Portable C++ only: the Windows build runs this suite too.
-    std::random_device seed;
-    folder_ =
-        fs::temp_directory_path() / ("pelvane-window-" + std::to_string(seed() % 1000000000u));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    fs::current_path(folder_);
-  }
   void TearDown() override {
     delete window;
     window = nullptr;
-    fs::current_path(previous_);
-    fs::remove_all(folder_);
   }
   MainWindow& Open() {
     window = new MainWindow(fake);
@@ -150,11 +138,10 @@ class MainWindowTest : public ::testing::Test {
     fake.RunMessageLoop();
   }
 
+  TempFolder folder_;  // the current directory while the test runs
   InstalledDevices devices;
   FakeWidgets fake;
   MainWindow* window = nullptr;
-  fs::path folder_;
-  fs::path previous_;
 };
 
 TEST_F(MainWindowTest, ConstructionRegistersFirstAndCreatesTheControlsInOrder) {
@@ -317,7 +304,7 @@ TEST_F(MainWindowTest, StartAndStopApplyTheEnablingRule) {
   EXPECT_TRUE(fake.IsEnabled(window->stopButton));
   for (Widget list : lists) EXPECT_FALSE(fake.IsEnabled(list));
   EXPECT_TRUE(fake.IsEnabled(window->logList));
-  EXPECT_TRUE(fs::exists(folder_ / "dump0001.pvd"));
+  EXPECT_TRUE(fs::exists(fs::path(folder_.Path()) / "dump0001.pvd"));
 
   // A device change while running refills the lists but keeps them disabled.
   Send(WM_DEVICECHANGE_MESSAGE);
@@ -334,7 +321,7 @@ TEST_F(MainWindowTest, StartAndStopApplyTheEnablingRule) {
             lines.end());
 
   Click(window->startButton);
-  EXPECT_TRUE(fs::exists(folder_ / "dump0002.pvd"));
+  EXPECT_TRUE(fs::exists(fs::path(folder_.Path()) / "dump0002.pvd"));
   Click(window->stopButton);
 }
 

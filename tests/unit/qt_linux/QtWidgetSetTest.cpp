@@ -24,6 +24,7 @@
 #include "app/Log.h"
 #include "app/MainWindow.h"
 #include "platform/linux/qt/QtWidgetSet.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -44,17 +45,7 @@ class QtWidgetSetTest : public ::testing::Test {
     delete g_application;
     g_application = nullptr;
   }
-  void SetUp() override {
-    previous_ = fs::current_path();
-    folder_ = fs::temp_directory_path() / ("pelvane-qt-" + std::to_string(getpid()));
-    fs::create_directories(folder_);
-    fs::current_path(folder_);
-  }
-  void TearDown() override {
-    delete window;
-    fs::current_path(previous_);
-    fs::remove_all(folder_);
-  }
+  void TearDown() override { delete window; }
 
   MainWindow& Open() {
     window = new MainWindow(widgets);
@@ -63,10 +54,9 @@ class QtWidgetSetTest : public ::testing::Test {
   QWidget* Q(Widget widget) { return widgets.Find(widget); }
   QRect At(Widget widget) { return Q(widget)->geometry(); }
 
+  TempFolder folder_;  // the current directory while the test runs
   QtWidgetSet widgets;
   MainWindow* window = nullptr;
-  fs::path folder_;
-  fs::path previous_;
 };
 
 TEST_F(QtWidgetSetTest, WidgetsSitAtTheLayoutPositionsAfterAResize) {
