@@ -2,13 +2,13 @@
 // the frame-by-frame loop, call after call, on generated voices.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "VoiceReference.h"
 #include "engine/MixKernels.h"
 #include "engine/PitchTable.h"
 #include "engine/Voice.h"
+#include "support/Bits.h"
 
 namespace {
 
@@ -98,9 +98,7 @@ INSTANTIATE_TEST_SUITE_P(EveryPath, MixPathTest,
                          PathName);
 
 TEST(OffsetTable, HoldsTheDirectOffsetsAndRefusesStepsBeyondAByte) {
-  uint64_t bits;
-  std::memcpy(&bits, &kOneOverOutputRate, sizeof bits);
-  EXPECT_EQ(bits, 0x3EF7C6F8C751F177ull);
+  EXPECT_EQ(BitsOf(kOneOverOutputRate), 0x3EF7C6F8C751F177ull);
 
   BuildPitchTable();
   OffsetTable table;

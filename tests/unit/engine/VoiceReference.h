@@ -3,17 +3,15 @@
 #pragma once
 #include <climits>
 #include <cstdint>
-#include <cstring>
 
 #include "engine/PitchTable.h"
 #include "engine/Voice.h"
+#include "support/Bits.h"
 
 inline void RenderReference(Voice& voice, int16_t* buffer, int32_t frameCount) {
   if (frameCount <= 0) return;
   const Sample* s = voice.sample;
-  const uint64_t bits = 0x3EF7C6F8C751F177ull;  // the double nearest to 1/44100
-  double oneOver44100;
-  std::memcpy(&oneOver44100, &bits, sizeof oneOver44100);
+  const double oneOver44100 = DoubleFromBits(0x3EF7C6F8C751F177ull);  // nearest to 1/44100
   const double rate = s->rate > 0 ? static_cast<double>(s->rate) : 0.0;
   const double ratio = PitchFactor(static_cast<int64_t>(voice.note) - s->baseNote);
   const int32_t gain = (voice.volume * voice.velocity) / 128;
