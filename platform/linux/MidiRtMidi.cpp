@@ -81,6 +81,34 @@ bool IsOwnPort(const std::string& portName) {
   return client.size() == n || client[n] == '-';
 }
 
+// RtMidi's JACK output hands each message to its process callback through a
+// ring buffer, and its close waits for one cycle only: a message queued just
+// after that cycle took the buffer's contents would be dropped with the port.
+// Before such a close, three cycles of the server are waited out (at most two
+// seconds), so the last whole cycle took every message sent before it.
+void WaitForJackCycles() {
+  SilenceJack();
+  jack_status_t status;
+  jack_client_t* client = jack_client_open(kClientName, JackNoStartServer, &status);
+  if (!client) return;
+  std::atomic<int> cycles{0};
+  jack_set_process_callback(
+      client,
+      [](jack_nframes_t, void* counter) {
+        static_cast<std::atomic<int>*>(counter)->fetch_add(1, std::memory_order_relaxed);
+        return 0;
+      },
+      &cycles);
+  if (jack_activate(client) == 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (cycles.load(std::memory_order_relaxed) < 3 &&
+           std::chrono::steady_clock::now() < deadline)
+      usleep(1000);
+    jack_deactivate(client);
+  }
+  jack_client_close(client);
+}
+
 struct Port {
   RtMidi::Api api;
   std::string name;  // RtMidi's port name, as listed
@@ -224,6 +252,7 @@ struct InPort {
 struct OutPort {
   ErrorSink sink;
   std::unique_ptr<RtMidiOut> midi;
+  bool jack = false;  // a JACK port, whose messages wait in a ring buffer
 };
 
 class RtMidiApi : public MidiApi {
@@ -358,6 +387,7 @@ class RtMidiApi : public MidiApi {
     try {
       out->midi = MakeClient<RtMidiOut>(port.api, &out->sink);
       if (!out->midi) return Fail(kMidiError, RtMidiError::DRIVER_ERROR);
+      out->jack = port.api == RtMidi::UNIX_JACK;
       int index = FindPort(*out->midi, port.name);
       if (index < 0) return Fail(kMidiError, RtMidiError::INVALID_DEVICE);
       out->midi->openPort(static_cast<unsigned>(index), "MIDI Out");
@@ -406,6 +436,7 @@ class RtMidiApi : public MidiApi {
       if (!out) return kMidiInvalidHandle;
       outs_.erase(out);
     }
+    if (out->jack) WaitForJackCycles();
     try {
       out->midi.reset();
     } catch (...) {
