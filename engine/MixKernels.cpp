@@ -2,22 +2,13 @@
 
 #include <atomic>
 
+#include "engine/MixFrame.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace {
-
-inline int16_t Saturate(int32_t value) {
-  return static_cast<int16_t>(value > 32767 ? 32767 : value < -32768 ? -32768 : value);
-}
-
-inline void MixFrame(int16_t* frame, const int16_t* left, const int16_t* right, int32_t at,
-                     int32_t gain) {
-  frame[0] = Saturate(frame[0] + (left[at] * gain) / 256);
-  frame[1] = Saturate(frame[1] + (right[at] * gain) / 256);
-}
-
 void TableScalar(int16_t* out, const int16_t* left, const int16_t* right, int32_t start,
                  const OffsetTable& table, int32_t first, int32_t count, int32_t gain) {
   for (int32_t k = first; k < count; ++k)

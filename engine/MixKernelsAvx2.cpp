@@ -2,6 +2,7 @@
 // attributes), so the rest of the program stays on the x86-64 baseline and
 // nothing here is reached unless the processor has AVX2. Eight frames (sixteen
 // 16-bit lanes, left and right interleaved) per step.
+#include "engine/MixFrame.h"
 #include "engine/MixKernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -13,17 +14,6 @@
 #define PELVANE_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
 
 namespace {
-
-inline int16_t Saturate(int32_t value) {
-  return static_cast<int16_t>(value > 32767 ? 32767 : value < -32768 ? -32768 : value);
-}
-
-inline void MixFrame(int16_t* frame, const int16_t* left, const int16_t* right, int32_t at,
-                     int32_t gain) {
-  frame[0] = Saturate(frame[0] + (left[at] * gain) / 256);
-  frame[1] = Saturate(frame[1] + (right[at] * gain) / 256);
-}
-
 // (v x gain) / 256 truncated toward zero, gain 0..255: the magnitude times
 // gain x 256 through the unsigned high multiply, then the sign of v. |-32768|
 // is 32768 as an unsigned lane; 32768 x 255 / 256 still fits 16 bits.

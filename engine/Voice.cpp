@@ -2,16 +2,9 @@
 
 #include <climits>
 
+#include "engine/MixFrame.h"
 #include "engine/MixKernels.h"
 #include "engine/PitchTable.h"
-
-namespace {
-
-inline int16_t Saturate(int32_t value) {
-  return static_cast<int16_t>(value > 32767 ? 32767 : value < -32768 ? -32768 : value);
-}
-
-}  // namespace
 
 Voice::Voice(int32_t noteNumber, int32_t channelNumber, int32_t noteVelocity, int32_t channelVolume,
              Instrument* played)
