@@ -235,7 +235,7 @@ void Mix(benchmark::State& state, MixPath path) {
         __builtin_prefetch(sample->right + StartOf(false, k - 1));
       }
       MixByTable(buffer.data(), sample->left, sample->right, sample->length, StartOf(false, k),
-                 tables[k], kFrames, 78);
+                 tables[k], 0, kFrames, 78);
     }
     benchmark::DoNotOptimize(buffer.data());
   }

@@ -131,18 +131,14 @@ void Synthesizer::ReleaseVoice(Voice* voice) {
   if (channels[voice->channel & 0x0F].sustain) {
     voice->state = VOICE_SUSTAINED;
   } else {
-    voice->state = VOICE_RELEASING;
-    voice->releaseCounter = VOICE_RELEASE_FRAMES;
+    voice->Release();
   }
 }
 
 void Synthesizer::SustainOff(int32_t channel) {
   platform::LockGuard hold(mixer->lock);
   mixer->ForEachVoiceOfChannel(channel, [](Voice& voice) {
-    if (voice.state == VOICE_SUSTAINED) {
-      voice.state = VOICE_RELEASING;
-      voice.releaseCounter = VOICE_RELEASE_FRAMES;
-    }
+    if (voice.state == VOICE_SUSTAINED) voice.Release();
   });
   channels[channel].sustain = false;
 }
