@@ -51,7 +51,8 @@ constexpr int64_t kShortLoopPerGroup = 4;
 // lies inside the sample), then mixed, and the fade is applied in closed form.
 // This works because positions never decrease (rounded products are
 // monotonic) and the fade's effect on the velocity within a call is
-// min(velocity, (counter - k) / 16) after k frames. The offsets T(i) come from
+// min(velocity, ((counter - k) x 128) / N) after k frames, N the sample's
+// release frames (for 2048, (counter - k) / 16). The offsets T(i) come from
 // the voice's table in a 1024-frame call and are computed, exactly alike,
 // chunk by chunk in any other.
 void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
