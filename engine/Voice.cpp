@@ -38,6 +38,28 @@ struct Loop {
   int64_t start, end, length;
 };
 
+// The same fold for positions of 32 bits, without a division per frame: the
+// laps q / length from a product with the length's reciprocal. Its error is
+// below 2^-21 / length, less than the distance of q / length from the next
+// integer above, so the truncated product is the true quotient or one less,
+// and one subtraction mends the latter.
+struct QuickLoop {
+  explicit QuickLoop(const Loop& loop)
+      : start(static_cast<int32_t>(loop.start)),
+        end(static_cast<int32_t>(loop.end)),
+        length(static_cast<int32_t>(loop.length)),
+        inverse(1.0 / static_cast<double>(loop.length)) {}
+  int32_t Fold(int32_t p) const {
+    if (p <= end) return p;
+    const int32_t q = p - start;
+    int32_t rest = q - static_cast<int32_t>(static_cast<double>(q) * inverse) * length;
+    if (rest >= length) rest -= length;
+    return start + rest;
+  }
+  int32_t start, end, length;
+  double inverse;
+};
+
 // Loops shorter than this many frames per group of eight output frames of
 // the offset table are folded frame by frame: their runs between two wraps
 // are too short to be worth a kernel call each.
@@ -208,6 +230,7 @@ void Voice::MixLooped(int16_t* buffer, int32_t start, int32_t count, bool byTabl
                       int32_t gain) noexcept {
   const Sample* s = sample;
   const Loop loop(*s);
+  const QuickLoop quick(loop);
   const int16_t* left = s->left;
   const int16_t* right = s->right;
   int32_t at[OffsetTable::kGroup];
@@ -242,7 +265,7 @@ void Voice::MixLooped(int16_t* buffer, int32_t start, int32_t count, bool byTabl
         g = high;
       } else {
         for (int32_t j = 0; j < OffsetTable::kGroup; ++j)
-          at[j] = loop.Fold(int64_t{start} + offsets_.Offset(OffsetTable::kGroup * g + j));
+          at[j] = quick.Fold(start + offsets_.Offset(OffsetTable::kGroup * g + j));
         MixByPositions(buffer + 2 * OffsetTable::kGroup * g, left, right, at, OffsetTable::kGroup,
                        gain);
         g += 1;
@@ -257,7 +280,7 @@ void Voice::MixLooped(int16_t* buffer, int32_t start, int32_t count, bool byTabl
   while (mixed < count) {
     const int32_t n = count - mixed < kChunk ? count - mixed : kChunk;
     Offsets(chunk, mixed, n, start, speed);
-    for (int32_t i = 0; i < n; ++i) chunk[i] = loop.Fold(chunk[i]);
+    for (int32_t i = 0; i < n; ++i) chunk[i] = quick.Fold(chunk[i]);
     MixByPositions(buffer + 2 * mixed, left, right, chunk, n, gain);
     mixed += n;
   }
