@@ -58,11 +58,11 @@ struct Rig {
 };
 
 // Forgets the voices the benchmark started, as refills would, so the voice
-// list never fills up.
+// list never fills up. The voices live in the mixer's pool and go back to it.
 void DropVoices(Synthesizer& synth) {
   synth.mixer->Lock();
   for (int32_t k = 0; k < synth.mixer->voiceCount; ++k) {
-    delete synth.mixer->voices[k];
+    synth.mixer->voicePool.Free(synth.mixer->voices[k]);
     synth.mixer->voices[k] = nullptr;
   }
   synth.mixer->voiceCount = 0;
@@ -73,7 +73,10 @@ void DropVoices(Synthesizer& synth) {
 void BM_HandleControlChange(benchmark::State& state) {
   Rig rig;
   Synthesizer synth(0, 0, 0, CreateDumpFile());
-  rig.wave.WaitForWrites(4, 5000);
+  if (!rig.wave.WaitForWrites(4, 30000)) {
+    state.SkipWithError("the buffers were not queued");
+    return;
+  }
   for (int note = 40; note < 56; ++note) synth.HandleMidiMessage(0x00640090u | note << 8, 0);
   uint32_t time = 0;
   for (auto _ : state) synth.HandleMidiMessage(0x004007B0u, time++);
@@ -87,7 +90,10 @@ BENCHMARK(BM_HandleControlChange);
 void BM_HandleNoteOnOff(benchmark::State& state) {
   Rig rig;
   Synthesizer synth(0, 0, 0, CreateDumpFile());
-  rig.wave.WaitForWrites(4, 5000);
+  if (!rig.wave.WaitForWrites(4, 30000)) {
+    state.SkipWithError("the buffers were not queued");
+    return;
+  }
   uint32_t time = 0;
   int64_t pairs = 0;
   for (auto _ : state) {
@@ -112,8 +118,8 @@ void BM_Stop(benchmark::State& state) {
     state.PauseTiming();
     auto* synth = new Synthesizer(0, 0, 0, CreateDumpFile());
     // Stop a running synthesizer: input started, four buffers queued.
-    rig.midi.WaitInputStarted(0, 5000);
-    rig.wave.WaitForWrites(4 * ++runs, 5000);
+    if (!rig.midi.WaitInputStarted(0, 30000) || !rig.wave.WaitForWrites(4 * ++runs, 30000))
+      state.SkipWithError("the synthesizer did not start");
     state.ResumeTiming();
     delete synth;
   }

@@ -29,18 +29,18 @@ parec --device=null.monitor --latency-msec=20 --raw --format=s16le --rate=44100 
   --channels=2 >"$work/rec.raw" 2>"$work/parec.log" &
 recorder=$!
 pids+=($recorder)
-# Ready once the first recorded data has arrived.
-for _ in $(seq 100); do
-  [ -s "$work/rec.raw" ] && break
-  sleep 0.05
-done
-[ -s "$work/rec.raw" ] || { echo "parec records nothing"; cat "$work/parec.log"; exit 1; }
-sleep 0.2
+# recorded_at_least BYTES: the recording has reached BYTES.
+recorded_at_least() { [ "$(stat -c %s "$work/rec.raw")" -ge "$1" ]; }
+# A fifth of a second of silence before the note, and after it a third of a
+# second more than the recording held when the program ended.
+wait_for "recorded_at_least $((44100 * 4 / 5))" 20 ||
+  { echo "parec records nothing"; cat "$work/parec.log"; exit 1; }
 touch ready  # in the current directory, which is the Windows program's too
 
 WINEDEBUG=-all,+debugstr "$run" "$tools/pelvane_mixer_note.exe" ready mapper 2>"$work/note.log" \
   || { echo "mixer_note failed"; cat "$work/note.log"; exit 1; }
-sleep 0.3
+wait_for "recorded_at_least $(($(stat -c %s "$work/rec.raw") + 44100 * 4 / 3))" 20 ||
+  { echo "parec stopped recording"; exit 1; }
 kill -INT "$recorder"
 wait "$recorder" || true
 

@@ -48,7 +48,7 @@ pids+=($!)
 
 Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+wait_for "[ -s '$work/display' ]" 20 || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
 export DISPLAY=":$(cat "$work/display")"
 echo "display $DISPLAY"
 
@@ -80,8 +80,7 @@ click() {
 button_y=$((Y + HEIGHT - 17))
 click $((X + WIDTH / 4)) "$button_y"
 wait_for_text "$work/debug.log" "Wave out opened" 20
-for _ in $(seq 50); do [ -e dump0001.pvd ] && break; sleep 0.1; done
-[ -e dump0001.pvd ] || { echo "Start made no dump file"; ls -la; exit 1; }
+wait_for "[ -e dump0001.pvd ]" 20 || { echo "Start made no dump file"; ls -la; exit 1; }
 sleep 0.5
 import -window root "$artifacts/wine-window-running.png"
 click $((X + WIDTH * 3 / 4)) "$button_y"
@@ -89,7 +88,7 @@ wait_for_text "$work/debug.log" "Mixer: IsShutdown()" 20
 
 "$run" "$build/tests/tools/pelvane_post_close.exe" Pelvane
 status=0
-for _ in $(seq 200); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
+wait_for "! kill -0 $program 2>/dev/null" 30 || echo "pelvane.exe did not exit"
 wait "$program" || status=$?
 program=
 echo "exit code $status"

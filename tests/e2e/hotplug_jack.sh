@@ -21,12 +21,18 @@ wait_for "jack_lsp | grep -x 'pvsink:in' >/dev/null" 10 || fail "pvsink did not 
 mkdir "$work/run"
 start_pelvane "$work/run"
 
-# list_now LIST: asks Pelvane for the list and prints its answer.
+# list_now LIST: asks Pelvane for the list and prints its answer. The
+# window answers between two of its messages; one of them may be a device
+# change, whose listing opens a JACK client for each of the three lists, and
+# a server busy with a client that is leaving makes each open wait up to its
+# client timeout (-t 5000). The answer usually comes within 0.4 s, even
+# beside CPU hogs, but on a loaded machine it may take more than 10 s without
+# anything being wrong.
 list_now() {
   local before
   before=$(grep -c ": Automation: list $1 " "$work/stderr" || true)
   echo "list $1" >&3
-  wait_for "[ \$(grep -c ': Automation: list $1 ' '$work/stderr') -gt $before ]" 10 || fail "no answer to 'list $1'"
+  wait_for "[ \$(grep -c ': Automation: list $1 ' '$work/stderr') -gt $before ]" 60 || fail "no answer to 'list $1'"
   grep ": Automation: list $1 " "$work/stderr" | tail -1 | sed -E 's/^0x[0-9A-F]{8}: //'
 }
 # wait_list LIST PATTERN [ABSENT]: until the list's line matches the pattern

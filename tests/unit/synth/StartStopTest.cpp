@@ -53,6 +53,10 @@ TEST_F(StartStop, TheSelectedEntriesDataAreTheDeviceIds) {
   EXPECT_EQ(window_->synthesizer.get(), synth);
   EXPECT_EQ(folder_.Names().size(), 1u);
 
+  // The mixer's thread logs "Wave out opened" when the device announces
+  // itself, at a moment of its own: only once it has queued its buffers may
+  // the log be cleared for Stop's lines.
+  ASSERT_TRUE(wave_.WaitForWrites(4, 5000));
   log_.Clear();
   window_->StopSynthesizer();
   EXPECT_EQ(window_->synthesizer, nullptr);
