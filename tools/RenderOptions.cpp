@@ -14,6 +14,7 @@ const char kRenderUsage[] =
     "  --print        list the messages (time in s, channel, kind, data)\n"
     "  --verbose      show every log line (each note played, ...) on standard\n"
     "                 error, not only those saying why something did not load\n"
+    "  --version      show the version\n"
     "  --help         show this text\n";
 
 namespace {
@@ -44,6 +45,8 @@ bool RenderOptions::Parse(int argc, const char* const* argv, std::string* error)
     };
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       help = true;
+    } else if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-V") == 0) {
+      version = true;
     } else if (std::strcmp(arg, "--trim") == 0) {
       trim = true;
     } else if (std::strcmp(arg, "--print") == 0) {
@@ -77,7 +80,7 @@ bool RenderOptions::Parse(int argc, const char* const* argv, std::string* error)
       positional += 1;
     }
   }
-  if (help) return true;
+  if (help || version) return true;
   if (input.empty()) {
     *error = "no input file given";
     return false;

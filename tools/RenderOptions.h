@@ -10,6 +10,7 @@ struct RenderOptions {
   bool trim = false;
   bool print = false;
   bool help = false;
+  bool version = false;
   bool verbose = false;  // every log line, not only those of a refusal
   bool tailGiven = false;
   uint64_t tailMs = 0;

@@ -1,0 +1,1 @@
+# Placeholder until the Windows zip rules land.
