@@ -23,7 +23,7 @@ SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev
 WINDOWS_PACKAGES := cmake ninja-build googletest g++-mingw-w64-x86-64-posix \
   binutils-mingw-w64-x86-64
 WINDOWS_TEST_PACKAGES := $(WINDOWS_PACKAGES) wine wine64 pulseaudio pulseaudio-utils \
-  xvfb xdotool imagemagick python3
+  xvfb xdotool imagemagick python3 python3-pefile unzip
 WINDOWS_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
 
