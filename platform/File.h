@@ -44,5 +44,8 @@ void DescribeError(int code, char* text, uint32_t size);
 // LimitFSIZE) fails with an error instead of ending the process (SIGXFSZ is
 // ignored). Nothing to do on Windows, which has no such limit.
 void KeepRunningPastFileSizeLimit();
+// Standard output carries bytes as written (a WAV file into a pipe): Windows
+// would otherwise put a CR before every LF byte. Nothing to do on Linux.
+void KeepStandardOutputBinary();
 
 }  // namespace platform
