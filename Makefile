@@ -28,9 +28,9 @@ WINDOWS_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
 
 # The Debian package, its checks and the installed program's test.
-PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev fakeroot lintian desktop-file-utils appstream \
-  mandoc jackd2 xvfb xdotool
-DIST_WINDOWS_PACKAGES := $(WINDOWS_PACKAGES) zip
+# (CPack finds the programs for dpkg-shlibdeps with file; xprop reads the window's class.)
+PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev file lintian desktop-file-utils appstream \
+  mandoc jackd2 xvfb xdotool x11-utils
 FUZZ_PACKAGES := $(BUILD_PACKAGES) clang libclang-rt-dev
 FUZZ_SECONDS ?= 60
 # The style checks: clang-format over our sources, clang-tidy over the
@@ -83,7 +83,6 @@ test-package: package
 # build-windows/pelvane-VERSION-win64.zip: pelvane.exe, the example kit,
 # README.txt and LICENSE.txt (its test, e2e_win32_wine_gui, runs in test-windows).
 dist-windows: windows
-	@scripts/ensure-packages $(DIST_WINDOWS_PACKAGES)
 	cmake --build build-windows --target dist
 	@ls build-windows/pelvane-*-win64.zip
 

@@ -1,3 +1,4 @@
+// The user folder is the Linux desktop's (XDG base directories): a Linux suite.
 #include <gtest/gtest.h>
 
 #include <filesystem>
