@@ -23,10 +23,14 @@ SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev
 WINDOWS_PACKAGES := cmake ninja-build googletest g++-mingw-w64-x86-64-posix \
   binutils-mingw-w64-x86-64
 WINDOWS_TEST_PACKAGES := $(WINDOWS_PACKAGES) wine wine64 pulseaudio pulseaudio-utils \
-  xvfb xdotool imagemagick python3
+  xvfb xdotool imagemagick python3 python3-pefile unzip
 WINDOWS_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
 
+# The Debian package, its checks and the installed program's test.
+# (CPack finds the programs for dpkg-shlibdeps with file; xprop reads the window's class.)
+PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev file lintian desktop-file-utils appstream \
+  mandoc jackd2 xvfb xdotool x11-utils
 FUZZ_PACKAGES := $(BUILD_PACKAGES) clang libclang-rt-dev
 FUZZ_SECONDS ?= 60
 # The style checks: clang-format over our sources, clang-tidy over the
@@ -41,6 +45,7 @@ cmake -S . -B $(1) $(2) -DPELVANE_WERROR=$(WERROR)
 cmake --build $(1) -j $(JOBS)$(if $(strip $(3)), --target $(3))
 endef
 
+.PHONY: install package test-package dist-windows
 .PHONY: all build test test-asan test-tsan bench bench-smoke bench-render bench-latency fuzz deps clean windows test-windows run demo \
   format format-check tidy include-edges check
 
@@ -52,6 +57,34 @@ deps:
 build:
 	@scripts/ensure-packages $(BUILD_PACKAGES)
 	$(call configure-and-build,build,$(CMAKE_FLAGS))
+
+# The programs, desktop entry, icons, metainfo, man pages and example kit
+# (build-package/: no test suite) into PREFIX, under DESTDIR if given.
+PREFIX ?= /usr/local
+PACKAGE_CMAKE_FLAGS := $(CMAKE_FLAGS) -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr
+install:
+	@scripts/ensure-packages $(BUILD_PACKAGES)
+	$(call configure-and-build,build-package,$(PACKAGE_CMAKE_FLAGS))
+	DESTDIR="$(DESTDIR)" cmake --install build-package --prefix "$(PREFIX)"
+
+# build-package/pelvane_VERSION_ARCH.deb, checked by lintian, desktop-file-validate,
+# appstreamcli and mandoc (scripts/check-package); test-package also starts the
+# installed program from an empty home under Xvfb.
+package:
+	@scripts/ensure-packages $(PACKAGE_PACKAGES)
+	$(call configure-and-build,build-package,$(PACKAGE_CMAKE_FLAGS))
+	rm -f build-package/pelvane_*.deb
+	cd build-package && cpack -G DEB
+	scripts/check-package build-package/pelvane_*.deb
+
+test-package: package
+	tests/package/installed_xvfb.sh build-package/pelvane_*.deb
+
+# build-windows/pelvane-VERSION-win64.zip: pelvane.exe, the example kit,
+# README.txt and LICENSE.txt (its test, e2e_win32_wine_gui, runs in test-windows).
+dist-windows: windows
+	cmake --build build-windows --target dist
+	@ls build-windows/pelvane-*-win64.zip
 
 # The program in the user's folder (scripts/run-pelvane: PELVANE_HOME, else
 # $XDG_DATA_HOME/pelvane, else ~/.local/share/pelvane; made with the example
@@ -172,4 +205,4 @@ check:
 
 clean:
 	@[ -x build-windows/wine-run ] && build-windows/wine-run --kill || true
-	rm -rf build build-asan build-tsan build-bench build-windows build-fuzz
+	rm -rf build build-asan build-tsan build-bench build-windows build-fuzz build-package

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "app/Log.h"
 #include "engine/Sample.h"
@@ -83,6 +84,13 @@ bool LoadFile(Sample& sample, const char* path, SampleFileCache* cache) {
       return true;
     }
   }
+  // The text the instrument set gives stays the key of the cache.
+  const char* const named = path;
+  std::string windowsName;
+  if (platform::FindFileAsWindowsWould(path, &windowsName)) {
+    LogFormat("Sample: File %s read as %s", named, windowsName.c_str());
+    path = windowsName.c_str();
+  }
   if (!platform::FileExists(path)) {
     LogFormat("Sample: File %s not found", path);
     return false;
@@ -106,7 +114,7 @@ bool LoadFile(Sample& sample, const char* path, SampleFileCache* cache) {
   }
   if (isWave) {
     if (!LoadWave(sample, path)) return false;
-    if (cache) cache->Add(path, sample);
+    if (cache) cache->Add(named, sample);
     return true;
   }
   LogFormat("Sample: File %s not loaded, unknown format", path);

@@ -2,6 +2,7 @@
 // GetLastError. Linux: stat, open/read/write/close, errno.
 #pragma once
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -40,9 +41,20 @@ int LastError();
 // cut to fit size bytes with its NUL.
 void DescribeError(int code, char* text, uint32_t size);
 
+// A file an instrument set written on Windows names (sub\organ.wav, in any
+// case) where nothing is found under the name as written. On Linux: first the
+// name with every '\' read as '/', then each component of that path matched
+// without regard to (ASCII) case, the first match in byte order when several
+// do. True with *found set to the file to use; false when the name as written
+// exists, or nothing matches. Windows finds such names itself: always false.
+bool FindFileAsWindowsWould(const char* path, std::string* found);
+
 // For the whole process: a write past the file-size limit (ulimit -f,
 // LimitFSIZE) fails with an error instead of ending the process (SIGXFSZ is
 // ignored). Nothing to do on Windows, which has no such limit.
 void KeepRunningPastFileSizeLimit();
+// Standard output carries bytes as written (a WAV file into a pipe): Windows
+// would otherwise put a CR before every LF byte. Nothing to do on Linux.
+void KeepStandardOutputBinary();
 
 }  // namespace platform

@@ -14,6 +14,7 @@
 #include "tools/MessageText.h"
 #include "tools/ProgressBar.h"
 #include "tools/RenderLog.h"
+#include "tools/RenderOutput.h"
 #include "tools/Renderer.h"
 #include "tools/WavWriter.h"
 
@@ -62,7 +63,7 @@ bool CreateTemporaryBeside(const fs::path& target, fs::path* temporary, std::str
 
 int RunRenderCommand(const RenderOptions& options) {
   // Lines are taken over only once the engine starts; until then nothing logs.
-  RenderLog log(stderr, options.verbose);
+  RenderLog log(stderr, options.verbose, options.quiet);
   auto fail = [&log](const std::string& text) {
     log.Flush();
     std::fprintf(stderr, "pelvane-render: error: %s\n", text.c_str());
@@ -71,10 +72,15 @@ int RunRenderCommand(const RenderOptions& options) {
 
   // Every option is checked before any file is touched. The paths given are
   // relative to where the command was started, not to --dir.
+  const bool toStdout = options.output == "-";
+  std::string error;
+  WavWriter out;
+  RenderOutput stage;
+  if (!stage.Prepare(options.rate, options.gainDb, &out, &error)) return fail(error);
   std::error_code failed;
   const fs::path input = fs::absolute(options.input, failed);
   const fs::path output =
-      options.output.empty() ? fs::path() : fs::absolute(options.output, failed);
+      options.output.empty() || toStdout ? fs::path() : fs::absolute(options.output, failed);
   if (failed) return fail("cannot resolve the paths: " + failed.message());
   if (!options.dir.empty()) {
     fs::current_path(options.dir, failed);
@@ -82,7 +88,6 @@ int RunRenderCommand(const RenderOptions& options) {
   }
 
   std::vector<uint8_t> bytes;
-  std::string error;
   if (!ReadWholeFile(input.string(), &bytes, &error))
     return fail(Quoted(options.input) + ": " + error);
   InputEvents parsed;
@@ -90,7 +95,7 @@ int RunRenderCommand(const RenderOptions& options) {
     return fail(Quoted(options.input) + ": " + error);
   std::vector<uint8_t>().swap(bytes);
   const std::vector<MidiEvent>& events = parsed.events;
-  if (parsed.ignoredBytes != 0)
+  if (parsed.ignoredBytes != 0 && !options.quiet)
     std::fprintf(stderr,
                  "pelvane-render: '%s': ignored the last %zu bytes (not a whole 8-byte record)\n",
                  options.input.c_str(), parsed.ignoredBytes);
@@ -114,8 +119,9 @@ int RunRenderCommand(const RenderOptions& options) {
   // The output is written beside its place under a temporary name and put in
   // place only once whole: a failed render leaves whatever was there as it
   // was, and the input is never the file being written.
+  // Into standard output (a pipe) the frames stream as they are made.
   fs::path target = output;
-  const fs::file_status status = fs::status(output, failed);
+  const fs::file_status status = toStdout ? fs::file_status() : fs::status(output, failed);
   if (fs::exists(status)) {
     if (!fs::is_regular_file(status))
       return fail(Quoted(options.output) + ": not a regular file, it is not replaced");
@@ -126,16 +132,21 @@ int RunRenderCommand(const RenderOptions& options) {
     if (failed) return fail(Quoted(options.output) + ": " + failed.message());
   }
   fs::path temporary;
-  if (!CreateTemporaryBeside(target, &temporary, &error))
+  if (!toStdout && !CreateTemporaryBeside(target, &temporary, &error))
     return fail(Quoted(options.output) + ": " + error);
-  WavWriter out;
   auto discard = [&](const std::string& text) {
     out.Abandon();
     std::error_code ignored;
-    fs::remove(temporary, ignored);
+    if (!toStdout) fs::remove(temporary, ignored);
     return fail(text);
   };
-  if (!out.Open(temporary.string())) return discard(Quoted(options.output) + ": " + out.Error());
+  if (toStdout) {
+    platform::KeepStandardOutputBinary();
+    if (!out.OpenStream(stdout, options.rate)) return discard("standard output: " + out.Error());
+  } else if (!out.Open(temporary.string(), options.rate)) {
+    return discard(Quoted(options.output) + ": " + out.Error());
+  }
+  const std::string where = toStdout ? "standard output" : Quoted(options.output);
 
   log.Install();
   InitEngine();
@@ -143,19 +154,22 @@ int RunRenderCommand(const RenderOptions& options) {
 
   ProgressBar bar(stderr);
   bar.SetBeforeDraw([&log] { log.Flush(); });
-  renderer.SetProgress([&bar](uint64_t done, uint64_t expected) { bar.Update(done, expected); });
+  if (!options.quiet)
+    renderer.SetProgress([&bar](uint64_t done, uint64_t expected) { bar.Update(done, expected); });
   RenderStats stats;
   const auto start = std::chrono::steady_clock::now();
-  const bool ok = renderer.Run(&out, &stats, &error);
+  const bool ok = renderer.Run(&stage, &stats, &error);
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!ok) return discard(Quoted(options.output) + ": " + error);
-  if (!out.Finish()) return discard(Quoted(options.output) + ": " + out.Error());
-  fs::rename(temporary, target, failed);
-  if (failed)
-    return discard(Quoted(options.output) + ": cannot put the file in place: " + failed.message());
+  if (!ok) return discard(where + ": " + error);
+  if (!stage.Flush() || !out.Finish()) return discard(where + ": " + out.Error());
+  if (!toStdout) {
+    fs::rename(temporary, target, failed);
+    if (failed) return discard(where + ": cannot put the file in place: " + failed.message());
+  }
 
   log.Flush();
+  if (options.quiet) return 0;
   const double seconds = static_cast<double>(stats.frames) / 44100.0;
   char speed[32];
   if (wall > 0)
@@ -163,11 +177,10 @@ int RunRenderCommand(const RenderOptions& options) {
   else
     std::snprintf(speed, sizeof speed, "too fast to time");
   std::fprintf(stderr,
-               "pelvane-render: rendered %.3f s (%llu frames, %zu messages) into '%s': "
+               "pelvane-render: rendered %.3f s (%llu frames, %zu messages) into %s: "
                "peak voices %d, clipped frames %llu, %s\n",
-               seconds, static_cast<unsigned long long>(stats.frames), events.size(),
-               options.output.c_str(), stats.peakVoices,
-               static_cast<unsigned long long>(stats.clippedFrames), speed);
+               seconds, static_cast<unsigned long long>(stats.frames), events.size(), where.c_str(),
+               stats.peakVoices, static_cast<unsigned long long>(stats.clippedFrames), speed);
   if (stats.tailCut)
     std::fprintf(
         stderr, "pelvane-render: the tail was cut after %llu ms with %d voices sounding\n",

@@ -4,7 +4,8 @@
 
 #include "app/Log.h"
 
-RenderLog::RenderLog(std::FILE* out, bool verbose) : out_(out), verbose_(verbose) {
+RenderLog::RenderLog(std::FILE* out, bool verbose, bool quiet)
+    : out_(out), verbose_(verbose), quiet_(quiet) {
   buffer_.reserve(kBufferBytes);
 }
 
@@ -41,6 +42,7 @@ void RenderLog::FlushLocked() {
 }
 
 void RenderLog::Take(const char* line) {
+  if (quiet_) return;
   std::lock_guard<std::mutex> hold(mutex_);
   if (!verbose_ && (!startUp_ || IsProgressLine(line))) return;
   buffer_.append(line);

@@ -11,7 +11,8 @@
 
 class RenderLog {
  public:
-  RenderLog(std::FILE* out, bool verbose);
+  // quiet: no line at all (only the command's own errors are shown).
+  RenderLog(std::FILE* out, bool verbose, bool quiet = false);
   // Takes the log's lines from now on (SetLogSink) until destroyed.
   void Install();
   ~RenderLog();
@@ -38,6 +39,7 @@ class RenderLog {
 
   std::FILE* out_;
   const bool verbose_;
+  const bool quiet_;
   bool installed_ = false;
   std::mutex mutex_;
   bool startUp_ = true;

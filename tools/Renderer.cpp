@@ -60,7 +60,7 @@ bool Renderer::Fits(std::string* error) const {
   return true;
 }
 
-bool Renderer::Run(WavWriter* out, RenderStats* stats, std::string* error) {
+bool Renderer::Run(FrameSink* out, RenderStats* stats, std::string* error) {
   *stats = RenderStats();
   if (!Fits(error)) return false;
   if (!anything_) return true;  // nothing happens: an empty file
@@ -86,7 +86,7 @@ bool Renderer::Run(WavWriter* out, RenderStats* stats, std::string* error) {
   return ok;
 }
 
-bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, WavWriter* out, RenderStats* stats,
+bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, FrameSink* out, RenderStats* stats,
                      std::string* error) {
   Mixer* mixer = synth->mixer.get();
   mixer->DispatchQueued();  // the device has announced itself: four buffers go out

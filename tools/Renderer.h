@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/FrameSink.h"
 #include "tools/MidiEvent.h"
 #include "tools/WavWriter.h"
 
@@ -54,10 +55,10 @@ class Renderer {
 
   // Call InitEngine first. Writes the frames to out (Finish is the caller's);
   // false with *error set when the render cannot run or a write fails.
-  bool Run(WavWriter* out, RenderStats* stats, std::string* error);
+  bool Run(FrameSink* out, RenderStats* stats, std::string* error);
 
  private:
-  bool Drive(class Synthesizer* synth, class RenderWaveOut* device, WavWriter* out,
+  bool Drive(class Synthesizer* synth, class RenderWaveOut* device, FrameSink* out,
              RenderStats* stats, std::string* error);
 
   std::vector<uint64_t> frames_;  // each message's frame, never decreasing

@@ -14,12 +14,11 @@ void Put32(uint8_t* p, uint32_t value) {
 }
 }  // namespace
 
-WavWriter::~WavWriter() {
-  if (file_) std::fclose(file_);
-}
+WavWriter::~WavWriter() { Abandon(); }
 
 void WavWriter::Abandon() {
-  if (file_) std::fclose(file_);
+  if (file_ && !stream_) std::fclose(file_);
+  if (file_ && stream_) std::fflush(file_);
   file_ = nullptr;
 }
 
@@ -28,7 +27,17 @@ bool WavWriter::Fail(const char* what) {
   return false;
 }
 
-bool WavWriter::Open(const std::string& path) {
+bool WavWriter::OpenStream(std::FILE* stream, uint32_t rate) {
+  file_ = stream;
+  stream_ = true;
+  rate_ = rate;
+  frames_ = 0;
+  return WriteHeader();
+}
+
+bool WavWriter::Open(const std::string& path, uint32_t rate) {
+  rate_ = rate;
+  stream_ = false;
   errno = 0;
   file_ = std::fopen(path.c_str(), "wb");
   if (!file_) return Fail("cannot create the file");
@@ -41,18 +50,18 @@ bool WavWriter::Open(const std::string& path) {
 }
 
 bool WavWriter::WriteHeader() {
-  const uint32_t dataBytes = static_cast<uint32_t>(frames_ * 4);
+  const uint32_t dataBytes = stream_ ? 0xFFFFFFFFu : static_cast<uint32_t>(frames_ * 4);
   uint8_t header[44];
   std::memcpy(header, "RIFF", 4);
-  Put32(header + 4, 36 + dataBytes);
+  Put32(header + 4, stream_ ? 0xFFFFFFFFu : 36 + dataBytes);
   std::memcpy(header + 8, "WAVEfmt ", 8);
-  Put32(header + 16, 16);      // format chunk size
-  Put16(header + 20, 1);       // PCM
-  Put16(header + 22, 2);       // channels
-  Put32(header + 24, 44100);   // frames per second
-  Put32(header + 28, 176400);  // bytes per second
-  Put16(header + 32, 4);       // block alignment
-  Put16(header + 34, 16);      // bits per sample
+  Put32(header + 16, 16);         // format chunk size
+  Put16(header + 20, 1);          // PCM
+  Put16(header + 22, 2);          // channels
+  Put32(header + 24, rate_);      // frames per second
+  Put32(header + 28, rate_ * 4);  // bytes per second
+  Put16(header + 32, 4);          // block alignment
+  Put16(header + 34, 16);         // bits per sample
   std::memcpy(header + 36, "data", 4);
   Put32(header + 40, dataBytes);
   errno = 0;
@@ -63,7 +72,7 @@ bool WavWriter::WriteHeader() {
 
 bool WavWriter::Write(const int16_t* frames, uint32_t frameCount) {
   if (!file_) return false;
-  if (frames_ + frameCount > kMaxFrames) {
+  if (!stream_ && frames_ + frameCount > kMaxFrames) {
     errno = 0;
     return Fail("the output is longer than a WAV file can hold");
   }
@@ -84,6 +93,11 @@ bool WavWriter::Write(const int16_t* frames, uint32_t frameCount) {
 bool WavWriter::Finish() {
   if (!file_) return false;
   errno = 0;
+  if (stream_) {
+    const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
+    file_ = nullptr;
+    return flushed || Fail("cannot write to standard output");
+  }
   if (std::fseek(file_, 0, SEEK_SET) != 0) return Fail("cannot seek in the file");
   if (!WriteHeader()) return false;
   errno = 0;

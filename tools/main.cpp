@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "Version.h"
 #include "platform/File.h"
 #include "tools/RenderCommand.h"
 #include "tools/RenderOptions.h"
@@ -17,10 +18,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pelvane-render: error: %s\n%s", error.c_str(), kRenderUsage);
     return 2;
   }
-  if (options.help) {
-    std::fputs(kRenderUsage, stdout);
+  if (options.help || options.version) {
+    std::fputs(options.help ? kRenderUsage
+                            : "pelvane-render " PELVANE_VERSION "\n" PELVANE_COPYRIGHT
+                              "\n" PELVANE_LICENCE "\n",
+               stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-      std::fputs("pelvane-render: error: cannot write the help text\n", stderr);
+      std::fprintf(stderr, "pelvane-render: error: cannot write the %s\n",
+                   options.help ? "help text" : "version");
       return 1;
     }
     return 0;

@@ -101,4 +101,6 @@ void DescribeError(int code, char* text, uint32_t size) {
 
 void KeepRunningPastFileSizeLimit() { signal(SIGXFSZ, SIG_IGN); }
 
+void KeepStandardOutputBinary() {}
+
 }  // namespace platform

@@ -1,8 +1,11 @@
 #include "platform/File.h"
 
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace platform {
@@ -127,5 +130,7 @@ void DescribeError(int code, char* text, uint32_t size) {
 }
 
 void KeepRunningPastFileSizeLimit() {}
+
+void KeepStandardOutputBinary() { _setmode(_fileno(stdout), _O_BINARY); }
 
 }  // namespace platform

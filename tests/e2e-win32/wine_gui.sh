@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# pelvane.exe under Wine on a real X display (Xvfb): started in an empty
-# temporary directory with a private PulseAudio behind it, the window found
+# pelvane.exe under Wine on a real X display (Xvfb), as a Windows user gets
+# it: the zip (pelvane-VERSION-win64.zip) unpacked into an empty folder, the
+# version resource and the manifest read from the program in it, the program
+# started there with a private PulseAudio behind it, the window found
 # and photographed, Start and Stop clicked with xdotool, a dump file created,
 # WM_CLOSE posted; the debugger output must show start-up, the run and the stop
-# in order, and the exit code must be 0. The screenshot is kept in
+# in order, the example kit from the zip loaded and the manifest's version 6
+# common controls bound, and the exit code must be 0. The screenshot is kept in
 # $PELVANE_BUILD/artifacts/.
 set -euo pipefail
 build=${PELVANE_BUILD:?}
@@ -24,8 +27,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
+version=$(sed -n -E 's/^project\(Pelvane VERSION ([0-9.]+) .*/\1/p' "$PELVANE_SOURCE/CMakeLists.txt")
+zip=$build/pelvane-$version-win64.zip
+mkdir "$work/run"
+unzip -q "$zip" -d "$work/run"
+[ "$(cd "$work/run" && LC_ALL=C ls | tr '\n' ' ')" = \
+  "LICENSE.txt README.txt bass-a1.wav default.pvi default.wav organ-c3.wav organ-c5.wav pad-a4.wav pelvane.exe " ] ||
+  { echo "the zip holds: $(ls "$work/run")"; exit 1; }
+cmp "$work/run/default.pvi" "$PELVANE_SOURCE/examples/default.pvi"
+head -n 1 "$work/run/LICENSE.txt" | grep -qx $'MIT License\r'
+exe=$work/run/pelvane.exe
+
 # The imports: system DLLs only.
-imports=$(x86_64-w64-mingw32-objdump -p "$build/pelvane.exe" | sed -n 's/^\s*DLL Name: //p' |
+imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' |
   tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
 echo "imports: $imports"
 for dll in $imports; do
@@ -35,12 +49,39 @@ for dll in $imports; do
   esac
 done
 
-# The resources: the icon group "MAINICON" with its two images, nothing else.
-resources=$(x86_64-w64-mingw32-windres -i "$build/pelvane.exe" -O rc)
-kinds=$(grep -o '/\* RT_[A-Z_]* \*/' <<<"$resources" | sort | uniq -c | tr -s ' ' | tr '\n' ';')
+# The resources: the icon group "MAINICON" with its two images, the version
+# and the manifest, nothing else.
+resources=$(x86_64-w64-mingw32-windres -i "$exe" -O rc)
+kinds=$(grep -o -e '/\* RT_[A-Z_]* \*/' -e '^1 VERSIONINFO' <<<"$resources" | sort | uniq -c | tr -s ' ' | tr '\n' ';')
 echo "resources: $kinds"
-[ "$kinds" = " 1 /* RT_GROUP_ICON */; 2 /* RT_ICON */;" ]
+[ "$kinds" = " 1 /* RT_GROUP_ICON */; 2 /* RT_ICON */; 1 /* RT_MANIFEST */; 1 1 VERSIONINFO;" ]
 grep -q '^"MAINICON" 14 ' <<<"$resources"
+# The version Explorer shows is the project's (python3-pefile reads it), and
+# the manifest asks for the user's own rights and the version 6 common
+# controls, and declares no DPI awareness (the layout is in fixed pixels).
+/usr/bin/python3 - "$exe" "$version" "$work/manifest.xml" <<'EOF2'
+import sys, pefile
+pe = pefile.PE(sys.argv[1])
+strings = {}
+for info in pe.FileInfo[0]:
+    if info.Key == b"StringFileInfo":
+        for table in info.StringTable:
+            strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+fixed = pe.VS_FIXEDFILEINFO[0]
+numbers = (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF, fixed.FileVersionLS >> 16)
+print("version resource:", strings, numbers)
+want = sys.argv[2]
+assert strings["FileVersion"] == want and strings["ProductVersion"] == want, strings
+assert ".".join(map(str, numbers)) == want, numbers
+assert strings["OriginalFilename"] == "pelvane.exe" and strings["ProductName"] == "Pelvane", strings
+for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+    if entry.id == 24:  # RT_MANIFEST
+        data = entry.directory.entries[0].directory.entries[0].data.struct
+        open(sys.argv[3], "wb").write(pe.get_data(data.OffsetToData, data.Size))
+EOF2
+grep -q 'level="asInvoker"' "$work/manifest.xml"
+grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' "$work/manifest.xml"
+! grep -qi 'dpiAware' "$work/manifest.xml"
 
 start_pulse "$work"
 parec --device=null.monitor --latency-msec=20 --raw >/dev/null 2>&1 &
@@ -54,10 +95,10 @@ echo "display $DISPLAY"
 
 # A headless desktop process may still run from the unit tests.
 "$run" --kill
-mkdir "$work/run"
 cd "$work/run"
 export PELVANE_WINE_DISPLAY=1
-WINEDEBUG=-all,+debugstr "$run" "$build/pelvane.exe" 2>"$work/debug.log" &
+# +actctx: Wine's trace of the activation context the manifest asks for.
+WINEDEBUG=-all,+debugstr,+actctx "$run" "$exe" 2>"$work/debug.log" &
 program=$!
 
 window=
@@ -99,15 +140,17 @@ debug_lines "$work/debug.log"
 debug_texts "$work/debug.log" >"$work/texts"
 # Start-up, the run and the stop, in this order, as the user-interface and
 # mixer threads wrote them (the MIDI input thread's line may fall anywhere).
-grep -x -F -e "Sample: Cannot open file 'default.wav': GLE = 2" \
-  -e "Loading instrument set from 'default.pvi'..." \
-  -e "Instrument set not loaded, file not found." -e "Pelvane ready" -e "Wave out opened" \
+grep -x -F -e "Loading instrument set from 'default.pvi'..." \
+  -e "Instrument ' Organ' with 2 samples has been loaded as ID 0" \
+  -e "Instrument ' Bass' with 1 samples has been loaded as ID 32" \
+  -e "Instrument ' Pad' with 1 samples has been loaded as ID 88" -e "Pelvane ready" -e "Wave out opened" \
   -e "Stopping synthesizer, please wait..." -e "Mixer: ScheduleShutdown()" \
   -e "Mixer: WaitForShutdown()" -e "Mixer: IsShutdown()" "$work/texts" >"$work/order"
 diff -u - "$work/order" <<'EOF2'
-Sample: Cannot open file 'default.wav': GLE = 2
 Loading instrument set from 'default.pvi'...
-Instrument set not loaded, file not found.
+Instrument ' Organ' with 2 samples has been loaded as ID 0
+Instrument ' Bass' with 1 samples has been loaded as ID 32
+Instrument ' Pad' with 1 samples has been loaded as ID 88
 Pelvane ready
 Wave out opened
 Stopping synthesizer, please wait...
@@ -116,5 +159,9 @@ Mixer: WaitForShutdown()
 Mixer: IsShutdown()
 EOF2
 grep -qxF "Midi-In thread termination" "$work/texts"
+# The manifest is in force: the process's activation context binds the
+# version 6 common controls from Wine's side-by-side store.
+grep -q 'lookup_assembly looking for name=L"Microsoft.Windows.Common-Controls" version=6.0.0.0' "$work/debug.log"
+grep -q 'get_manifest_in_manifest_file loading manifest file .*microsoft.windows.common-controls_6595b64144ccf1df_6\.' "$work/debug.log"
 [ "$(ls dump*.pvd)" = dump0001.pvd ]
 echo "wine gui: ok"

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "Version.h"
 #include "platform/Window.h"
 #include "platform/linux/MessageQueue.h"
 #include "platform/resources/MainIcon16.xpm"
@@ -67,6 +68,9 @@ QtWidgetSet::QtWidgetSet() {
     static char name[] = "pelvane";
     static char* argv[] = {name, nullptr};
     ownApplication_ = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(PELVANE_VERSION));
+    // The desktop entry's id: Wayland and window managers find the icon by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral(PELVANE_APP_ID));
   }
   wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wakeFd_ >= 0) {

@@ -49,3 +49,24 @@ TEST(RenderOptions, RefusesMalformedCommandLines) {
             "--tail-ms needs a number of milliseconds, not '99999999999999999999'");
   EXPECT_TRUE(Parse({"--help"}).ok);
 }
+
+TEST(RenderOptions, OutputConventionsAndTheirBounds) {
+  Parsed p = Parse({"-q", "--rate", "48000", "--gain", "-6.5", "in.mid", "-"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_TRUE(p.options.quiet);
+  EXPECT_EQ(p.options.rate, 48000u);
+  EXPECT_EQ(p.options.gainDb, -6.5);
+  EXPECT_EQ(p.options.output, "-");
+  Parsed defaults = Parse({"in.mid", "out.wav"});
+  EXPECT_EQ(defaults.options.rate, 44100u);
+  EXPECT_EQ(defaults.options.gainDb, 0.0);
+
+  EXPECT_EQ(Parse({"--rate", "7999", "a", "b"}).error,
+            "--rate needs a rate in Hz from 8000 to 384000, not '7999'");
+  EXPECT_EQ(Parse({"--gain", "6dB", "a", "b"}).error,
+            "--gain needs a level in dB from -100 to 60, not '6dB'");
+  EXPECT_FALSE(Parse({"--gain", "nan", "a", "b"}).ok);
+  EXPECT_FALSE(Parse({"--gain", "61", "a", "b"}).ok);
+  EXPECT_EQ(Parse({"-q", "-v", "a", "b"}).error, "--quiet and --verbose exclude each other");
+  EXPECT_TRUE(Parse({"--version"}).options.version);
+}
