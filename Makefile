@@ -12,9 +12,13 @@ BUILD_PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev \
   libsamplerate0-dev libdbus-1-dev
 # The Linux device watch: PulseAudio sinks and ALSA sound cards (udev).
 BUILD_PACKAGES += libpulse-dev libudev-dev
+# pelvane-import: SF3's Ogg Vorbis and SFZ kits' WAV, FLAC and Ogg files.
+BUILD_PACKAGES += libsndfile1-dev
 TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox alsa-utils python3
 # A private PulseAudio server for the device watch's and the wave output's tests.
 TEST_PACKAGES += pulseaudio pulseaudio-utils
+# The importer's tests: a small General MIDI font to truncate and damage.
+TEST_PACKAGES += timgm6mb-soundfont
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev fluidsynth fluid-soundfont-gm libsoxr-dev jackd2
 DEMO_PACKAGES := $(BUILD_PACKAGES) jackd2
 SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev
@@ -117,7 +121,8 @@ FUZZ_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DPELVANE_FUZZ=ON -DBUILD_TESTING=OFF -DPELVANE_SANITIZE=address \
   -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
-FUZZ_TARGETS := FuzzWaveLoader FuzzLineReader FuzzInstrumentSet FuzzSmfReader MakeSeeds
+FUZZ_TARGETS := FuzzWaveLoader FuzzLineReader FuzzInstrumentSet FuzzSmfReader FuzzSf2Reader \
+  FuzzSfzParser MakeSeeds
 fuzz:
 	@scripts/ensure-packages $(FUZZ_PACKAGES)
 	$(call configure-and-build,build-fuzz,$(FUZZ_CMAKE_FLAGS),$(FUZZ_TARGETS))

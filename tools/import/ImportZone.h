@@ -4,6 +4,7 @@
 // envelope. The writer turns each into 16-bit WAV files the engine plays
 // in tune.
 #pragma once
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -74,3 +75,10 @@ struct ImportInstrument {
   std::vector<std::string> dropped;         // zones left out, and why
   std::vector<std::string> approximations;  // what the files cannot say exactly
 };
+
+// FluidSynth's pan law (sine and cosine) for pan from -1 (left) to 1
+// (right), scaled so that the middle is 1 on both sides.
+inline double PanGain(double pan, bool left) {
+  const double angle = (pan + 1.0) / 2.0 * (M_PI / 2.0);
+  return (left ? std::cos(angle) : std::sin(angle)) * std::sqrt(2.0);
+}

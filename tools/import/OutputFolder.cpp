@@ -30,7 +30,7 @@ bool OutputFolder::Open(const std::string& outdir, bool force, std::string* erro
     existed_ = true;
     const std::string set = outdir_ + "/default.pvi";
     if (!force && stat(set.c_str(), &info) == 0) {
-      *error = "'" + set + "' exists (--force replaces it)";
+      *error = "an existing '" + set + "' is kept (--force replaces it)";
       return false;
     }
     pattern = outdir_ + "/.pelvane-import-XXXXXX";

@@ -135,8 +135,10 @@ bool SetWriter::Add(const ImportInstrument& instrument, std::string* error) {
     std::vector<std::pair<int, int>> chunks;
     const bool keyed = zone.centsPerKey != 100.0;
     int width = 1;
-    if (!keyed) {
-      const VolumeEnvelope envelope(zone.envelope, zone.rootKey);
+    const VolumeEnvelope envelope(zone.envelope, zone.rootKey);
+    if (!keyed && envelope.SettleTime() <= 0.05) {
+      width = 128;
+    } else if (!keyed) {
       int reach = 0;
       while (reach < 64 && envelope.DeviationDb(std::exp2((reach + 1) / 12.0), 2.0) <= 1.5 &&
              envelope.DeviationDb(std::exp2(-(reach + 1) / 12.0), 2.0) <= 1.5)

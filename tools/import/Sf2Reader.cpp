@@ -33,8 +33,8 @@ struct Chunk {
 };
 
 // The chunks in [begin, end). An odd-sized chunk is followed by a pad byte,
-// which some writers leave out: the next chunk is then taken where its id
-// stands. False when a chunk does not fit.
+// which some writers leave out: the next chunk is then taken where an id
+// stands whose chunk fits. False when a chunk does not fit.
 bool ListChunks(const uint8_t* begin, const uint8_t* end, std::vector<Chunk>* chunks) {
   const uint8_t* p = begin;
   while (end - p >= 8) {
@@ -46,8 +46,11 @@ bool ListChunks(const uint8_t* begin, const uint8_t* end, std::vector<Chunk>* ch
     chunks->push_back(chunk);
     const uint8_t* next = chunk.data + chunk.size;
     if ((chunk.size & 1) != 0 && end - next >= 1) {
-      const bool padded = end - (next + 1) >= 8 && LooksLikeId(next + 1);
-      const bool unpadded = end - next >= 8 && LooksLikeId(next);
+      auto fits = [&](const uint8_t* at) {
+        return end - at >= 8 && LooksLikeId(at) && U32(at + 4) <= static_cast<size_t>(end - at - 8);
+      };
+      const bool padded = fits(next + 1);
+      const bool unpadded = fits(next);
       if (padded || !unpadded) next += 1;
     }
     p = next;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/import/KeyAssignment.h"
 #include "tools/import/SoundFileDecoder.h"
 #include "tools/import/ZoneResolver.h"
 
@@ -13,12 +14,6 @@ using namespace sf2;
 namespace {
 
 double Seconds(int32_t timecents) { return std::exp2(timecents / 1200.0); }
-
-// FluidSynth's pan law (sine and cosine), scaled so that the middle is 1.
-double PanGain(int32_t pan, bool left) {
-  const double angle = (pan + 500) / 1000.0 * (M_PI / 2.0);
-  return (left ? std::cos(angle) : std::sin(angle)) * std::sqrt(2.0);
-}
 
 // Decodes a sample header's frames once; null when they cannot be had, with
 // *why set.
@@ -71,13 +66,6 @@ std::shared_ptr<const SourceAudio> Decode(const SoundFont& font, const uint8_t* 
   return audio;
 }
 
-struct Candidate {
-  ImportZone zone;
-  double level = 1.0;  // the louder zone wins a key shared with another
-  std::string label;
-  bool used = false;
-};
-
 // The zone's sample frames, loop, tuning, level and envelope, from its
 // resolved generators. False with *why set when it cannot sound.
 bool ZoneFrom(const SoundFont& font, const ResolvedZone& resolved,
@@ -124,8 +112,8 @@ bool ZoneFrom(const SoundFont& font, const ResolvedZone& resolved,
   // FluidSynth scales the initial attenuation by 0.4, as fonts made for the
   // original hardware expect.
   const double level = std::pow(10.0, -0.4 * g[kInitialAttenuation] / 200.0);
-  zone->gain[0][0] = level * PanGain(g[kPan], true);
-  zone->gain[1][0] = level * PanGain(g[kPan], false);
+  zone->gain[0][0] = level * PanGain(g[kPan] / 500.0, true);
+  zone->gain[1][0] = level * PanGain(g[kPan] / 500.0, false);
   EnvelopeSpec& e = zone->envelope;
   e.delay = g[kDelayVolEnv] <= -12000 ? 0.0 : Seconds(g[kDelayVolEnv]);
   e.attack = g[kAttackVolEnv] <= -12000 ? 0.0 : Seconds(g[kAttackVolEnv]);
@@ -149,7 +137,7 @@ bool BuildSoundFontInstrument(const SoundFont& font, const uint8_t* data, size_t
   std::vector<std::string> dropped;
   const std::vector<ResolvedZone> zones = ResolvePreset(font, presetIndex, &dropped);
   for (const std::string& line : dropped) instrument->dropped.push_back(line);
-  std::vector<Candidate> candidates;
+  std::vector<ZoneCandidate> candidates;
   std::vector<bool> paired(zones.size(), false);
   bool filtered = false;
   for (size_t i = 0; i < zones.size(); ++i) {
@@ -171,7 +159,7 @@ bool BuildSoundFontInstrument(const SoundFont& font, const uint8_t* data, size_t
     }
     std::string why;
     auto audio = Decode(font, data, static_cast<size_t>(z.sample), sampleCache, &why);
-    Candidate candidate;
+    ZoneCandidate candidate;
     if (!audio || !ZoneFrom(font, z, audio, &candidate.zone, &instrument->approximations, &why)) {
       instrument->dropped.push_back(std::string(label) + ": " + why);
       continue;
@@ -216,36 +204,7 @@ bool BuildSoundFontInstrument(const SoundFont& font, const uint8_t* data, size_t
     }
     candidates.push_back(std::move(candidate));
   }
-  // The engine plays one sample per note: each key goes to the loudest zone
-  // that plays it; the zones under it are named.
-  std::vector<int> owner(128, -1);
-  for (int key = 0; key < 128; ++key) {
-    for (size_t c = 0; c < candidates.size(); ++c) {
-      const ImportZone& zone = candidates[c].zone;
-      if (key < zone.keyLo || key > zone.keyHi) continue;
-      if (owner[key] < 0 || candidates[c].level > candidates[static_cast<size_t>(owner[key])].level)
-        owner[key] = static_cast<int>(c);
-    }
-  }
-  for (int key = 0; key < 128;) {
-    if (owner[key] < 0) {
-      ++key;
-      continue;
-    }
-    int last = key;
-    while (last + 1 < 128 && owner[last + 1] == owner[key]) ++last;
-    Candidate& candidate = candidates[static_cast<size_t>(owner[key])];
-    candidate.used = true;
-    ImportZone zone = candidate.zone;
-    zone.keyLo = key;
-    zone.keyHi = last;
-    instrument->zones.push_back(std::move(zone));
-    key = last + 1;
-  }
-  for (const Candidate& candidate : candidates)
-    if (!candidate.used)
-      instrument->dropped.push_back(candidate.label +
-                                    ": a layer under a louder zone (one sample plays per note)");
+  AssignKeys(candidates, instrument);
   return true;
 }
 
