@@ -27,5 +27,6 @@ void InitEngine() {
     LoadWave(*defaultInstrument->samples[0], "default.wav");
   }
   for (int slot = 0; slot < DEFAULT_INSTRUMENT_SLOT; ++slot) InstrumentTable[slot] = nullptr;
+  for (Instrument*& own : ChannelInstrumentTable) own = nullptr;
   LoadInstrumentSet("default.pvi");
 }

@@ -54,19 +54,20 @@ inline void FetchAhead(const int16_t* left, const int16_t* right) {
 }
 
 void TableSse2(int16_t* out, const int16_t* left, const int16_t* right, int32_t start,
-               const OffsetTable& table, int32_t count, int32_t gain) {
+               const OffsetTable& table, int32_t first, int32_t count, int32_t gain) {
   const __m128i gainHigh = _mm_set1_epi16(static_cast<int16_t>(gain << 8));
   const int32_t groups = count / OffsetTable::kGroup;
-  for (int32_t g = 0; g < groups; ++g) {
-    const int16_t* l = left + start + table.base[g];
-    const int16_t* r = right + start + table.base[g];
+  for (int32_t g = first / OffsetTable::kGroup; g < groups; ++g) {
+    const int16_t* l = left + (start + table.base[g]);
+    const int16_t* r = right + (start + table.base[g]);
     const uint8_t* d = table.delta + g * OffsetTable::kGroup;
     int16_t* o = out + 2 * OffsetTable::kGroup * g;
     FetchAhead(l, r);
     Add4(o, Gather4(l, r, d[0], d[1], d[2], d[3]), gainHigh);
     Add4(o + 8, Gather4(l, r, d[4], d[5], d[6], d[7]), gainHigh);
   }
-  TableScalar(out, left, right, start, table, groups * OffsetTable::kGroup, count, gain);
+  const int32_t tail = groups * OffsetTable::kGroup;
+  TableScalar(out, left, right, start, table, tail > first ? tail : first, count, gain);
 }
 
 void PositionsSse2(int16_t* out, const int16_t* left, const int16_t* right, const int32_t* at,
@@ -129,19 +130,20 @@ MixPath CurrentMixPath() {
 }
 
 void MixByTable(int16_t* out, const int16_t* left, const int16_t* right, int32_t length,
-                int32_t start, const OffsetTable& table, int32_t count, int32_t gain) noexcept {
+                int32_t start, const OffsetTable& table, int32_t first, int32_t count,
+                int32_t gain) noexcept {
   const MixPath path = VectorGain(gain) ? CurrentMixPath() : MixPath::kScalar;
   switch (path) {
     case MixPath::kAvx2:
-      MixByTableAvx2(out, left, right, length, start, table, count, gain);
+      MixByTableAvx2(out, left, right, length, start, table, first, count, gain);
       return;
 #if defined(__SSE2__)
     case MixPath::kSse2:
-      TableSse2(out, left, right, start, table, count, gain);
+      TableSse2(out, left, right, start, table, first, count, gain);
       return;
 #endif
     default:
-      TableScalar(out, left, right, start, table, 0, count, gain);
+      TableScalar(out, left, right, start, table, first, count, gain);
       return;
   }
 }

@@ -23,10 +23,12 @@ MixPath BestMixPath();
 bool UseMixPath(MixPath path);
 MixPath CurrentMixPath();
 
-// Adds frames k = 0 .. count - 1: sample frame start + T(k) of left and
-// right. Every one of those frames lies below length.
+// Adds frames k = first .. count - 1 (first a multiple of 8, a whole group of
+// the table): sample frame start + T(k) of left and right. Every one of those
+// frames lies in 0 .. length - 1; start alone may lie below 0.
 void MixByTable(int16_t* out, const int16_t* left, const int16_t* right, int32_t length,
-                int32_t start, const OffsetTable& table, int32_t count, int32_t gain) noexcept;
+                int32_t start, const OffsetTable& table, int32_t first, int32_t count,
+                int32_t gain) noexcept;
 
 // Adds frames i = 0 .. count - 1: sample frame at[i] of left and right.
 void MixByPositions(int16_t* out, const int16_t* left, const int16_t* right, const int32_t* at,
@@ -36,6 +38,7 @@ void MixByPositions(int16_t* out, const int16_t* left, const int16_t* right, con
 // function). Only through the two functions above, which check the processor
 // and the gain.
 void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_t* right, int32_t length,
-                    int32_t start, const OffsetTable& table, int32_t count, int32_t gain) noexcept;
+                    int32_t start, const OffsetTable& table, int32_t first, int32_t count,
+                    int32_t gain) noexcept;
 void MixByPositionsAvx2(int16_t* out, const int16_t* left, const int16_t* right, const int32_t* at,
                         int32_t count, int32_t gain) noexcept;

@@ -85,10 +85,10 @@ PELVANE_AVX2_INLINE __m256i Steps(const uint8_t* delta) {
 
 PELVANE_AVX2 void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_t* right,
                                  int32_t length, int32_t start, const OffsetTable& table,
-                                 int32_t count, int32_t gain) noexcept {
+                                 int32_t first, int32_t count, int32_t gain) noexcept {
   const __m256i gainHigh = _mm256_set1_epi16(static_cast<int16_t>(gain << 8));
   const int32_t groups = count / OffsetTable::kGroup;
-  int32_t g = 0;
+  int32_t g = first / OffsetTable::kGroup;
   // Windows are read whole, so they are used only while they end inside the
   // sample; the groups after that take their frames one by one. A group
   // spans at most 8, 16 or 32 sample frames of a 32-frame line.
@@ -110,13 +110,14 @@ PELVANE_AVX2 void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_
     }
   }
   for (; g < groups; ++g) {
-    const int16_t* l = left + start + table.base[g];
-    const int16_t* r = right + start + table.base[g];
+    const int16_t* l = left + (start + table.base[g]);
+    const int16_t* r = right + (start + table.base[g]);
     const uint8_t* d = table.delta + 8 * g;
     FetchAhead(l, r);
     Add8(out + 16 * g, Gather8(l, r, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]), gainHigh);
   }
-  for (int32_t k = groups * OffsetTable::kGroup; k < count; ++k)
+  const int32_t tail = groups * OffsetTable::kGroup;
+  for (int32_t k = tail > first ? tail : first; k < count; ++k)
     MixFrame(out + 2 * k, left, right, start + table.Offset(k), gain);
 }
 
@@ -136,7 +137,7 @@ PELVANE_AVX2 void MixByPositionsAvx2(int16_t* out, const int16_t* left, const in
 
 // Not an x86 processor: never selected (BestMixPath says so).
 void MixByTableAvx2(int16_t*, const int16_t*, const int16_t*, int32_t, int32_t, const OffsetTable&,
-                    int32_t, int32_t) noexcept {}
+                    int32_t, int32_t, int32_t) noexcept {}
 void MixByPositionsAvx2(int16_t*, const int16_t*, const int16_t*, const int32_t*, int32_t,
                         int32_t) noexcept {}
 

@@ -5,6 +5,18 @@
 
 #include "engine/SampleFrames.h"
 
+// How a sample's loop plays (Sample::loopMode).
+enum : int32_t {
+  SAMPLE_LOOP_NONE = 0,
+  // Repeats for as long as the voice sounds, through its release fade.
+  SAMPLE_LOOP_CONTINUOUS = 1,
+  // Repeats until the voice is released, then plays on to the sample's end.
+  SAMPLE_LOOP_SUSTAIN = 2,
+};
+
+// The release fade of a sample without a release time of its own.
+constexpr int32_t SAMPLE_RELEASE_FRAMES = 2048;
+
 class Sample {
  public:
   Sample() = default;
@@ -20,6 +32,12 @@ class Sample {
   // holders; empty frames leave the sample empty).
   void SetFrames(const SampleFrames& newFrames);
   const SampleFrames& Frames() const { return frames_; }
+  // True when a voice of this sample folds its positions into the loop: a
+  // loop mode is set and frames loopStart..loopEnd lie inside the sample.
+  bool Loops() const {
+    return loopMode != SAMPLE_LOOP_NONE && loopStart >= 0 && loopStart <= loopEnd &&
+           loopEnd < length;
+  }
 
   int32_t rate = 44100;
   int32_t baseNote = 64;
@@ -27,6 +45,17 @@ class Sample {
   // Into the frames' block; read-only once the block is shared.
   int16_t* left = nullptr;
   int16_t* right = nullptr;
+  // Frames loopStart to loopEnd, both included, repeat while a voice sounds.
+  int32_t loopMode = SAMPLE_LOOP_NONE;
+  int32_t loopStart = 0;
+  int32_t loopEnd = 0;
+  // The frames of a released voice's fade (at least 16).
+  int32_t releaseFrames = SAMPLE_RELEASE_FRAMES;
+  // The first loop of the WAV file's smpl chunk, as the loader found it (its
+  // frames, both included); -1 and -1 when the file has none. Played only
+  // when an instrument set asks for it.
+  int32_t fileLoopStart = -1;
+  int32_t fileLoopEnd = -1;
 
  private:
   SampleFrames frames_;

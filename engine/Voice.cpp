@@ -15,13 +15,66 @@ Voice::Voice(int32_t noteNumber, int32_t channelNumber, int32_t noteVelocity, in
       instrument(played),
       sample(played->SampleForNote(noteNumber)) {}
 
+namespace {
+
+// The velocity a release fade of `frames` frames allows at this counter:
+// (counter x 128) / frames, truncated toward zero. For 2048 frames that is
+// exactly counter / 16, so a sample without a release time of its own fades
+// as every voice always has.
+inline int32_t FadeLevel(int32_t counter, int32_t frames) {
+  return static_cast<int32_t>(int64_t{counter} * 128 / frames);
+}
+
+// The frames of the sample's loop, in 64 bits: positions are folded after
+// they are computed, and an unfolded position may come near INT32_MAX.
+struct Loop {
+  explicit Loop(const Sample& s)
+      : start(s.loopStart), end(s.loopEnd), length(int64_t{s.loopEnd} - s.loopStart + 1) {}
+  // A position past the loop's end reads the frame as many whole loops back
+  // as bring it into the loop.
+  int32_t Fold(int64_t p) const {
+    return static_cast<int32_t>(p > end ? start + (p - start) % length : p);
+  }
+  int64_t start, end, length;
+};
+
+// The same fold for positions of 32 bits, without a division per frame: the
+// laps q / length from a product with the length's reciprocal. Its error is
+// below 2^-21 / length, less than the distance of q / length from the next
+// integer above, so the truncated product is the true quotient or one less,
+// and one subtraction mends the latter.
+struct QuickLoop {
+  explicit QuickLoop(const Loop& loop)
+      : start(static_cast<int32_t>(loop.start)),
+        end(static_cast<int32_t>(loop.end)),
+        length(static_cast<int32_t>(loop.length)),
+        inverse(1.0 / static_cast<double>(loop.length)) {}
+  int32_t Fold(int32_t p) const {
+    if (p <= end) return p;
+    const int32_t q = p - start;
+    int32_t rest = q - static_cast<int32_t>(static_cast<double>(q) * inverse) * length;
+    if (rest >= length) rest -= length;
+    return start + rest;
+  }
+  int32_t start, end, length;
+  double inverse;
+};
+
+// Loops shorter than this many frames per group of eight output frames of
+// the offset table are folded frame by frame: their runs between two wraps
+// are too short to be worth a kernel call each.
+constexpr int64_t kShortLoopPerGroup = 4;
+
+}  // namespace
+
 // Equivalent to mixing frame by frame (check the end, mix, step the fade,
 // advance), but split so the hot loop has no branches: the frames that play
 // are found first (those before the fade's end whose position start + T(i)
 // lies inside the sample), then mixed, and the fade is applied in closed form.
 // This works because positions never decrease (rounded products are
 // monotonic) and the fade's effect on the velocity within a call is
-// min(velocity, (counter - k) / 16) after k frames. The offsets T(i) come from
+// min(velocity, ((counter - k) x 128) / N) after k frames, N the sample's
+// release frames (for 2048, (counter - k) / 16). The offsets T(i) come from
 // the voice's table in a 1024-frame call and are computed, exactly alike,
 // chunk by chunk in any other.
 void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
@@ -35,6 +88,8 @@ void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
   const int32_t gain = (volume * velocity) / 128;
   const int32_t start = position;
   const int32_t length = s->length;
+  const int32_t releaseFrames = s->releaseFrames > 0 ? s->releaseFrames : VOICE_RELEASE_FRAMES;
+  const bool looping = InLoop();
 
   // Frames this call may mix, the one that ends the fade included.
   int32_t limit = frameCount;
@@ -42,9 +97,11 @@ void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
   const bool releasing = state == VOICE_RELEASING;
   if (releasing) {
     // The velocity reaches 0 at the first frame j (from 1) where the counter
-    // minus j drops below 16; at once when it is not positive.
-    const int64_t fadeFrames =
-        velocity <= 0 ? 1 : (releaseCounter - int64_t{15} > 1 ? releaseCounter - int64_t{15} : 1);
+    // minus j drops below the least counter of level 1, the frames / 128
+    // rounded up (16 for 2048 frames); at once when it is not positive.
+    const int64_t levelOne = (int64_t{releaseFrames} + 127) / 128;
+    const int64_t toZero = releaseCounter - levelOne + 1;
+    const int64_t fadeFrames = velocity <= 0 ? 1 : (toZero > 1 ? toZero : 1);
     if (fadeFrames <= frameCount) {
       limit = static_cast<int32_t>(fadeFrames);
       fadeEnds = true;
@@ -53,7 +110,27 @@ void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
   // Offsets grow with the frame index: when the largest fits, all do.
   if (!(speed * static_cast<double>(limit) * kOneOverOutputRate <
         static_cast<double>(INT32_MAX) - start)) {
-    RenderFrameByFrame(buffer, frameCount, speed, gain);
+    RenderFrameByFrame(buffer, frameCount, speed, gain, looping);
+    return;
+  }
+
+  if (looping) {
+    // Every frame reads inside the loop, so the sample's end never comes:
+    // only the fade ends the voice.
+    if (gain != 0) MixLooped(buffer, start, limit, frameCount == OffsetTable::kFrames, speed, gain);
+    if (releasing) {
+      releaseCounter -= limit;
+      const int32_t level = FadeLevel(releaseCounter, releaseFrames);
+      if (level < velocity) velocity = level;
+    }
+    const Loop loop(*s);
+    if (fadeEnds) {
+      position = loop.Fold(int64_t{start} + OffsetAt(speed, limit - 1));
+      velocity = 0;
+      state = VOICE_FINISHED;
+    } else {
+      position = loop.Fold(int64_t{start} + OffsetAt(speed, frameCount));
+    }
     return;
   }
 
@@ -66,7 +143,7 @@ void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
     mixed = offsets_.FramesBefore(start, length, limit);
     if (mixed < limit) endPosition = start + offsets_.Offset(mixed);
     // A gain of 0 adds 0 to every value: nothing to mix.
-    if (gain != 0) MixByTable(buffer, left, right, length, start, offsets_, mixed, gain);
+    if (gain != 0) MixByTable(buffer, left, right, length, start, offsets_, 0, mixed, gain);
   } else {
     constexpr int32_t kChunk = 256;
     int32_t at[kChunk];
@@ -87,7 +164,7 @@ void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
 
   if (releasing && mixed > 0) {
     releaseCounter -= mixed;
-    const int32_t level = releaseCounter / 16;
+    const int32_t level = FadeLevel(releaseCounter, releaseFrames);
     if (level < velocity) velocity = level;
   }
   if (endPosition >= 0) {
@@ -103,14 +180,16 @@ void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
   }
 }
 
-void Voice::RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed,
-                               int32_t gain) noexcept {
+void Voice::RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed, int32_t gain,
+                               bool looping) noexcept {
   const Sample* s = sample;
   const int32_t start = position;
+  const int32_t releaseFrames = s->releaseFrames > 0 ? s->releaseFrames : VOICE_RELEASE_FRAMES;
+  const Loop loop(*s);
   // The largest offset from start that still fits the position's 32 bits.
   const double maxOffset = static_cast<double>(INT32_MAX) - start;
   for (int32_t i = 0; i < frameCount; ++i) {
-    if (position >= s->length) {
+    if (!looping && position >= s->length) {
       state = VOICE_FINISHED;
       return;
     }
@@ -120,7 +199,7 @@ void Voice::RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed
 
     if (state == VOICE_RELEASING) {
       releaseCounter -= 1;
-      const int32_t level = releaseCounter / 16;
+      const int32_t level = FadeLevel(releaseCounter, releaseFrames);
       if (level < velocity) velocity = level;
       if (velocity <= 0) {
         velocity = 0;
@@ -132,7 +211,78 @@ void Voice::RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed
     // Always from the call's starting position, so rounding does not
     // accumulate within a call; evaluated left to right exactly as written.
     const double offset = speed * static_cast<double>(i + 1) * kOneOverOutputRate;
-    position = offset < maxOffset ? start + static_cast<int32_t>(offset) : INT32_MAX;
+    if (looping)
+      // Folded at once, so even an offset beyond 32 bits lands in the loop.
+      position =
+          loop.Fold(start + (offset < 0x1p62 ? static_cast<int64_t>(offset) : int64_t{1} << 62));
+    else
+      position = offset < maxOffset ? start + static_cast<int32_t>(offset) : INT32_MAX;
+  }
+}
+
+// A call's positions, folded, fall into runs between two wraps of the loop
+// (between two laps); within one run every frame reads its unfolded position
+// less a whole number of loops, which is what the kernels mix from the offset
+// table with the start moved back by those loops. So the vector kernels mix a
+// looping voice too: whole groups of eight frames run by run, and the group
+// in which a wrap falls frame by frame folded, through the positions kernel.
+void Voice::MixLooped(int16_t* buffer, int32_t start, int32_t count, bool byTable, double speed,
+                      int32_t gain) noexcept {
+  const Sample* s = sample;
+  const Loop loop(*s);
+  const QuickLoop quick(loop);
+  const int16_t* left = s->left;
+  const int16_t* right = s->right;
+  int32_t at[OffsetTable::kGroup];
+  int32_t mixed = 0;
+  if (byTable && (offsets_.speed == speed || offsets_.Build(speed)) && offsets_.usable &&
+      loop.length >= kShortLoopPerGroup * (offsets_.span + 1)) {
+    const int32_t groups = count / OffsetTable::kGroup;
+    int32_t g = 0;
+    while (g < groups) {
+      // The lap of the group's first frame, and where the next lap begins.
+      const int64_t first = int64_t{start} + offsets_.base[g];
+      const int64_t lap = first > loop.end ? (first - loop.start) / loop.length : 0;
+      const int64_t next = loop.start + (lap + 1) * loop.length;
+      // The groups whose last frame still lies before it (offsets never
+      // decrease): the first group reaching it, by bisection.
+      int32_t low = g - 1;    // reaches nothing (or is before g)
+      int32_t high = groups;  // reaches the next lap (or is past the end)
+      if (start + offsets_.Offset(OffsetTable::kGroup * groups - 1) < next) low = groups - 1;
+      while (high - low > 1) {
+        const int32_t middle = low + (high - low) / 2;
+        if (start + offsets_.Offset(OffsetTable::kGroup * middle + OffsetTable::kGroup - 1) < next)
+          low = middle;
+        else
+          high = middle;
+      }
+      if (high > g) {
+        // Within one lap: less lap whole loops, the positions are in the
+        // sample and the kernel's start stays above -2^31.
+        const int32_t shifted = static_cast<int32_t>(start - lap * loop.length);
+        MixByTable(buffer, left, right, s->length, shifted, offsets_, OffsetTable::kGroup * g,
+                   OffsetTable::kGroup * high, gain);
+        g = high;
+      } else {
+        for (int32_t j = 0; j < OffsetTable::kGroup; ++j)
+          at[j] = quick.Fold(start + offsets_.Offset(OffsetTable::kGroup * g + j));
+        MixByPositions(buffer + 2 * OffsetTable::kGroup * g, left, right, at, OffsetTable::kGroup,
+                       gain);
+        g += 1;
+      }
+    }
+    mixed = OffsetTable::kGroup * groups;
+  }
+  // Any other call, a short loop, and the frames after the last whole group
+  // (when the fade ends within the call): folded frame by frame.
+  constexpr int32_t kChunk = 256;
+  int32_t chunk[kChunk];
+  while (mixed < count) {
+    const int32_t n = count - mixed < kChunk ? count - mixed : kChunk;
+    Offsets(chunk, mixed, n, start, speed);
+    for (int32_t i = 0; i < n; ++i) chunk[i] = quick.Fold(chunk[i]);
+    MixByPositions(buffer + 2 * mixed, left, right, chunk, n, gain);
+    mixed += n;
   }
 }
 

@@ -1,7 +1,8 @@
-// One sounding note: plays one sample of one instrument once, from its first
-// frame, at the speed the note's distance from the sample's base note gives,
-// scaled by an integer gain; fades out within 2048 frames after release.
-// Every access happens under Mixer::Lock.
+// One sounding note: plays one sample of one instrument from its first frame,
+// at the speed the note's distance from the sample's base note gives, scaled
+// by an integer gain; once, or repeating the sample's loop; fades out over the
+// sample's release frames (2048 unless it has its own) after release. Every
+// access happens under Mixer::Lock.
 #pragma once
 #include <cstdint>
 
@@ -17,8 +18,9 @@ enum : int32_t {
   VOICE_FINISHED = 3,
 };
 
-// Frames of the release countdown a voice starts with when it is released.
-constexpr int32_t VOICE_RELEASE_FRAMES = 2048;
+// Frames of the release countdown a voice of a sample without a release time
+// of its own starts with when it is released.
+constexpr int32_t VOICE_RELEASE_FRAMES = SAMPLE_RELEASE_FRAMES;
 
 class Voice {
  public:
@@ -28,6 +30,18 @@ class Voice {
   // stereo, left first), saturating every addition. The caller holds
   // Mixer::Lock and looks at state afterwards. The sample must not be null.
   void Render(int16_t* buffer, int32_t frameCount) noexcept;
+
+  // True while the voice folds its positions into its sample's loop: the
+  // sample loops, and a sustain loop has not been left by a release.
+  bool InLoop() const {
+    return sample->Loops() &&
+           !(sample->loopMode == SAMPLE_LOOP_SUSTAIN && state == VOICE_RELEASING);
+  }
+  // Enters VOICE_RELEASING with the release countdown of its sample.
+  void Release() {
+    state = VOICE_RELEASING;
+    releaseCounter = sample->releaseFrames;
+  }
 
   // Asks the processor to start loading what the next Render reads first
   // (this voice's offsets and its sample at the position), so that a caller
@@ -47,7 +61,13 @@ class Voice {
 
  private:
   // The plain loop, for the rare call whose positions would pass INT32_MAX.
-  void RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed, int32_t gain) noexcept;
+  void RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed, int32_t gain,
+                          bool looping) noexcept;
+  // Mixes frames 0 .. count - 1 (count <= the call's frames) at the
+  // loop-folded positions start + T(k), from the offset table when byTable
+  // (a 1024-frame call); the offsets must fit 32 bits.
+  void MixLooped(int16_t* buffer, int32_t start, int32_t count, bool byTable, double speed,
+                 int32_t gain) noexcept;
 
   // The offsets of this voice's speed, made at its first 1024-frame call: a
   // voice's note and sample, and so its speed, stay as they are, and every

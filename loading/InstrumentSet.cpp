@@ -1,6 +1,8 @@
 #include "loading/InstrumentSet.h"
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "app/Log.h"
@@ -33,6 +35,166 @@ bool EqualsIgnoringCase(const char* text, const char* word) {
 }
 
 const char* ValueOf(char* line) { return SkipToWhitespace(line); }
+
+// The next word of text (its blanks skipped), copied into word (cut to its
+// size); text moves past it. False at the end of the text.
+bool NextWord(const char*& text, char* word, size_t size) {
+  while (IsWhitespace(*text)) ++text;
+  if (!*text) return false;
+  size_t n = 0;
+  for (; *text && !IsWhitespace(*text); ++text)
+    if (n + 1 < size) word[n++] = *text;
+  word[n] = '\0';
+  return true;
+}
+
+// A whole word of an optional sign and decimal digits.
+bool IsInteger(const char* word) {
+  if (*word == '+' || *word == '-') ++word;
+  if (!*word) return false;
+  for (; *word; ++word)
+    if (*word < '0' || *word > '9') return false;
+  return true;
+}
+
+// Frames of a release of ms milliseconds, ms a whole word of an optional
+// sign, digits and an optional fraction: ms x 44100 / 1000, truncated, in
+// exact integers (fraction digits past the sixth are dropped). False when
+// the word is no such number; frames beyond 32 bits come out as INT64_MAX.
+bool ReleaseFrames(const char* word, int64_t* frames) {
+  bool negative = false;
+  if (*word == '+' || *word == '-') negative = *word++ == '-';
+  // The number times 10^digits, digits the fraction digits kept. Whole
+  // milliseconds beyond 10^8 are 4.41e9 frames, past 32 bits: they stay at
+  // 10^8 + 1, which is too long whatever the fraction.
+  int64_t scaled = 0;
+  int64_t scale = 1;
+  bool digit = false;
+  for (; *word >= '0' && *word <= '9'; ++word) {
+    digit = true;
+    scaled = scaled * 10 + (*word - '0');
+    if (scaled > 100000000) scaled = 100000001;
+  }
+  if (*word == '.') {
+    for (++word; *word >= '0' && *word <= '9'; ++word) {
+      digit = true;
+      if (scale < 1000000) {
+        scaled = scaled * 10 + (*word - '0');
+        scale *= 10;
+      }
+    }
+  }
+  if (*word || !digit) return false;
+  const int64_t n = scaled * 441 / (10 * scale);
+  *frames = n > INT32_MAX ? INT64_MAX : negative ? -n : n;
+  return true;
+}
+
+// What a sample block's loop and release lines asked for; they take effect
+// when the block ends, checked against the sample it loaded.
+struct SampleOptions {
+  enum class Loop { kNone, kFrames, kFromFile, kMalformed };
+  Loop loop = Loop::kNone;
+  int32_t loopStart = 0;
+  int32_t loopEnd = 0;
+  int32_t loopMode = SAMPLE_LOOP_CONTINUOUS;
+  char loopText[64] = {};  // the loop line's value, for a message
+  char modeWord[32] = {};  // an unknown mode, for its message
+  enum class Release { kNone, kFrames, kMalformed };
+  Release release = Release::kNone;
+  int64_t releaseFrames = 0;
+  char releaseWord[32] = {};
+};
+
+void ReadLoop(const char* value, SampleOptions* options) {
+  // A later loop line replaces an earlier one.
+  SampleOptions& o = *options;
+  o.loop = SampleOptions::Loop::kFromFile;
+  o.loopStart = 0;
+  o.loopEnd = 0;
+  o.loopMode = SAMPLE_LOOP_CONTINUOUS;
+  o.modeWord[0] = '\0';
+  const char* text = value;
+  while (IsWhitespace(*text)) ++text;
+  std::snprintf(o.loopText, sizeof o.loopText, "%s", text);
+  char word[32];
+  if (!NextWord(text, word, sizeof word)) return;
+  if (IsInteger(word)) {
+    o.loopStart = ParseNumber(word);
+    if (!NextWord(text, word, sizeof word) || !IsInteger(word)) {
+      o.loop = SampleOptions::Loop::kMalformed;
+      return;
+    }
+    o.loopEnd = ParseNumber(word);
+    o.loop = SampleOptions::Loop::kFrames;
+    if (!NextWord(text, word, sizeof word)) return;
+  }
+  if (EqualsIgnoringCase(word, "continuous")) {
+    o.loopMode = SAMPLE_LOOP_CONTINUOUS;
+  } else if (EqualsIgnoringCase(word, "sustain")) {
+    o.loopMode = SAMPLE_LOOP_SUSTAIN;
+  } else {
+    std::snprintf(o.modeWord, sizeof o.modeWord, "%s", word);
+  }
+}
+
+void ReadRelease(const char* value, SampleOptions* options) {
+  char word[32] = {};
+  NextWord(value, word, sizeof word);
+  std::snprintf(options->releaseWord, sizeof options->releaseWord, "%s", word);
+  options->release = ReleaseFrames(word, &options->releaseFrames)
+                         ? SampleOptions::Release::kFrames
+                         : SampleOptions::Release::kMalformed;
+}
+
+// Gives the loaded sample its loop and release time, or says in one line
+// each why a line is not followed (the sample then plays as without it).
+void ApplyOptions(const SampleOptions& o, const char* file, Sample* sample) {
+  using Loop = SampleOptions::Loop;
+  if (o.loop != Loop::kNone) {
+    int32_t start = o.loopStart;
+    int32_t end = o.loopEnd;
+    if (o.loop == Loop::kFromFile) {
+      start = sample->fileLoopStart;
+      end = sample->fileLoopEnd;
+    }
+    const int32_t last = sample->length - 1;
+    if (o.loop == Loop::kMalformed) {
+      LogFormat("Sample: '%s': loop '%s' is not START END [MODE], it plays without a loop", file,
+                o.loopText);
+    } else if (o.loop == Loop::kFromFile && start < 0) {
+      LogFormat("Sample: '%s': the file has no loop (smpl chunk), it plays without a loop", file);
+    } else if (start < 0) {
+      LogFormat("Sample: '%s': loop start %d is before the first frame, it plays without a loop",
+                file, start);
+    } else if (end < start) {
+      LogFormat("Sample: '%s': loop end %d is before its start %d, it plays without a loop", file,
+                end, start);
+    } else if (end > last) {
+      LogFormat("Sample: '%s': loop end %d is past the last frame %d, it plays without a loop",
+                file, end, last);
+    } else {
+      if (o.modeWord[0])
+        LogFormat("Sample: '%s': unknown loop mode '%s', the loop is continuous", file, o.modeWord);
+      sample->loopMode = o.loopMode;
+      sample->loopStart = start;
+      sample->loopEnd = end;
+    }
+  }
+  if (o.release == SampleOptions::Release::kMalformed) {
+    LogFormat("Sample: '%s': release '%s' is not a time in milliseconds, it stays %d frames", file,
+              o.releaseWord, SAMPLE_RELEASE_FRAMES);
+  } else if (o.release == SampleOptions::Release::kFrames) {
+    if (o.releaseFrames < 16)
+      LogFormat("Sample: '%s': release %s ms is shorter than 16 frames, it stays %d frames", file,
+                o.releaseWord, SAMPLE_RELEASE_FRAMES);
+    else if (o.releaseFrames > INT32_MAX)
+      LogFormat("Sample: '%s': release %s ms is too long, it stays %d frames", file, o.releaseWord,
+                SAMPLE_RELEASE_FRAMES);
+    else
+      sample->releaseFrames = static_cast<int32_t>(o.releaseFrames);
+  }
+}
 
 }  // namespace
 
@@ -120,12 +282,21 @@ bool ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache) {
   if (!instrument) return false;
   bool enoughMemory = true;
   int32_t id = 0;
+  bool forChannel = false;
+  int32_t channel = 0;
   for (;;) {
     char* line = TrimBlanks(stream.ReadLine(nullptr));
     if (!line) break;
     const bool ended = stream.AtEnd();
     if (*line == '}') break;
     switch (*line) {
+      case 'C':
+      case 'c':
+        if (KeyMatches(line, "channel")) {
+          forChannel = true;
+          channel = ParseNumber(ValueOf(line));
+        }
+        break;
       case 'I':
       case 'i':
         if (KeyMatches(line, "id")) id = ParseNumber(ValueOf(line));
@@ -155,6 +326,20 @@ bool ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache) {
   const char* name = instrument->DisplayName();
   if (instrument->sampleCount <= 0) {
     LogFormat("Instrument '%s' has no samples, it has been discarded", name);
+  } else if (forChannel) {
+    // Its ID line, if any, is not used: it takes no slot of the table.
+    if (channel < 1 || channel > CHANNEL_INSTRUMENT_COUNT) {
+      LogFormat("Instrument '%s' has an invalid channel %d, it has been discarded", name, channel);
+    } else if (Instrument* first = ChannelInstrumentTable[channel - 1]) {
+      LogFormat(
+          "Instrument '%s' has the same channel as instrument '%s', the former has been discarded",
+          name, first->DisplayName());
+    } else {
+      LogFormat("Instrument '%s' with %d samples has been loaded for channel %d", name,
+                instrument->sampleCount, channel);
+      ChannelInstrumentTable[channel - 1] = instrument;
+      return true;
+    }
   } else if (id < 0) {
     LogFormat("Instrument '%s' has no ID, it has been discarded", name);
   } else if (id >= DEFAULT_INSTRUMENT_SLOT) {
@@ -179,6 +364,10 @@ bool ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFile
   int32_t begin = 0;
   int32_t end = 127;
   bool loaded = false;
+  SampleOptions options;
+  // The last file line's path, which the loop and release messages name.
+  std::unique_ptr<char[]> file;
+  bool enoughMemory = true;
   for (;;) {
     char* line = TrimBlanks(stream.ReadLine(nullptr));
     if (!line) break;
@@ -200,21 +389,38 @@ bool ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFile
         break;
       case 'F':
       case 'f':
-        if (KeyMatches(line, "file"))
-          loaded = LoadFile(*sample, TrimBlanks(SkipToWhitespace(line)), cache);
-        else if (KeyMatches(line, "fine"))
+        if (KeyMatches(line, "file")) {
+          const char* path = TrimBlanks(SkipToWhitespace(line));
+          loaded = LoadFile(*sample, path, cache);
+          file.reset(DuplicateString(path));
+          if (!file) enoughMemory = false;
+        } else if (KeyMatches(line, "fine")) {
           (void)ParseNumber(ValueOf(line));  // fine tuning is read, not used
+        }
+        break;
+      case 'L':
+      case 'l':
+        if (KeyMatches(line, "loop")) ReadLoop(ValueOf(line), &options);
+        break;
+      case 'R':
+      case 'r':
+        if (KeyMatches(line, "release")) ReadRelease(ValueOf(line), &options);
         break;
       default:
         break;
     }
-    if (ended) break;
+    if (ended || !enoughMemory) break;
   }
 
+  if (!enoughMemory) {
+    delete sample;
+    return false;
+  }
   if (!loaded) {
     delete sample;
     return true;
   }
+  ApplyOptions(options, file.get(), sample);
   const int32_t index = instrument.AddSample(sample);
   if (index < 0) {
     delete sample;

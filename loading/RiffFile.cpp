@@ -149,3 +149,7 @@ RiffFile::ReadResult RiffFile::ReadData(const RiffChunk& chunk, std::unique_ptr<
   *data = std::move(bytes);
   return ReadResult::kOk;
 }
+
+bool RiffFile::ReadStart(const RiffChunk& chunk, void* data, uint32_t size) {
+  return chunk.size >= size && ReadAt(chunk.dataOffset, data, size);
+}

@@ -43,6 +43,9 @@ class RiffFile {
   // the data is probed first, so a declared size that runs past the end of the
   // file is kShort without the declared size ever being allocated.
   ReadResult ReadData(const RiffChunk& chunk, std::unique_ptr<uint8_t[]>* data);
+  // Reads the first size bytes of the chunk's data into data: false when the
+  // chunk is shorter or the file ends before them.
+  bool ReadStart(const RiffChunk& chunk, void* data, uint32_t size);
 
   // The platform's error code of the last failed open or read, 0 when the
   // last failure was only a short file.

@@ -7,12 +7,14 @@ const SampleFileCache::Entry* SampleFileCache::Find(const char* path) const {
   return found == entries_.end() ? nullptr : &found->second;
 }
 
-void SampleFileCache::Add(const char* path, const SampleFrames& frames, int32_t rate) {
+void SampleFileCache::Add(const char* path, const Sample& loaded) {
   // The map and its keys allocate with operator new; the failure stays here.
   try {
     Entry& entry = entries_[path];
-    entry.frames = frames;
-    entry.rate = rate;
+    entry.frames = loaded.Frames();
+    entry.rate = loaded.rate;
+    entry.fileLoopStart = loaded.fileLoopStart;
+    entry.fileLoopEnd = loaded.fileLoopEnd;
   } catch (const std::bad_alloc&) {
   }
 }

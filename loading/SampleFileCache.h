@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "engine/Sample.h"
 #include "engine/SampleFrames.h"
 
 class SampleFileCache {
@@ -15,12 +16,16 @@ class SampleFileCache {
   struct Entry {
     SampleFrames frames;
     int32_t rate = 0;
+    int32_t fileLoopStart = -1;
+    int32_t fileLoopEnd = -1;
   };
   // The entry for exactly this path, or null.
   const Entry* Find(const char* path) const;
   // Without memory for the entry the path is simply not remembered: the
   // frames stay with the sample that loaded them.
-  void Add(const char* path, const SampleFrames& frames, int32_t rate);
+  // The sample has just been loaded from the path: its frames, rate and file
+  // loop are remembered.
+  void Add(const char* path, const Sample& loaded);
 
  private:
   // Searched by the path as given, without building a string for it.

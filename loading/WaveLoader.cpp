@@ -49,6 +49,26 @@ int16_t ValueAt(const uint8_t* data, int bits, size_t i) {
   return static_cast<int16_t>(ReadLe16(data + 2 * i));
 }
 
+// The first loop of the file's "smpl" chunk (the first such chunk in the
+// RIFF chunk, before or after the data): its first and last frame, both
+// included, as the chunk counts them. Whatever its type, a loop is played
+// forward. False when there is none or the chunk is too short to hold it.
+bool FirstSampleLoop(RiffFile& file, int32_t* start, int32_t* end) {
+  RiffChunk riff, smpl;
+  if (!file.FindRiff("WAVE", &riff) || !file.FindChunk("smpl", riff, &smpl)) return false;
+  // 36 bytes of sampler data, then 24 bytes per loop: cue id, type, start,
+  // end, fraction, play count.
+  uint8_t bytes[60];
+  if (!file.ReadStart(smpl, bytes, sizeof bytes) || ReadLe32(bytes + 28) == 0) return false;
+  // Frames beyond 32 bits fit no sample; kept at the largest, they are
+  // refused as past its end.
+  const uint32_t first = ReadLe32(bytes + 44);
+  const uint32_t last = ReadLe32(bytes + 48);
+  *start = first > INT32_MAX ? INT32_MAX : static_cast<int32_t>(first);
+  *end = last > INT32_MAX ? INT32_MAX : static_cast<int32_t>(last);
+  return true;
+}
+
 }  // namespace
 
 bool LoadFile(Sample& sample, const char* path, SampleFileCache* cache) {
@@ -58,6 +78,8 @@ bool LoadFile(Sample& sample, const char* path, SampleFileCache* cache) {
       sample.SetFrames(loaded->frames);
       sample.rate = loaded->rate;
       sample.baseNote = 64;
+      sample.fileLoopStart = loaded->fileLoopStart;
+      sample.fileLoopEnd = loaded->fileLoopEnd;
       return true;
     }
   }
@@ -84,7 +106,7 @@ bool LoadFile(Sample& sample, const char* path, SampleFileCache* cache) {
   }
   if (isWave) {
     if (!LoadWave(sample, path)) return false;
-    if (cache) cache->Add(path, sample.Frames(), sample.rate);
+    if (cache) cache->Add(path, sample);
     return true;
   }
   LogFormat("Sample: File %s not loaded, unknown format", path);
@@ -158,6 +180,10 @@ bool LoadWave(Sample& sample, const char* path) {
       LogFormat("Sample: Cannot open file '%s': data read failed", path);
       return false;
   }
+  int32_t fileLoopStart = -1;
+  int32_t fileLoopEnd = -1;
+  // A missing or unreadable loop is no reason to refuse the sound.
+  (void)FirstSampleLoop(file, &fileLoopStart, &fileLoopEnd);
   file.Close();
 
   if (bits != 8 && bits != 16) {
@@ -201,5 +227,7 @@ bool LoadWave(Sample& sample, const char* path) {
   // Stored as the file gives it; the voice copes with any value.
   sample.rate = static_cast<int32_t>(samplesPerSec);
   sample.baseNote = 64;
+  sample.fileLoopStart = fileLoopStart;
+  sample.fileLoopEnd = fileLoopEnd;
   return true;
 }

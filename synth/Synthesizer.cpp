@@ -101,6 +101,10 @@ void Synthesizer::HandleMidiMessage(uint32_t message, uint32_t timeStamp) {
           channels[channel].sustain = true;
         else
           SustainOff(channel);
+      } else if (data1 == CONTROLLER_ALL_NOTES_OFF) {
+        AllNotesOff(channel);
+      } else if (data1 == CONTROLLER_ALL_SOUND_OFF) {
+        AllSoundOff(channel);
       }
       break;
     case 0xC0:
@@ -118,10 +122,12 @@ void Synthesizer::NoteOff(int32_t note, int32_t channel) {
 
 void Synthesizer::NoteOn(int32_t note, int32_t channel, int32_t velocity) {
   platform::LockGuard hold(mixer->lock);
+  // An instrument of the channel's own plays whatever program it selected.
+  Instrument* instrument = ChannelInstrumentTable[channel & 0x0F];
   // A malformed program byte (128 to 255) indexes past the instruments: it
   // counts as an empty slot, so the default instrument plays.
   const int32_t slot = channels[channel].program & 0xFF;
-  Instrument* instrument = slot < INSTRUMENT_TABLE_SIZE ? InstrumentTable[slot] : nullptr;
+  if (!instrument) instrument = slot < INSTRUMENT_TABLE_SIZE ? InstrumentTable[slot] : nullptr;
   if (!instrument) instrument = InstrumentTable[DEFAULT_INSTRUMENT_SLOT];
   if (!instrument) return;
   mixer->StartVoice(note, channel, velocity, channels[channel].volume, instrument);
@@ -131,20 +137,35 @@ void Synthesizer::ReleaseVoice(Voice* voice) {
   if (channels[voice->channel & 0x0F].sustain) {
     voice->state = VOICE_SUSTAINED;
   } else {
-    voice->state = VOICE_RELEASING;
-    voice->releaseCounter = VOICE_RELEASE_FRAMES;
+    voice->Release();
   }
 }
 
 void Synthesizer::SustainOff(int32_t channel) {
   platform::LockGuard hold(mixer->lock);
   mixer->ForEachVoiceOfChannel(channel, [](Voice& voice) {
-    if (voice.state == VOICE_SUSTAINED) {
-      voice.state = VOICE_RELEASING;
-      voice.releaseCounter = VOICE_RELEASE_FRAMES;
-    }
+    if (voice.state == VOICE_SUSTAINED) voice.Release();
   });
   channels[channel].sustain = false;
+}
+
+void Synthesizer::AllNotesOff(int32_t channel) {
+  platform::LockGuard hold(mixer->lock);
+  mixer->ForEachVoiceOfChannel(channel, [this](Voice& voice) {
+    if (voice.state == VOICE_PLAYING && voice.sample->Loops()) ReleaseVoice(&voice);
+  });
+}
+
+void Synthesizer::AllSoundOff(int32_t channel) {
+  platform::LockGuard hold(mixer->lock);
+  mixer->ForEachVoiceOfChannel(channel, [](Voice& voice) {
+    if (!voice.sample->Loops()) return;
+    // Velocity 0 as well: a finished voice is rendered once more before the
+    // refill removes it (or, started just now, into the buffers ahead), and
+    // with no gain it adds nothing.
+    voice.velocity = 0;
+    voice.state = VOICE_FINISHED;
+  });
 }
 
 void Synthesizer::SetChannelVolume(int32_t channel, int32_t value) {

@@ -14,6 +14,10 @@
 constexpr int32_t MIDI_CHANNEL_COUNT = 16;
 constexpr int32_t CONTROLLER_VOLUME = 7;
 constexpr int32_t CONTROLLER_SUSTAIN = 64;
+// Both act on looped voices only, which never end by themselves; voices
+// that play their sample once are not touched.
+constexpr int32_t CONTROLLER_ALL_SOUND_OFF = 120;
+constexpr int32_t CONTROLLER_ALL_NOTES_OFF = 123;
 
 // Touched only by the MidiIn thread once the synthesizer is constructed.
 struct ChannelState {
@@ -57,6 +61,11 @@ class Synthesizer {
   void ReleaseVoice(Voice* voice);
   void SustainOff(int32_t channel);
   void SetChannelVolume(int32_t channel, int32_t value);
+  // Controller 123: every playing looped voice of the channel is released as
+  // a note-off would release it (sustained while the pedal is down).
+  void AllNotesOff(int32_t channel);
+  // Controller 120: every looped voice of the channel ends at once.
+  void AllSoundOff(int32_t channel);
 
   // The destructor releases them itself, MidiIn first, then MidiOut, then
   // Mixer, and closes the dump file after them: not in the members' order.

@@ -20,15 +20,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteBytes("default.pvi", Bytes(data, data + size));
   LoadInstrumentSet("default.pvi");
   if (InstrumentTable[DEFAULT_INSTRUMENT_SLOT]) abort();
-  for (int slot = 0; slot < DEFAULT_INSTRUMENT_SLOT; ++slot) {
-    const Instrument* in = InstrumentTable[slot];
+  // The table's instruments and the channels' own alike; a loop lies inside
+  // its sample and a release lasts at least 16 frames.
+  const Instrument* loaded[DEFAULT_INSTRUMENT_SLOT + CHANNEL_INSTRUMENT_COUNT];
+  for (int slot = 0; slot < DEFAULT_INSTRUMENT_SLOT; ++slot) loaded[slot] = InstrumentTable[slot];
+  for (int channel = 0; channel < CHANNEL_INSTRUMENT_COUNT; ++channel)
+    loaded[DEFAULT_INSTRUMENT_SLOT + channel] = ChannelInstrumentTable[channel];
+  for (const Instrument* in : loaded) {
     if (!in) continue;
     if (in->sampleCount <= 0) abort();
     for (int note = 0; note < 128; ++note) {
       if (in->noteMap[note] < -1 || in->noteMap[note] >= in->sampleCount) abort();
     }
     for (int i = 0; i < in->sampleCount; ++i) {
-      if (!in->samples[i] || in->samples[i]->length <= 0) abort();
+      const Sample* s = in->samples[i].get();
+      if (!s || s->length <= 0) abort();
+      if (s->loopMode != SAMPLE_LOOP_NONE && !s->Loops()) abort();
+      if (s->releaseFrames < 16) abort();
     }
   }
   ResetInstrumentTable();

@@ -40,6 +40,9 @@ int main(int argc, char** argv) {
   Seed(wave, "short-fmt.wav", Riff(Chunk("fmt ", FormatRecord(1, 1, 44100, 16, 14))));
   Seed(wave, "data-first.wav", Riff(Concat({Chunk("data", Values16({1})), fmt})));
   Seed(wave, "four-channels.wav", Wave(4, 44100, 16, Values16({1, 2, 3, 4})));
+  Seed(wave, "loop.wav",
+       Riff(Concat(
+           {fmt, Chunk("data", Values16({1, 2, 3})), Chunk("smpl", SamplerData({{1, 2}}))})));
 
   SeedText(lines, "ends.txt", "A\r\nB\n\rC\rD\n\nE\n\n\nF\r\r\nlast");
   SeedText(lines, "single.txt", "A\nx");
@@ -54,6 +57,11 @@ int main(int argc, char** argv) {
   SeedText(sets, "example.pvi", pvi);
   SeedText(sets, "cut.pvi", "PVID\r\ninstrument\r\nID 3\r\nsample\r\nfile a.wav");
   SeedText(sets, "bad-magic.pvi", "pvid\ninstrument\n");
+  SeedText(
+      sets, "loops.pvi",
+      "PVID\ninstrument\nchannel 10\nsample\nloop 0 2 sustain\nrelease 12.5\nfile a.wav\n}\n"
+      "sample\nfile a.wav\nloop\nrelease 0.1\n}\n}\ninstrument\nchannel 10\nsample\n"
+      "file b.wav\nloop -1 9 backwards\n}\n}\ninstrument\nchannel 17\nsample\nfile b.wav\n}\n}\n");
 
   // MIDI files: two tracks with three tempo changes; one track with running
   // status, a text meta event, system exclusive and an unknown chunk.

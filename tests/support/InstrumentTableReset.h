@@ -1,5 +1,6 @@
-// Empties every slot of the process-wide instrument table, destroying what
-// was there, so that each test starts and ends with a clean table.
+// Empties every slot of the process-wide instrument table and the channels'
+// instruments, destroying what was there, so that each test starts and ends
+// with clean tables.
 #pragma once
 #include "engine/InstrumentTable.h"
 
@@ -7,5 +8,9 @@ inline void ResetInstrumentTable() {
   for (Instrument*& slot : InstrumentTable) {
     delete slot;
     slot = nullptr;
+  }
+  for (Instrument*& own : ChannelInstrumentTable) {
+    delete own;
+    own = nullptr;
   }
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -64,6 +65,24 @@ inline Bytes Riff(const Bytes& chunks, const char* form = "WAVE") {
 // A plain PCM file: "fmt " then "data".
 inline Bytes Wave(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data) {
   return Riff(Concat({Chunk("fmt ", FormatRecord(1, channels, rate, bits)), Chunk("data", data)}));
+}
+
+// A "smpl" chunk's data with the given loops (first and last frame each):
+// the 36 bytes of sampler data, then 24 bytes per loop.
+inline Bytes SamplerData(std::initializer_list<std::pair<uint32_t, uint32_t>> loops) {
+  Bytes out;
+  for (int i = 0; i < 7; ++i) PutLe32(out, i == 3 ? 60 : 0);  // unity note 60
+  PutLe32(out, static_cast<uint32_t>(loops.size()));
+  PutLe32(out, 0);
+  for (const auto& loop : loops) {
+    PutLe32(out, 0);  // cue point
+    PutLe32(out, 0);  // forward
+    PutLe32(out, loop.first);
+    PutLe32(out, loop.second);
+    PutLe32(out, 0);
+    PutLe32(out, 0);  // forever
+  }
+  return out;
 }
 
 // 16-bit values as little-endian bytes.

@@ -72,9 +72,11 @@ TEST_P(MixPathTest, MatchesTheFrameByFrameLoopCallAfterCall) {
       // Mostly whole buffers (the refill's calls), otherwise any length.
       const int32_t frames = Next(3) ? 1024 : Next(1100);
       if (fastVoice.state != VOICE_RELEASING && Next(3) == 0) {
-        // A release at any point, so that fades cross calls.
+        // A release at any point, so that fades cross calls; fades of the
+        // usual 2048 frames and of the shortest and a long release time.
+        sample.releaseFrames = trial % 4 == 1 ? 16 : trial % 4 == 3 ? 100000 : VOICE_RELEASE_FRAMES;
         fastVoice.state = slowVoice.state = VOICE_RELEASING;
-        fastVoice.releaseCounter = slowVoice.releaseCounter = VOICE_RELEASE_FRAMES - Next(40);
+        fastVoice.releaseCounter = slowVoice.releaseCounter = sample.releaseFrames - Next(16);
       }
       for (size_t i = 0; i < fast.size(); ++i)
         fast[i] = slow[i] =

@@ -1,5 +1,6 @@
 // Voice rendering as the plain frame-by-frame loop: the definition that the
-// engine's faster Voice::Render must match bit for bit.
+// engine's faster Voice::Render must match bit for bit. It knows no loops: a
+// looped voice is defined by the same sample with its loop written out.
 #pragma once
 #include <climits>
 #include <cstdint>
@@ -28,8 +29,11 @@ inline void RenderReference(Voice& voice, int16_t* buffer, int32_t frameCount) {
                                              : right < -32768 ? -32768
                                                               : right);
     if (voice.state == VOICE_RELEASING) {
+      // (counter x 128) / N of the sample's release frames: counter / 16 for 2048.
       voice.releaseCounter -= 1;
-      if (voice.releaseCounter / 16 < voice.velocity) voice.velocity = voice.releaseCounter / 16;
+      const int32_t level =
+          static_cast<int32_t>(int64_t{voice.releaseCounter} * 128 / s->releaseFrames);
+      if (level < voice.velocity) voice.velocity = level;
       if (voice.velocity <= 0) {
         voice.velocity = 0;
         voice.state = VOICE_FINISHED;

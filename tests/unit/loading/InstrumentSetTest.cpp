@@ -299,3 +299,160 @@ TEST(InstrumentSetText, ParseNumberReadsLikeAtolButSaturates) {
 }
 
 }  // namespace
+
+// A sample block's loop and release lines, read wherever they stand in it.
+class SampleOptions : public InstrumentSet {
+ protected:
+  SampleOptions() {
+    // Ten frames; with a loop of frames 2 to 6 in its smpl chunk after the
+    // data, and one of 3 to 9 in a chunk before it.
+    const Bytes frames = Values16({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+    const Bytes format = Chunk("fmt ", FormatRecord(1, 1, 44100, 16));
+    WriteBytes("ten.wav", Wave(1, 44100, 16, frames));
+    WriteBytes("after.wav", Riff(Concat({format, Chunk("data", frames),
+                                         Chunk("smpl", SamplerData({{2, 6}, {0, 1}}))})));
+    WriteBytes("before.wav",
+               Riff(Concat({format, Chunk("smpl", SamplerData({{3, 9}})), Chunk("data", frames)})));
+    WriteBytes("none.wav",
+               Riff(Concat({format, Chunk("data", frames), Chunk("smpl", SamplerData({}))})));
+    WriteBytes(
+        "far.wav",
+        Riff(Concat({format, Chunk("data", frames), Chunk("smpl", SamplerData({{4, 10}}))})));
+  }
+  // Loads one instrument whose only sample block holds these lines; returns
+  // the log lines between "Loading" and "loaded".
+  Lines LoadSample(const std::string& lines) {
+    ResetInstrumentTable();
+    Lines all = Load("PVID\ninstrument\nname S\nsample\n" + lines + "}\n}\n");
+    EXPECT_FALSE(all.empty());
+    if (!all.empty()) {
+      EXPECT_EQ(all.back(), "Instrument ' S' with 1 samples has been loaded as ID 0");
+      all.pop_back();
+    }
+    return all;
+  }
+  static const Sample& Loaded() { return *InstrumentTable[0]->samples[0]; }
+  // The sample's loop as (mode, start, end) and its release frames.
+  static std::vector<int32_t> Options() {
+    const Sample& s = Loaded();
+    return {s.loopMode, s.loopStart, s.loopEnd, s.releaseFrames};
+  }
+};
+
+TEST_F(SampleOptions, EachFormTakesEffectWhereverItStandsInTheBlock) {
+  const struct {
+    const char* lines;
+    std::vector<int32_t> options;
+  } cases[] = {
+      {"file ten.wav\n", {SAMPLE_LOOP_NONE, 0, 0, 2048}},
+      {"loop 2 5\nrelease 500\nfile ten.wav\n", {SAMPLE_LOOP_CONTINUOUS, 2, 5, 22050}},
+      {"file ten.wav\nrelease 500\nloop 2 5\n", {SAMPLE_LOOP_CONTINUOUS, 2, 5, 22050}},
+      {"release 500\nfile ten.wav\nloop 2 5\n", {SAMPLE_LOOP_CONTINUOUS, 2, 5, 22050}},
+      {"loop 0 9 sustain\nfile ten.wav\n", {SAMPLE_LOOP_SUSTAIN, 0, 9, 2048}},
+      {"file ten.wav\nLOOP 4 4 Continuous\nRelease 0.5\n", {SAMPLE_LOOP_CONTINUOUS, 4, 4, 22}},
+      {"file ten.wav\nloops 1 2\nreleased 500.25 ms\n", {SAMPLE_LOOP_CONTINUOUS, 1, 2, 22061}},
+      // The last of two lines counts.
+      {"loop 1 2\nrelease 9\nfile ten.wav\nloop 3 4 sustain\nrelease 1\n",
+       {SAMPLE_LOOP_SUSTAIN, 3, 4, 44}},
+      // Alone: the first loop of the file's smpl chunk, after the data or before.
+      {"loop\nfile after.wav\n", {SAMPLE_LOOP_CONTINUOUS, 2, 6, 2048}},
+      {"file before.wav\nloop sustain\n", {SAMPLE_LOOP_SUSTAIN, 3, 9, 2048}},
+      // Frames of the line's own, not the file's.
+      {"file after.wav\nloop 0 1\n", {SAMPLE_LOOP_CONTINUOUS, 0, 1, 2048}},
+      // The smallest release: 0.363 ms is 16 frames.
+      {"file ten.wav\nrelease 0.363\n", {SAMPLE_LOOP_NONE, 0, 0, 16}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines);
+    EXPECT_EQ(LoadSample(c.lines), Lines{});
+    EXPECT_EQ(Options(), c.options);
+  }
+}
+
+TEST_F(SampleOptions, EachRefusalIsOneLineAndTheSamplePlaysAsWithoutIt) {
+  const struct {
+    const char* lines;
+    const char* line;
+  } cases[] = {
+      {"loop -1 5\nfile ten.wav\n",
+       "Sample: 'ten.wav': loop start -1 is before the first frame, it plays without a loop"},
+      {"file ten.wav\nloop 5 4\n",
+       "Sample: 'ten.wav': loop end 4 is before its start 5, it plays without a loop"},
+      {"file ten.wav\nloop 2 10 sustain\n",
+       "Sample: 'ten.wav': loop end 10 is past the last frame 9, it plays without a loop"},
+      {"file ten.wav\nloop 5\n",
+       "Sample: 'ten.wav': loop '5' is not START END [MODE], it plays without a loop"},
+      {"file ten.wav\nloop 5 x9\n",
+       "Sample: 'ten.wav': loop '5 x9' is not START END [MODE], it plays without a loop"},
+      {"file ten.wav\nloop\n",
+       "Sample: 'ten.wav': the file has no loop (smpl chunk), it plays without a loop"},
+      {"file none.wav\nloop\n",
+       "Sample: 'none.wav': the file has no loop (smpl chunk), it plays without a loop"},
+      {"loop\nfile far.wav\n",
+       "Sample: 'far.wav': loop end 10 is past the last frame 9, it plays without a loop"},
+      {"file ten.wav\nrelease 0.362\n",
+       "Sample: 'ten.wav': release 0.362 ms is shorter than 16 frames, it stays 2048 frames"},
+      {"file ten.wav\nrelease -500\n",
+       "Sample: 'ten.wav': release -500 ms is shorter than 16 frames, it stays 2048 frames"},
+      {"file ten.wav\nrelease soon\n",
+       "Sample: 'ten.wav': release 'soon' is not a time in milliseconds, it stays 2048 frames"},
+      {"file ten.wav\nrelease\n",
+       "Sample: 'ten.wav': release '' is not a time in milliseconds, it stays 2048 frames"},
+      {"file ten.wav\nrelease 48695775\n",
+       "Sample: 'ten.wav': release 48695775 ms is too long, it stays 2048 frames"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines);
+    EXPECT_EQ(LoadSample(c.lines), Lines{c.line});
+    EXPECT_EQ(Options(), (std::vector<int32_t>{SAMPLE_LOOP_NONE, 0, 0, 2048}));
+  }
+  // An unknown mode: the loop plays, continuous.
+  EXPECT_EQ(LoadSample("file ten.wav\nloop 2 5 backwards\n"),
+            Lines{"Sample: 'ten.wav': unknown loop mode 'backwards', the loop is continuous"});
+  EXPECT_EQ(Options(), (std::vector<int32_t>{SAMPLE_LOOP_CONTINUOUS, 2, 5, 2048}));
+  // The longest release that fits.
+  EXPECT_EQ(LoadSample("file ten.wav\nrelease 48695774\n"), Lines{});
+  EXPECT_EQ(Loaded().releaseFrames, 2147483633);
+  // A block whose file does not load says nothing about its other lines.
+  ResetInstrumentTable();
+  EXPECT_EQ(Load("PVID\ninstrument\nsample\nloop 5\nrelease x\nfile gone.wav\n}\n}\n"),
+            (Lines{"Sample: File gone.wav not found",
+                   "Instrument '' has no samples, it has been discarded"}));
+}
+
+TEST_F(SampleOptions, AFileNamedAgainKeepsItsLoopForEverySample) {
+  Load("PVID\ninstrument\nsample\nfile after.wav\n}\nsample\nfile after.wav\nloop\nend 3\n}\n}\n");
+  const Instrument& instrument = *InstrumentTable[0];
+  ASSERT_EQ(instrument.sampleCount, 2);
+  EXPECT_EQ(instrument.samples[0]->loopMode, SAMPLE_LOOP_NONE);  // not asked for
+  EXPECT_EQ(instrument.samples[1]->Frames().Left(), instrument.samples[0]->Frames().Left());
+  EXPECT_EQ(instrument.samples[1]->loopMode, SAMPLE_LOOP_CONTINUOUS);
+  EXPECT_EQ(instrument.samples[1]->loopStart, 2);
+  EXPECT_EQ(instrument.samples[1]->loopEnd, 6);
+}
+
+TEST_F(InstrumentSet, AChannelInstrumentTakesNoSlotAndOneChannelHasOne) {
+  const Lines lines = Load(
+      "PVID\ninstrument\nname Drums\nID 3\nchannel 10\nsample\nfile a.wav\n}\n}\n"
+      "instrument\nname Kit\nchannels 10\nsample\nfile b.wav\n}\n}\n"
+      "instrument\nname Low\nchannel 0\nsample\nfile b.wav\n}\n}\n"
+      "instrument\nname High\nchannel 17\nsample\nfile b.wav\n}\n}\n"
+      "instrument\nname Last\nchannel 16\nsample\nfile c.wav\n}\n}\n"
+      "instrument\nname Piano\nID 3\nsample\nfile b.wav\n}\n}\n");
+  EXPECT_EQ(lines,
+            (Lines{"Instrument ' Drums' with 1 samples has been loaded for channel 10",
+                   "Instrument ' Kit' has the same channel as instrument ' Drums', the former has "
+                   "been discarded",
+                   "Instrument ' Low' has an invalid channel 0, it has been discarded",
+                   "Instrument ' High' has an invalid channel 17, it has been discarded",
+                   "Instrument ' Last' with 1 samples has been loaded for channel 16",
+                   "Instrument ' Piano' with 1 samples has been loaded as ID 3"}));
+  ASSERT_NE(ChannelInstrumentTable[9], nullptr);
+  EXPECT_STREQ(ChannelInstrumentTable[9]->name.get(), " Drums");
+  EXPECT_EQ(Marker(3, 60), 2222);  // the Piano's, not the Drums'
+  ASSERT_NE(ChannelInstrumentTable[15], nullptr);
+  EXPECT_EQ(ChannelInstrumentTable[15]->SampleForNote(60)->left[0], 3333);
+  for (int channel = 0; channel < 15; ++channel)
+    EXPECT_EQ(ChannelInstrumentTable[channel], channel == 9 ? ChannelInstrumentTable[9] : nullptr);
+  EXPECT_EQ(LoadedCount(), 1);
+}

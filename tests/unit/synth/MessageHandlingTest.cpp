@@ -274,3 +274,83 @@ TEST_F(MessageHandling, AFailedDumpWriteIsOneLineAndTheMessagesGoOn) {
 }
 
 }  // namespace
+
+namespace {
+
+// An instrument of the built-in tone under another name; its sample loops
+// frames 1000 to 9999 and fades over 4410 frames (100 ms) when loop is set.
+Instrument* Tone(const char* name, bool loop) {
+  auto* instrument = new Instrument;
+  instrument->MakeDefault();
+  instrument->name.reset(new char[std::strlen(name) + 1]);
+  std::strcpy(instrument->name.get(), name);
+  if (loop) {
+    Sample& sample = *instrument->samples[0];
+    sample.loopMode = SAMPLE_LOOP_CONTINUOUS;
+    sample.loopStart = 1000;
+    sample.loopEnd = 9999;
+    sample.releaseFrames = 4410;
+  }
+  return instrument;
+}
+
+TEST_F(MessageHandling, AChannelInstrumentPlaysEveryNoteOfItsChannelWhateverItsProgram) {
+  ChannelInstrumentTable[9] = Tone("Drums", false);
+  Send(Word(0xC9, kPianoSlot, 0));  // channel 10 selects the piano: no effect
+  Send(Word(0x99, 60, 100));
+  Send(Word(0xC0, kPianoSlot, 0));  // channel 1 does select it
+  Send(Word(0x90, 60, 100));
+  Send(Word(0x91, 60, 100));  // channel 2, program 0: the default instrument
+  Send(Word(0xC9, 0, 0));
+  Send(Word(0x99, 61, 100));
+  const std::vector<VoiceView> voices = Voices();
+  ASSERT_EQ(voices.size(), 4u);
+  EXPECT_EQ(voices[0].instrument, ChannelInstrumentTable[9]);
+  EXPECT_EQ(voices[1].instrument, InstrumentTable[kPianoSlot]);
+  EXPECT_EQ(voices[2].instrument, InstrumentTable[DEFAULT_INSTRUMENT_SLOT]);
+  EXPECT_EQ(voices[3].instrument, ChannelInstrumentTable[9]);
+  EXPECT_EQ(synth_->channels[9].program, 0);  // still recorded
+}
+
+TEST_F(MessageHandling, AllNotesOffAndAllSoundOffActOnLoopedVoicesOnly) {
+  InstrumentTable[7] = Tone("Strings", true);
+  Send(Word(0xC0, 7, 0));
+  Send(Word(0xC1, 7, 0));
+  Send(Word(0x90, 60, 100));  // 0: ch 1, looped
+  Send(Word(0x91, 61, 100));  // 1: ch 2, looped, held by the pedal below
+  Send(Word(0x90, 62, 100));  // 2: ch 1, looped, already released
+  Send(Word(0x80, 62, 0));
+  Send(Word(0xC0, 0, 0));
+  Send(Word(0x90, 63, 100));  // 3: ch 1, the default tone: no loop
+  std::vector<VoiceView> voices = Voices();
+  ASSERT_EQ(voices.size(), 4u);
+  // A looped sample's release time counts down from its own frames.
+  EXPECT_EQ(voices[2].state, VOICE_RELEASING);
+  EXPECT_EQ(voices[2].releaseCounter, 4410);
+  SetState(2, VOICE_RELEASING, 3000);
+
+  Send(Word(0xB0, 123, 0));
+  Send(Word(0xB1, 64, 127));
+  Send(Word(0xB1, 123, 0));
+  voices = Voices();
+  EXPECT_EQ(voices[0].state, VOICE_RELEASING);
+  EXPECT_EQ(voices[0].releaseCounter, 4410);
+  EXPECT_EQ(voices[1].state, VOICE_SUSTAINED);  // as a note-off with the pedal down
+  EXPECT_EQ(voices[2].releaseCounter, 3000);    // not released again
+  EXPECT_EQ(voices[3].state, VOICE_PLAYING);
+
+  Send(Word(0xB0, 120, 0));
+  voices = Voices();
+  for (int k : {0, 2}) {
+    EXPECT_EQ(voices[k].state, VOICE_FINISHED) << k;
+    EXPECT_EQ(voices[k].velocity, 0) << k;
+  }
+  EXPECT_EQ(voices[1].state, VOICE_SUSTAINED);  // another channel
+  EXPECT_EQ(voices[3].state, VOICE_PLAYING);
+  EXPECT_EQ(voices[3].velocity, 100);
+  Send(Word(0xB1, 120, 0));
+  EXPECT_EQ(Voices()[1].state, VOICE_FINISHED);
+  EXPECT_EQ(log_.Starting("Midi-In: Note").size(), MidiLines().size());
+}
+
+}  // namespace

@@ -39,6 +39,10 @@ class SynthTestRig : public ::testing::Test {
       delete slot;
       slot = nullptr;
     }
+    for (Instrument*& own : ChannelInstrumentTable) {
+      delete own;
+      own = nullptr;
+    }
     platform::InstallWaveOutApi(nullptr);
     platform::InstallMidiApi(nullptr);
   }
