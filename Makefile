@@ -45,7 +45,9 @@ cmake -S . -B $(1) $(2) -DPELVANE_WERROR=$(WERROR)
 cmake --build $(1) -j $(JOBS)$(if $(strip $(3)), --target $(3))
 endef
 
-.PHONY: all build test test-asan test-tsan bench bench-render bench-latency fuzz deps clean windows test-windows run demo \
+IMPORT_PACKAGES := $(BUILD_PACKAGES) fluidsynth fluid-soundfont-gm
+
+.PHONY: bench-import compare-import all build test test-asan test-tsan bench bench-render bench-latency fuzz deps clean windows test-windows run demo \
   format format-check tidy include-edges check
 
 all: build
@@ -62,10 +64,13 @@ build:
 # instruments on first use). Without a display it runs the headless demo
 # instead. Only what runs is built: no test suite.
 RUN_DISPLAY := $(strip $(DISPLAY)$(WAYLAND_DISPLAY))
+# KIT=gm: the General MIDI instruments of FluidR3_GM instead, imported by
+# pelvane-import into their own folder on first use (scripts/import-gm).
 run:
-	@scripts/ensure-packages $(DEMO_PACKAGES)
+	@scripts/ensure-packages $(DEMO_PACKAGES) $(if $(filter gm,$(KIT)),fluid-soundfont-gm)
 	@[ -n "$(RUN_DISPLAY)" ] || echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): running the headless demo instead."
-	$(call configure-and-build,build,$(CMAKE_FLAGS),pelvane $(if $(RUN_DISPLAY),,pelvane_jack_phrase))
+	$(call configure-and-build,build,$(CMAKE_FLAGS),pelvane $(if $(RUN_DISPLAY),,pelvane_jack_phrase) $(if $(filter gm,$(KIT)),pelvane-import))
+	$(if $(filter gm,$(KIT)),home=$$(scripts/import-gm build/tools/pelvane-import) && export PELVANE_HOME="$$home" &&) \
 	$(if $(RUN_DISPLAY),exec scripts/run-pelvane build/app/main/pelvane,exec scripts/demo)
 
 # The whole program end to end without display or sound card (scripts/demo).
@@ -133,6 +138,20 @@ bench-render:
 	@scripts/ensure-packages $(BENCH_PACKAGES)
 	$(call configure-and-build,build-bench,$(BENCH_CMAKE_FLAGS),pelvane-render render_song render_sparse)
 	bench/render.sh build-bench
+
+# pelvane-import on FluidR3_GM: import time, load time, memory and render
+# speed against FluidSynth (bench/import.sh).
+bench-import:
+	@scripts/ensure-packages $(IMPORT_PACKAGES)
+	$(call configure-and-build,build,$(CMAKE_FLAGS),pelvane-import pelvane-render pelvane_make_midi)
+	bench/import.sh build
+
+# FluidR3_GM imported and rendered note by note against FluidSynth
+# (tests/compare/import_fluidsynth.sh).
+compare-import:
+	@scripts/ensure-packages $(IMPORT_PACKAGES) python3
+	$(call configure-and-build,build,$(CMAKE_FLAGS),pelvane-import pelvane-render pelvane_compare_renders)
+	PELVANE_BUILD=$(CURDIR)/build tests/compare/import_fluidsynth.sh
 
 # clang-format over our own sources (scripts/format lists them); format-check
 # changes nothing and fails on a file that differs.
