@@ -167,40 +167,50 @@ bool BuildSoundFontInstrument(const SoundFont& font, const uint8_t* data, size_t
     candidate.label = label;
     candidate.level = std::pow(10.0, -z.gen[kInitialAttenuation] / 200.0);
     // A left or right sample whose partner plays the same keys and
-    // velocities becomes one stereo zone.
-    if ((header.sampleType & (kLeftSample | kRightSample)) != 0) {
-      for (size_t j = i + 1; j < zones.size(); ++j) {
-        const ResolvedZone& o = zones[j];
-        if (paired[j] || o.sample != header.sampleLink || o.keyLo != z.keyLo ||
-            o.keyHi != z.keyHi || o.velLo != z.velLo || o.velHi != z.velHi)
-          continue;
-        auto other = Decode(font, data, static_cast<size_t>(o.sample), sampleCache, &why);
-        ImportZone partner;
-        if (!other || !ZoneFrom(font, o, other, &partner, &instrument->approximations, &why)) break;
-        paired[j] = true;
-        const bool thisLeft = (header.sampleType & kLeftSample) != 0;
-        ImportZone& left = candidate.zone;
-        ImportZone right = partner;
-        if (!thisLeft) std::swap(left, right);
+    // velocities becomes one stereo zone; so do two mono samples of the same
+    // keys panned to opposite sides, as fonts record a stereo pair without
+    // linking it.
+    for (size_t j = i + 1; j < zones.size(); ++j) {
+      const ResolvedZone& o = zones[j];
+      const bool linked =
+          (header.sampleType & (kLeftSample | kRightSample)) != 0 && o.sample == header.sampleLink;
+      const bool sides = z.gen[kPan] * o.gen[kPan] < 0 && std::abs(z.gen[kPan]) >= 250 &&
+                         std::abs(o.gen[kPan]) >= 250;
+      if (paired[j] || !(linked || sides) || o.keyLo != z.keyLo || o.keyHi != z.keyHi ||
+          o.velLo != z.velLo || o.velHi != z.velHi)
+        continue;
+      auto other = Decode(font, data, static_cast<size_t>(o.sample), sampleCache, &why);
+      ImportZone partner;
+      if (!other || !ZoneFrom(font, o, other, &partner, &instrument->approximations, &why)) break;
+      paired[j] = true;
+      const bool thisLeft = linked ? (header.sampleType & kLeftSample) != 0 : z.gen[kPan] < 0;
+      ImportZone left = candidate.zone;
+      ImportZone right = partner;
+      if (!thisLeft) std::swap(left, right);
+      const int64_t frames = left.end - left.start;
+      const bool sameShape =
+          frames == right.end - right.start && left.loop == right.loop &&
+          left.loopStart == right.loopStart && left.loopEnd == right.loopEnd &&
+          left.start == right.start &&
+          right.start + frames <= static_cast<int64_t>(right.audio[0]->FrameCount());
+      if (sameShape) {
         ImportZone stereo = left;
         stereo.sources = 2;
         stereo.audio[1] = right.audio[0];
         stereo.gain[0][1] = right.gain[0][0];
         stereo.gain[1][1] = right.gain[1][0];
-        const int64_t frames = std::min(left.end - left.start, right.end - right.start);
-        stereo.end = stereo.start + frames;
-        if (right.start + frames > static_cast<int64_t>(right.audio[0]->FrameCount()))
-          stereo.sources = 1;
-        // The right sample is read from its own start offset.
-        if (right.start != left.start) {
-          instrument->approximations.push_back("the stereo pair '" + left.name + "'/'" +
-                                               right.name + "' starts at different offsets");
-        }
-        if (stereo.loop != LoopMode::kNone && stereo.loopEnd > frames)
-          stereo.loop = LoopMode::kNone;
         candidate.zone = stereo;
-        break;
+      } else {
+        // The two sides cannot share one file's loop: the left side plays
+        // on both, as loud on each as each side was.
+        const double side = std::max(left.gain[0][0], left.gain[1][0]);
+        left.gain[0][0] = side;
+        left.gain[1][0] = side;
+        candidate.zone = left;
+        instrument->approximations.push_back("'" + left.name + "' plays on both sides: '" +
+                                             right.name + "' has another length or loop");
       }
+      break;
     }
     candidates.push_back(std::move(candidate));
   }
