@@ -64,6 +64,10 @@ struct ImportZone {
   double centsPerKey = 100.0;
   double tuneCents = 0.0;  // added to every key
   EnvelopeSpec envelope;
+  // A static low-pass filter (a SoundFont's initial filter): its cutoff in
+  // Hz as heard (0: none) and its resonance in dB.
+  double filterHz = 0.0;
+  double filterQDb = 0.0;
   std::string name;
 };
 

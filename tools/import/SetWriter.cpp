@@ -32,7 +32,7 @@ std::string Identity(const ImportZone& zone, int keyLo, int keyHi, double maxSec
   const EnvelopeSpec& e = zone.envelope;
   std::snprintf(text, sizeof text,
                 "%p %p %d %d %d %.17g %.17g %.17g %.17g %lld %lld %lld %lld %d %d %d %d %.17g "
-                "%.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g",
+                "%.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g",
                 static_cast<const void*>(zone.audio[0].get()),
                 static_cast<const void*>(zone.audio[1].get()), zone.channel[0], zone.channel[1],
                 zone.sources, zone.gain[0][0], zone.gain[0][1], zone.gain[1][0], zone.gain[1][1],
@@ -40,7 +40,8 @@ std::string Identity(const ImportZone& zone, int keyLo, int keyHi, double maxSec
                 static_cast<long long>(zone.loopStart), static_cast<long long>(zone.loopEnd),
                 static_cast<int>(zone.loop), keyLo, keyHi, zone.rootKey, zone.centsPerKey,
                 zone.tuneCents, e.delay, e.attack, e.hold, e.decayDbPerSecond, e.sustainDb,
-                e.releaseDbPerSecond, e.holdTimecentsPerKey, e.decayTimecentsPerKey, maxSeconds);
+                e.releaseDbPerSecond, e.holdTimecentsPerKey, e.decayTimecentsPerKey, maxSeconds,
+                zone.filterHz, zone.filterQDb);
   return text;
 }
 

@@ -20,6 +20,7 @@ enum Generator : uint16_t {
   kEndloopAddrsOffset = 3,
   kStartAddrsCoarseOffset = 4,
   kInitialFilterFc = 8,
+  kInitialFilterQ = 9,
   kEndAddrsCoarseOffset = 12,
   kPan = 17,
   kDelayVolEnv = 33,

@@ -123,6 +123,12 @@ bool ZoneFrom(const SoundFont& font, const ResolvedZone& resolved,
   e.decayDbPerSecond = 96.0 / Seconds(g[kDecayVolEnv]);
   e.sustainDb = 96.0 * std::min(g[kSustainVolEnv], 1000) / 1000.0;
   e.releaseDbPerSecond = 96.0 / Seconds(std::max(g[kReleaseVolEnv], -7200));
+  // The filter's cutoff is static at the velocities kept (the default
+  // velocity-to-cutoff modulator moves it by a few cents at most near 127).
+  if (g[kInitialFilterFc] < 13500) {
+    zone->filterHz = 8.176 * std::exp2(g[kInitialFilterFc] / 1200.0);
+    zone->filterQDb = std::clamp(g[kInitialFilterQ], 0, 960) / 10.0;
+  }
   e.holdTimecentsPerKey = g[kKeynumToVolEnvHold];
   e.decayTimecentsPerKey = g[kKeynumToVolEnvDecay];
   return true;
@@ -139,7 +145,6 @@ bool BuildSoundFontInstrument(const SoundFont& font, const uint8_t* data, size_t
   for (const std::string& line : dropped) instrument->dropped.push_back(line);
   std::vector<ZoneCandidate> candidates;
   std::vector<bool> paired(zones.size(), false);
-  bool filtered = false;
   for (size_t i = 0; i < zones.size(); ++i) {
     const ResolvedZone& z = zones[i];
     const SampleHeader& header = font.samples[static_cast<size_t>(z.sample)];
@@ -151,12 +156,6 @@ bool BuildSoundFontInstrument(const SoundFont& font, const uint8_t* data, size_t
       continue;
     }
     if (paired[i]) continue;
-    if (z.gen[kInitialFilterFc] < 13500 && !filtered) {
-      filtered = true;
-      instrument->approximations.push_back("its low-pass filter (" +
-                                           std::to_string(z.gen[kInitialFilterFc]) +
-                                           " cents) is not applied");
-    }
     std::string why;
     auto audio = Decode(font, data, static_cast<size_t>(z.sample), sampleCache, &why);
     ZoneCandidate candidate;

@@ -122,6 +122,33 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
     }
   }
 
+  // The low-pass filter, as heard on the file's middle key: a cutoff of f Hz
+  // there is f / fps of the file's own rate. Q as FluidSynth reads it (0 dB
+  // is a Butterworth response).
+  if (zone.filterHz > 0.0 && zone.filterHz / fps < 0.45) {
+    const double w0 = 2.0 * M_PI * zone.filterHz / fps;
+    const double q = std::pow(10.0, (zone.filterQDb - 3.01) / 20.0);
+    const double alpha = std::sin(w0) / (2.0 * q);
+    const double a0 = 1.0 + alpha;
+    const double b0 = (1.0 - std::cos(w0)) / 2.0 / a0;
+    const double b1 = (1.0 - std::cos(w0)) / a0;
+    const double a1 = -2.0 * std::cos(w0) / a0;
+    const double a2 = (1.0 - alpha) / a0;
+    for (int c = 0; c < channels; ++c) {
+      double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+      for (int64_t i = 0; i < total; ++i) {
+        float& value = mixed[static_cast<size_t>(i * channels + c)];
+        const double x0 = value;
+        const double y0 = b0 * x0 + b1 * x1 + b0 * x2 - a1 * y1 - a2 * y2;
+        x2 = x1;
+        x1 = x0;
+        y2 = y1;
+        y1 = y0;
+        value = static_cast<float>(y0);
+      }
+    }
+  }
+
   int64_t outFrames = frames;
   std::vector<float> resampled;
   const std::vector<float>* final = &mixed;
