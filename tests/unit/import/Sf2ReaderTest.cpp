@@ -191,3 +191,44 @@ TEST(Sf2Reader, Sf3SamplesAreOggStreamsAtByteOffsetsWithLoopsFromTheirOwnStart) 
   for (float v : instrument.zones[1].audio[0]->frames) peak = std::max(peak, std::fabs(v));
   EXPECT_NEAR(peak, 0.5f, 0.03f);
 }
+
+TEST(Sf2Reader, UnlinkedMonoSamplesPannedApartJoinOrPlayOnBothSides) {
+  auto build = [](uint32_t rightLoopStart) {
+    B builder;
+    builder.SetFrames(std::vector<int16_t>(200, 500));
+    builder.AddSample({"SL", 0, 100, 10, 90, 44100, 60, 0, 0, kMonoSample});
+    builder.AddSample({"SR", 100, 200, 100 + rightLoopStart, 190, 44100, 60, 0, 0, kMonoSample});
+    builder.Preset("Str", 0, 0);
+    builder.PresetZone({{kInstrument, 0}});
+    builder.Instrument("StrInst");
+    builder.InstrumentZone({{kPan, B::Amount(500)}, {kSampleModes, 1}, {kSampleId, 1}});
+    builder.InstrumentZone({{kPan, B::Amount(-500)}, {kSampleModes, 1}, {kSampleId, 0}});
+    return builder.Build();
+  };
+  for (uint32_t rightLoopStart : {10u, 20u}) {
+    const std::vector<uint8_t> bytes = build(rightLoopStart);
+    SoundFont font;
+    std::string error;
+    ASSERT_TRUE(ReadSoundFont(bytes.data(), bytes.size(), &font, &error)) << error;
+    ImportInstrument instrument;
+    std::vector<std::shared_ptr<const SourceAudio>> cache;
+    ASSERT_TRUE(BuildSoundFontInstrument(font, bytes.data(), 0, 100, &instrument, &cache, &error));
+    ASSERT_EQ(instrument.zones.size(), 1u);
+    const ImportZone& zone = instrument.zones[0];
+    EXPECT_EQ(zone.name, "SL");  // the left side first, whatever the zones' order
+    EXPECT_TRUE(instrument.dropped.empty());
+    if (rightLoopStart == 10) {
+      EXPECT_EQ(zone.sources, 2);
+      EXPECT_EQ(zone.audio[1]->name, "SR");
+      EXPECT_NEAR(zone.gain[1][1], std::sqrt(2.0), 1e-12);
+    } else {
+      // Another loop: the left plays on both sides at its side's level.
+      EXPECT_EQ(zone.sources, 1);
+      EXPECT_NEAR(zone.gain[0][0], std::sqrt(2.0), 1e-12);
+      EXPECT_NEAR(zone.gain[1][0], std::sqrt(2.0), 1e-12);
+      ASSERT_EQ(instrument.approximations.size(), 1u);
+      EXPECT_EQ(instrument.approximations[0],
+                "'SL' plays on both sides: 'SR' has another length or loop");
+    }
+  }
+}
