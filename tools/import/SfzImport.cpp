@@ -68,6 +68,13 @@ std::string Text(const std::map<std::string, std::string>& opcodes, const char* 
   return found == opcodes.end() ? std::string() : found->second;
 }
 
+// A whole number within [lo, hi]: a value out of range (or not finite) is
+// clamped before it is converted.
+int64_t Whole(const std::map<std::string, std::string>& opcodes, const char* key, double fallback,
+              double lo, double hi) {
+  return static_cast<int64_t>(std::clamp(Number(opcodes, key, fallback), lo, hi));
+}
+
 int Key(const std::map<std::string, std::string>& opcodes, const char* key, int fallback) {
   auto found = opcodes.find(key);
   if (found == opcodes.end()) return fallback;
@@ -141,8 +148,8 @@ bool ImportSfz(const uint8_t* data, size_t size, const ImportOptions& options,
         root = op.count("pitch_keycenter") ? root : key;
       }
     }
-    const int lovel = static_cast<int>(Number(op, "lovel", 1));
-    const int hivel = static_cast<int>(Number(op, "hivel", 127));
+    const int lovel = static_cast<int>(Whole(op, "lovel", 1, 0, 127));
+    const int hivel = static_cast<int>(Whole(op, "hivel", 127, 0, 127));
     char label[300];
     std::snprintf(label, sizeof label, "'%s' keys %d-%d velocities %d-%d", sample.c_str(), lokey,
                   hikey, lovel, hivel);
@@ -173,10 +180,9 @@ bool ImportSfz(const uint8_t* data, size_t size, const ImportOptions& options,
       zone.channel[1] = 1;
     }
     const int64_t frames = static_cast<int64_t>(audio->FrameCount());
-    zone.start = std::clamp<int64_t>(static_cast<int64_t>(Number(op, "offset", 0)), 0, frames);
-    zone.end = op.count("end")
-                   ? std::clamp<int64_t>(static_cast<int64_t>(Number(op, "end", 0)) + 1, 0, frames)
-                   : frames;
+    const double last = static_cast<double>(frames);
+    zone.start = Whole(op, "offset", 0, 0, last);
+    zone.end = op.count("end") ? Whole(op, "end", 0, -1, last - 1) + 1 : frames;
     if (zone.end - zone.start < 1) {
       instrument.dropped.push_back(std::string(label) + ": no frames between offset and end");
       continue;
@@ -187,14 +193,13 @@ bool ImportSfz(const uint8_t* data, size_t size, const ImportOptions& options,
     if (mode.empty()) mode = fileLoop.present ? "loop_continuous" : "no_loop";
     if (mode == "loop_continuous" || mode == "loop_sustain") {
       const int64_t loopStart =
-          static_cast<int64_t>(Number(op, op.count("loop_start") ? "loop_start" : "loopstart",
-                                      static_cast<double>(fileLoop.present ? fileLoop.start : 0)));
-      const int64_t loopEnd =
-          hasLoopOpcodes || !fileLoop.present
-              ? static_cast<int64_t>(Number(op, op.count("loop_end") ? "loop_end" : "loopend",
-                                            static_cast<double>(zone.end - 1))) +
-                    1
-              : fileLoop.end;
+          Whole(op, op.count("loop_start") ? "loop_start" : "loopstart",
+                static_cast<double>(fileLoop.present ? fileLoop.start : 0), -1, last);
+      const int64_t loopEnd = hasLoopOpcodes || !fileLoop.present
+                                  ? Whole(op, op.count("loop_end") ? "loop_end" : "loopend",
+                                          static_cast<double>(zone.end - 1), -1, last) +
+                                        1
+                                  : fileLoop.end;
       zone.loopStart = loopStart - zone.start;
       zone.loopEnd = loopEnd - zone.start;
       if (zone.loopStart >= 0 && zone.loopEnd > zone.loopStart &&
@@ -210,10 +215,11 @@ bool ImportSfz(const uint8_t* data, size_t size, const ImportOptions& options,
     zone.keyLo = lokey;
     zone.keyHi = hikey;
     zone.rootKey = root;
-    zone.centsPerKey = Number(op, "pitch_keytrack", 100.0);
-    zone.tuneCents = Number(op, "tune", 0.0) + 100.0 * Number(op, "transpose", 0.0);
-    const double level =
-        Number(op, "amplitude", 100.0) / 100.0 * std::pow(10.0, Number(op, "volume", 0.0) / 20.0);
+    zone.centsPerKey = std::clamp(Number(op, "pitch_keytrack", 100.0), -1200.0, 1200.0);
+    zone.tuneCents = std::clamp(Number(op, "tune", 0.0), -9600.0, 9600.0) +
+                     100.0 * std::clamp(Number(op, "transpose", 0.0), -127.0, 127.0);
+    const double level = std::clamp(Number(op, "amplitude", 100.0), 0.0, 100.0) / 100.0 *
+                         std::pow(10.0, std::clamp(Number(op, "volume", 0.0), -144.0, 6.0) / 20.0);
     const double pan = std::clamp(Number(op, "pan", 0.0), -100.0, 100.0) / 100.0;
     candidate.level = level;
     if (zone.sources == 1) {
@@ -227,22 +233,23 @@ bool ImportSfz(const uint8_t* data, size_t size, const ImportOptions& options,
       zone.gain[1][0] = 0.0;
     }
     EnvelopeSpec& e = zone.envelope;
-    e.delay = std::max(0.0, Number(op, "ampeg_delay", 0.0));
-    e.attack = std::max(0.0, Number(op, "ampeg_attack", 0.0));
-    e.hold = std::max(0.0, Number(op, "ampeg_hold", 0.0));
+    e.delay = std::clamp(Number(op, "ampeg_delay", 0.0), 0.0, 100.0);
+    e.attack = std::clamp(Number(op, "ampeg_attack", 0.0), 0.0, 100.0);
+    e.hold = std::clamp(Number(op, "ampeg_hold", 0.0), 0.0, 100.0);
     const double sustain = std::clamp(Number(op, "ampeg_sustain", 100.0), 0.0, 100.0);
     e.sustainDb = sustain <= 0.0 ? 96.0 : std::min(96.0, -20.0 * std::log10(sustain / 100.0));
     // Decay and release run over the whole 96 dB, as in a SoundFont.
-    const double decay = Number(op, "ampeg_decay", 0.0);
+    const double decay = std::clamp(Number(op, "ampeg_decay", 0.0), 0.0, 100.0);
     e.decayDbPerSecond = decay > 0.0 ? 96.0 / decay : 0.0;
-    const double release = std::max(0.001, Number(op, "ampeg_release", 0.001));
+    const double release = std::clamp(Number(op, "ampeg_release", 0.001), 0.001, 100.0);
     e.releaseDbPerSecond = 96.0 / release;
     candidates.push_back(std::move(candidate));
   }
   AssignKeys(candidates, &instrument);
   for (const std::string& name : unknown) notes->push_back("not read: " + name);
   if (instrument.zones.empty()) {
-    *error = "no region of the kit sounds at velocity " + std::to_string(options.velocity);
+    *error = "no region of the kit sounds at velocity " + std::to_string(options.velocity) +
+             (instrument.dropped.empty() ? "" : " (" + instrument.dropped.front() + ")");
     return false;
   }
   instruments->push_back(std::move(instrument));
