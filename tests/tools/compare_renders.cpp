@@ -4,8 +4,8 @@
 // time in seconds, its key and its kind: "p" (pitched), "d" (a drum: no
 // pitch) or "o" (a held organ note: its level must hold). For each note,
 // found from its own onset in each render:
-//   pitch   the period (autocorrelation over 1 s of the held part, near the
-//           key's own period) within 3 cents of FluidSynth's;
+//   pitch   the period (autocorrelation over 1 s of the held part, within
+//           12% of the key's nominal period) within 3 cents of FluidSynth's;
 //   level   every 50 ms window of the held part within 1.5 dB of
 //           FluidSynth's after one offset for all notes (their median);
 //   release the time to fall 40 dB after note-off within 25% (or 50 ms);
@@ -96,14 +96,15 @@ size_t Onset(const Render& r, size_t from, size_t limit) {
   return from;
 }
 
-// The period in frames, near `expected` (within 6%), from the normalised
+// The period in frames, near `expected` (within 12%: a sample may be
+// tuned a semitone off its key's nominal pitch), from the normalised
 // autocorrelation of one second, refined by a parabola; measured over a
 // lag of several periods for precision.
 double Period(const std::vector<double>& x, size_t from, double expected) {
   const size_t n = 44100;
   const double periods = std::max(1.0, std::round(0.02 * kRate / expected));
   const double target = expected * periods;
-  const long lo = static_cast<long>(target * 0.94), hi = static_cast<long>(target * 1.06) + 1;
+  const long lo = static_cast<long>(target * 0.88), hi = static_cast<long>(target * 1.12) + 1;
   std::vector<double> score(static_cast<size_t>(hi - lo + 1));
   for (long lag = lo; lag <= hi; ++lag) {
     double s = 0.0, e0 = 0.0, e1 = 0.0;

@@ -32,19 +32,3 @@ int VolumeEnvelope::ReleaseMs() const {
   const double fall40 = 40.0 / spec_.releaseDbPerSecond;
   return std::max(1, static_cast<int>(std::lround(fall40 / 0.99 * 1000.0)));
 }
-
-double VolumeEnvelope::DeviationDb(double ratio, double horizon) const {
-  auto level = [&](double t) {
-    return std::max(-60.0, 20.0 * std::log10(std::max(Amplitude(t), 1e-9)));
-  };
-  double worst = 0.0;
-  // Steps of 10 ms: the attack's first instants, where any two curves
-  // differ by tens of dB, count only once they have risen to -40 dB.
-  for (double t = 0.0; t <= horizon; t += 0.01) {
-    const double a = level(t);
-    const double b = level(t * ratio);
-    if (a < -40.0 && b < -40.0) continue;
-    worst = std::max(worst, std::fabs(a - b));
-  }
-  return worst;
-}

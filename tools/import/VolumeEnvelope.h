@@ -17,10 +17,6 @@ class VolumeEnvelope {
   double SettleTime() const;
   // True when the held note falls 60 dB or more.
   bool DecaysToSilence() const { return spec_.sustainDb >= 60.0; }
-  // The most the level (in dB, floored at -60) differs, over the first
-  // horizon seconds, from the same envelope run ratio times as fast: what a
-  // key read at another speed from this key's file would be off by.
-  double DeviationDb(double ratio, double horizon) const;
   // Milliseconds of the engine's linear release fade (which reaches -40 dB
   // at 99% of its length) so that it reaches -40 dB when this envelope's
   // release does; at least 1.
