@@ -9,7 +9,8 @@
 # velocity 127, held 2 s, and drum notes 36, 38, 42 and 49 on channel 10.
 set -euo pipefail
 build=${PELVANE_BUILD:?}
-font=/usr/share/sounds/sf2/FluidR3_GM.sf2
+# PELVANE_FONT chooses another font (TimGM6mb: /usr/share/sounds/sf2/TimGM6mb.sf2).
+font=${PELVANE_FONT:-/usr/share/sounds/sf2/FluidR3_GM.sf2}
 [ -f "$font" ] || { echo "FAIL: $font is missing (package fluid-soundfont-gm)"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
