@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 #include "tools/import/SampleWavWriter.h"
 #include "tools/import/ZoneRenderer.h"
@@ -44,6 +45,23 @@ std::string Identity(const ImportZone& zone, int keyLo, int keyHi, double maxSec
   return text;
 }
 
+// True when the WAV file this writer wrote (a 44-byte header, then the
+// data) holds exactly these values.
+bool HoldsValues(const std::string& path, const std::vector<int16_t>& frames) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  std::vector<uint8_t> bytes(2 * frames.size() + 1);
+  const bool whole = std::fseek(file, 44, SEEK_SET) == 0 &&
+                     std::fread(bytes.data(), 1, bytes.size(), file) == 2 * frames.size();
+  std::fclose(file);
+  if (!whole) return false;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const uint16_t value = static_cast<uint16_t>(frames[i]);
+    if (bytes[2 * i] != (value & 0xFF) || bytes[2 * i + 1] != (value >> 8)) return false;
+  }
+  return true;
+}
+
 const char* ModeName(LoopMode mode) {
   return mode == LoopMode::kSustain ? "sustain" : "continuous";
 }
@@ -65,15 +83,31 @@ bool SetWriter::WriteZone(const ImportZone& zone, int keyLo, int keyHi, std::vec
            WriteZone(zone, middle + 1, keyHi, blocks, error);
   }
   Block block;
-  block.file = FileName(totals_.files + 1, zone.name);
-  std::string why;
-  if (!WriteSampleWav(folder_ + "/" + block.file, sample.frames, sample.channels, sample.rate,
-                      &why)) {
-    *error = "cannot write '" + block.file + "': " + why;
-    return false;
+  // Zones that come out the same to the last value (the same sound on other
+  // keys, or under another preset with other settings that cancel out) name
+  // one file, which the engine then loads once.
+  const std::string_view values(reinterpret_cast<const char*>(sample.frames.data()),
+                                sample.frames.size() * sizeof(int16_t));
+  const Content content{std::hash<std::string_view>()(values), sample.frames.size(),
+                        sample.channels, sample.rate};
+  auto [same, last] = files_.equal_range(content);
+  for (; same != last; ++same) {
+    if (HoldsValues(folder_ + "/" + same->second, sample.frames)) break;
   }
-  totals_.files += 1;
-  totals_.bytes += 44 + 2 * sample.frames.size();
+  if (same != last) {
+    block.file = same->second;
+  } else {
+    block.file = FileName(totals_.files + 1, zone.name);
+    std::string why;
+    if (!WriteSampleWav(folder_ + "/" + block.file, sample.frames, sample.channels, sample.rate,
+                        &why)) {
+      *error = "cannot write '" + block.file + "': " + why;
+      return false;
+    }
+    totals_.files += 1;
+    totals_.bytes += 44 + 2 * sample.frames.size();
+    files_.emplace(content, block.file);
+  }
   totals_.clipped += sample.clipped;
   char text[512];
   std::snprintf(text, sizeof text,

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tools/import/ImportZone.h"
@@ -55,6 +56,10 @@ class SetWriter {
   double maxSeconds_;
   std::string text_;
   std::map<std::string, Block> shared_;
+  // The files written, by what they hold: a hash of the values, their
+  // count, the channels and the rate.
+  using Content = std::tuple<size_t, size_t, int, int32_t>;
+  std::multimap<Content, std::string> files_;
   std::vector<WrittenInstrument> written_;
   SetTotals totals_;
 };

@@ -190,5 +190,17 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
     if (value > 32767.0 || value < -32768.0) out->clipped += 1;
     out->frames[i] = static_cast<int16_t>(std::clamp(value, -32768.0, 32767.0));
   }
+  // Two sides equal in every value (a pair of one sound, or gains that round
+  // alike) play the same from a mono file, which the engine holds once.
+  if (channels == 2) {
+    bool same = true;
+    for (size_t i = 0; same && i + 1 < out->frames.size(); i += 2)
+      same = out->frames[i] == out->frames[i + 1];
+    if (same) {
+      for (size_t i = 0; 2 * i < out->frames.size(); ++i) out->frames[i] = out->frames[2 * i];
+      out->frames.resize(out->frames.size() / 2);
+      out->channels = 1;
+    }
+  }
   return true;
 }

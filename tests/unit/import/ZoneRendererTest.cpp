@@ -6,7 +6,9 @@
 #include <cmath>
 
 #include "engine/PitchTable.h"
+#include "support/TempFolder.h"
 #include "tools/import/RateFit.h"
+#include "tools/import/SetWriter.h"
 #include "tools/import/VolumeEnvelope.h"
 #include "tools/import/ZoneRenderer.h"
 
@@ -122,4 +124,33 @@ TEST(ZoneRenderer, ResampledLoopStaysAWholeNumberOfFramesAtTheFittedRate) {
   const double ratio = out.rate / 22050.0;
   EXPECT_NEAR(static_cast<double>(out.loopEnd - out.loopStart + 1), 200 * ratio, 0.51);
   EXPECT_EQ(static_cast<size_t>(out.loopEnd + 1), out.frames.size());
+}
+
+TEST(SetWriter, ZonesThatComeOutEqualShareOneFileAndEqualSidesAreWrittenMono) {
+  TempFolder folder;
+  ImportInstrument instrument;
+  instrument.name = "tone";
+  const ImportZone plain = LoopedZone();
+  ImportZone higher = plain;  // another key, the same values
+  higher.keyLo = higher.keyHi = 62;
+  ImportZone pair = plain;  // two sources, each half on both sides
+  pair.keyLo = pair.keyHi = 64;
+  pair.sources = 2;
+  pair.audio[1] = pair.audio[0];
+  pair.gain[0][0] = pair.gain[0][1] = pair.gain[1][0] = pair.gain[1][1] = 0.5;
+  ImportZone panned = pair;  // the right side quieter: stereo
+  panned.keyLo = panned.keyHi = 66;
+  panned.gain[1][1] = 0.25;
+  instrument.zones = {plain, higher, pair, panned};
+  SetWriter writer(folder.Path(), 8.0);
+  std::string error;
+  ASSERT_TRUE(writer.Add(instrument, &error)) << error;
+  EXPECT_EQ(writer.Totals().blocks, 4u);
+  EXPECT_EQ(writer.Totals().files, 2u);
+  const std::vector<std::string>& kept = writer.Instruments()[0].kept;
+  ASSERT_EQ(kept.size(), 4u);
+  EXPECT_EQ(kept[2],
+            "keys 64-64 'tone' -> 0001-tone.wav: mono, 44100 Hz, base 60, 0.02 s, loop "
+            "sustain, release 1 ms");
+  EXPECT_NE(kept[3].find("-> 0002-tone.wav: stereo"), std::string::npos) << kept[3];
 }
