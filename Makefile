@@ -12,9 +12,13 @@ BUILD_PACKAGES := cmake ninja-build g++ pkg-config googletest libgtest-dev \
   libsamplerate0-dev libdbus-1-dev
 # The Linux device watch: PulseAudio sinks and ALSA sound cards (udev).
 BUILD_PACKAGES += libpulse-dev libudev-dev
+# pelvane-import: SF3's Ogg Vorbis and SFZ kits' WAV, FLAC and Ogg files.
+BUILD_PACKAGES += libsndfile1-dev
 TEST_PACKAGES := $(BUILD_PACKAGES) jackd2 xvfb xdotool imagemagick sox alsa-utils python3
 # A private PulseAudio server for the device watch's and the wave output's tests.
 TEST_PACKAGES += pulseaudio pulseaudio-utils
+# The importer's tests: a small General MIDI font to truncate and damage.
+TEST_PACKAGES += timgm6mb-soundfont
 BENCH_PACKAGES := $(BUILD_PACKAGES) libbenchmark-dev fluidsynth fluid-soundfont-gm libsoxr-dev jackd2
 DEMO_PACKAGES := $(BUILD_PACKAGES) jackd2
 SANITIZE_PACKAGES := $(TEST_PACKAGES) clang libclang-rt-dev
@@ -45,7 +49,9 @@ cmake -S . -B $(1) $(2) -DPELVANE_WERROR=$(WERROR)
 cmake --build $(1) -j $(JOBS)$(if $(strip $(3)), --target $(3))
 endef
 
-.PHONY: install package test-package dist-windows
+IMPORT_PACKAGES := $(BUILD_PACKAGES) fluidsynth fluid-soundfont-gm
+
+.PHONY: install package test-package dist-windows bench-import compare-import
 .PHONY: all build test test-asan test-tsan bench bench-smoke bench-render bench-latency fuzz deps clean windows test-windows run demo \
   format format-check tidy include-edges check
 
@@ -91,10 +97,13 @@ dist-windows: windows
 # instruments on first use). Without a display it runs the headless demo
 # instead. Only what runs is built: no test suite.
 RUN_DISPLAY := $(strip $(DISPLAY)$(WAYLAND_DISPLAY))
+# KIT=gm: the General MIDI instruments of FluidR3_GM instead, imported by
+# pelvane-import into their own folder on first use (scripts/import-gm).
 run:
-	@scripts/ensure-packages $(DEMO_PACKAGES)
+	@scripts/ensure-packages $(DEMO_PACKAGES) $(if $(filter gm,$(KIT)),fluid-soundfont-gm)
 	@[ -n "$(RUN_DISPLAY)" ] || echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): running the headless demo instead."
-	$(call configure-and-build,build,$(CMAKE_FLAGS),pelvane $(if $(RUN_DISPLAY),,pelvane_jack_phrase))
+	$(call configure-and-build,build,$(CMAKE_FLAGS),pelvane $(if $(RUN_DISPLAY),,pelvane_jack_phrase) $(if $(filter gm,$(KIT)),pelvane-import))
+	$(if $(filter gm,$(KIT)),home=$$(scripts/import-gm build/tools/pelvane-import) && export PELVANE_HOME="$$home" &&) \
 	$(if $(RUN_DISPLAY),exec scripts/run-pelvane build/app/main/pelvane,exec scripts/demo)
 
 # The whole program end to end without display or sound card (scripts/demo).
@@ -160,7 +169,8 @@ FUZZ_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DPELVANE_FUZZ=ON -DBUILD_TESTING=OFF -DPELVANE_SANITIZE=address \
   -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
-FUZZ_TARGETS := FuzzWaveLoader FuzzLineReader FuzzInstrumentSet FuzzSmfReader MakeSeeds
+FUZZ_TARGETS := FuzzWaveLoader FuzzLineReader FuzzInstrumentSet FuzzSmfReader FuzzSf2Reader \
+  FuzzSfzParser MakeSeeds
 fuzz:
 	@scripts/ensure-packages $(FUZZ_PACKAGES)
 	$(call configure-and-build,build-fuzz,$(FUZZ_CMAKE_FLAGS),$(FUZZ_TARGETS))
@@ -171,6 +181,20 @@ bench-render:
 	@scripts/ensure-packages $(BENCH_PACKAGES)
 	$(call configure-and-build,build-bench,$(BENCH_CMAKE_FLAGS),pelvane-render render_song render_sparse)
 	bench/render.sh build-bench
+
+# pelvane-import on FluidR3_GM: import time, load time, memory and render
+# speed against FluidSynth (bench/import.sh).
+bench-import:
+	@scripts/ensure-packages $(IMPORT_PACKAGES)
+	$(call configure-and-build,build,$(CMAKE_FLAGS),pelvane-import pelvane-render pelvane_make_midi)
+	bench/import.sh build
+
+# FluidR3_GM imported and rendered note by note against FluidSynth
+# (tests/compare/import_fluidsynth.sh).
+compare-import:
+	@scripts/ensure-packages $(IMPORT_PACKAGES) python3
+	$(call configure-and-build,build,$(CMAKE_FLAGS),pelvane-import pelvane-render pelvane_compare_renders)
+	PELVANE_BUILD=$(CURDIR)/build tests/compare/import_fluidsynth.sh
 
 # clang-format over our own sources (scripts/format lists them); format-check
 # changes nothing and fails on a file that differs.

@@ -1,5 +1,6 @@
 // One stereo recording of signed 16-bit frames, with the rate it was recorded
-// at and the MIDI note on which it plays at that rate.
+// at and the MIDI note on which it plays at that rate. A mono recording plays
+// the same frames on both sides from one array (left == right).
 #pragma once
 #include <cstdint>
 
@@ -24,8 +25,8 @@ class Sample {
   Sample(const Sample&) = delete;
   Sample& operator=(const Sample&) = delete;
 
-  // Frees the old arrays, then allocates two of frameCount values each
-  // (contents not initialised). A negative count leaves the sample empty.
+  // Frees the old arrays, then allocates two separate ones of frameCount
+  // values each (contents not initialised). A negative count leaves the sample empty.
   void Allocate(int32_t frameCount);
   void Free();
   // Frees the old arrays, then plays these frames (shared with their other
@@ -42,7 +43,8 @@ class Sample {
   int32_t rate = 44100;
   int32_t baseNote = 64;
   int32_t length = 0;
-  // Into the frames' block; read-only once the block is shared.
+  // Into the frames' block; read-only once the block is shared. Equal for
+  // frames of one channel, so writing one side writes the other.
   int16_t* left = nullptr;
   int16_t* right = nullptr;
   // Frames loopStart to loopEnd, both included, repeat while a voice sounds.

@@ -213,7 +213,7 @@ bool LoadWave(Sample& sample, const char* path) {
   const size_t frames = channels == 1 ? values : values / 2;
   SampleFrames loaded;
   if (frames <= static_cast<size_t>(INT32_MAX))
-    loaded = SampleFrames::Allocate(static_cast<int32_t>(frames));
+    loaded = SampleFrames::Allocate(static_cast<int32_t>(frames), channels);
   if (!loaded) {
     LogFormat("Sample: Cannot open file '%s': data allocation failed", path);
     return false;
@@ -222,8 +222,8 @@ bool LoadWave(Sample& sample, const char* path) {
   int16_t* newRight = loaded.Right();
   const uint8_t* bytes = raw.get();
   if (channels == 1) {
+    // One array plays on both sides (newRight is newLeft).
     for (size_t i = 0; i < frames; ++i) newLeft[i] = ValueAt(bytes, bits, i);
-    std::memcpy(newRight, newLeft, frames * sizeof(int16_t));
   } else {
     for (size_t i = 0; i < frames; ++i) {
       newLeft[i] = ValueAt(bytes, bits, 2 * i);

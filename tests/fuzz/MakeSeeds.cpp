@@ -1,9 +1,11 @@
 // Writes the seed corpora of the fuzz targets: MakeSeeds FOLDER fills
-// FOLDER/wave, FOLDER/lines, FOLDER/instruments and FOLDER/smf.
+// FOLDER/wave, FOLDER/lines, FOLDER/instruments, FOLDER/smf, FOLDER/sf2 and
+// FOLDER/sfz.
 #include <filesystem>
 #include <string>
 
 #include "support/WaveBytes.h"
+#include "unit/import/SoundFontBytes.h"
 
 namespace {
 
@@ -86,5 +88,34 @@ int main(int argc, char** argv) {
   Seed(smf, "take.pvd",
        {0xDC, 0x05, 0, 0, 0x90, 0x3C, 0x64, 0, 0x08, 0x07, 0, 0, 0x80, 0x3C, 0x40, 0, 1, 2, 3});
   SeedText(smf, "readme.txt", "# Pelvane\n\nA small real-time software synthesizer.\n");
+  // A SoundFont with a global zone, a stereo pair and a loop; an SFZ kit
+  // over every header.
+  {
+    using B = SoundFontBytes;
+    B font;
+    font.SetFrames(std::vector<int16_t>(300, 1000));
+    font.AddSample({"L", 0, 100, 10, 90, 44100, 60, 0, 1, 4});
+    font.AddSample({"R", 100, 200, 110, 190, 44100, 60, 0, 0, 2});
+    font.AddSample({"M", 200, 300, 210, 290, 22050, 72, -5, 0, 1});
+    font.Preset("Pad", 0, 0);
+    font.PresetZone({{43, B::Range(20, 100)}, {51, B::Amount(1)}, {41, 0}});
+    font.Preset("Kit", 0, 128);
+    font.PresetZone({{41, 0}});
+    font.Instrument("PadInst");
+    font.InstrumentZone({{48, B::Amount(100)}, {36, B::Amount(-1200)}, {37, B::Amount(300)}});
+    font.InstrumentZone({{43, B::Range(0, 60)}, {17, B::Amount(-500)}, {54, 1}, {53, 0}});
+    font.InstrumentZone({{43, B::Range(0, 60)}, {17, B::Amount(500)}, {54, 1}, {53, 1}});
+    font.InstrumentZone({{43, B::Range(61, 127)}, {56, 0}, {54, 3}, {53, 2}});
+    const std::vector<uint8_t> bytes = font.Build();
+    Seed(root + "/sf2", "layered.sf2", Bytes(bytes.begin(), bytes.end()));
+    font.SetName("Odd", false);
+    const std::vector<uint8_t> odd = font.Build();
+    Seed(root + "/sf2", "unpadded.sf2", Bytes(odd.begin(), odd.end()));
+  }
+  SeedText(root + "/sfz", "kit.sfz",
+           "// kit\n#define $K 60\n<control> default_path=s\\\n<global> volume=-3\n"
+           "<master> tune=5\n<group> lovel=1 hivel=90 /* x */\n"
+           "<region> sample=a b.wav key=$K loop_mode=loop_sustain\n"
+           "<region> sample=c.flac lokey=c#4 hikey=g9 #include \"x.sfz\"\n<curve> v000=0\n");
   return 0;
 }

@@ -30,6 +30,20 @@ TEST(Sample, AllocateReplacesTheArraysAndFreeEmpties) {
   EXPECT_EQ(sample.right, nullptr);
 }
 
+TEST(SampleFrames, OneChannelIsOneArrayForBothSides) {
+  const SampleFrames mono = SampleFrames::Allocate(5, 1);
+  ASSERT_TRUE(mono);
+  EXPECT_EQ(mono.Left(), mono.Right());
+  EXPECT_EQ(mono.Channels(), 1);
+  mono.Left()[4] = 9;  // the last frame lies inside the one array (ASan checks)
+  EXPECT_EQ(mono.Right()[4], 9);
+  const SampleFrames stereo = SampleFrames::Allocate(5, 2);
+  EXPECT_EQ(stereo.Right(), stereo.Left() + 5);
+  EXPECT_EQ(stereo.Channels(), 2);
+  EXPECT_FALSE(SampleFrames::Allocate(5, 3));
+  EXPECT_FALSE(SampleFrames::Allocate(5, 0));
+}
+
 TEST(Instrument, NewInstrumentPlaysNothing) {
   Instrument instrument;
   EXPECT_EQ(instrument.sampleCount, 0);

@@ -43,14 +43,15 @@ class WaveLoader : public ::testing::Test {
   LogCapture log;
 };
 
-TEST_F(WaveLoader, EightBitMonoIsCentredAndCopiedToBothChannels) {
+TEST_F(WaveLoader, EightBitMonoIsCentredAndHeldOnceForBothSides) {
   WriteBytes("a.wav", Wave(1, 22050, 8, {0x80, 0x00, 0xFF, 0x7F}));
   Sample s;
   s.baseNote = 50;
   ASSERT_TRUE(LoadWave(s, "a.wav"));
   EXPECT_EQ(Left(s), (std::vector<int16_t>{0, -32768, 32512, -256}));
   EXPECT_EQ(Right(s), Left(s));
-  EXPECT_NE(s.left, s.right);
+  EXPECT_EQ(s.left, s.right);
+  EXPECT_EQ(s.Frames().Channels(), 1);
   EXPECT_EQ(s.rate, 22050);
   EXPECT_EQ(s.baseNote, 64);
   EXPECT_EQ(log.Lines(), Lines{});

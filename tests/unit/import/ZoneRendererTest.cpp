@@ -1,0 +1,156 @@
+// What the writer puts into each file: the envelope ahead of the loop, the
+// loop at the sustain level, the release time, and a rate at which every
+// key plays in tune.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "engine/PitchTable.h"
+#include "support/TempFolder.h"
+#include "tools/import/RateFit.h"
+#include "tools/import/SetWriter.h"
+#include "tools/import/VolumeEnvelope.h"
+#include "tools/import/ZoneRenderer.h"
+
+namespace {
+
+struct PitchTableReady : ::testing::Environment {
+  void SetUp() override { BuildPitchTable(); }
+};
+const auto* const kPitchTable = ::testing::AddGlobalTestEnvironment(new PitchTableReady);
+
+// A zone over a constant source of 1000 frames at 44100 with the loop
+// 600..800, playing at its own speed on key 60.
+ImportZone LoopedZone() {
+  auto audio = std::make_shared<SourceAudio>();
+  audio->frames.assign(1000, 0.5f);
+  for (size_t i = 600; i < 800; ++i) audio->frames[i] = 0.25f;
+  audio->rate = 44100;
+  ImportZone zone;
+  zone.audio[0] = audio;
+  zone.end = 1000;
+  zone.loopStart = 600;
+  zone.loopEnd = 800;
+  zone.loop = LoopMode::kSustain;
+  zone.keyLo = zone.keyHi = zone.rootKey = 60;
+  zone.name = "tone";
+  return zone;
+}
+
+}  // namespace
+
+TEST(VolumeEnvelope, ReleaseReachesMinus40DbWhenTheFadeDoes) {
+  EnvelopeSpec spec;
+  spec.releaseDbPerSecond = 96.0;  // 96 dB in one second: -40 dB at 0.4167 s
+  // The engine's linear fade reaches 1% at 99% of its length.
+  EXPECT_EQ(VolumeEnvelope(spec, 60).ReleaseMs(), 421);
+}
+
+TEST(ZoneRenderer, EnvelopeIsWrittenAheadOfTheLoopWhichRepeatsAtTheSustainLevel) {
+  ImportZone zone = LoopedZone();
+  // Attack 10 ms (441 frames), then a decay of 96 dB a second down to 6 dB
+  // below full (62.5 ms, 2756 frames): settled at frame 3197, past the loop
+  // start, so the loop is written out until then and begins at 600 + 13 x 200.
+  zone.envelope.attack = 0.01;
+  zone.envelope.decayDbPerSecond = 96.0;
+  zone.envelope.sustainDb = 6.0;
+  RenderedSample out;
+  ASSERT_TRUE(RenderZone(zone, 60, 60, 8.0, &out));
+  EXPECT_EQ(out.rate, 44100);
+  EXPECT_EQ(out.base, 60);
+  EXPECT_EQ(out.loop, LoopMode::kSustain);
+  EXPECT_EQ(out.loopStart, 3200);
+  EXPECT_EQ(out.loopEnd, 3399);
+  // Loop, then the sample's tail that a released note plays on into.
+  ASSERT_EQ(out.frames.size(), 3400u + 200u);
+  EXPECT_EQ(out.channels, 1);
+  EXPECT_EQ(out.frames[0], 0);
+  const int16_t sustain =
+      static_cast<int16_t>(std::lround(0.25 * std::pow(10.0, -6.0 / 20.0) * 32768));
+  EXPECT_EQ(out.frames[3200], sustain);
+  EXPECT_EQ(out.frames[3399], sustain);
+  EXPECT_EQ(out.frames[3400],
+            static_cast<int16_t>(std::lround(0.5 * std::pow(10.0, -0.3) * 32768)));
+  // Inside the attack, half way up.
+  EXPECT_NEAR(out.frames[220], 0.5 * 220 / 441.0 * 32768, 1.0);
+}
+
+TEST(ZoneRenderer, SoundThatDecaysToSilenceIsWrittenOutUntil60DbDownWithoutALoop) {
+  ImportZone zone = LoopedZone();
+  zone.envelope.decayDbPerSecond = 96.0;
+  zone.envelope.sustainDb = 96.0;
+  RenderedSample out;
+  ASSERT_TRUE(RenderZone(zone, 60, 60, 8.0, &out));
+  EXPECT_EQ(out.loop, LoopMode::kNone);
+  EXPECT_EQ(out.frames.size(), static_cast<size_t>(std::ceil(60.0 / 96.0 * 44100)));
+  // --max-seconds bounds it.
+  ASSERT_TRUE(RenderZone(zone, 60, 60, 0.1, &out));
+  EXPECT_EQ(out.frames.size(), 4410u);
+}
+
+TEST(RateFit, EveryKeyOfTheRangeEndsWithin2CentsAsTheEnginePlaysIt) {
+  // 22050 frames a second on its own key: 512 frames a buffer, exact.
+  EXPECT_EQ(RateFit::FlatCents(22050, 60, 60), 0.0);
+  // One semitone down: 483.27 frames a buffer, 483 kept.
+  const double x = 22050 * std::pow(2.0, -1.0 / 12) * 1024 / 44100;
+  EXPECT_NEAR(RateFit::FlatCents(22050, 60, 59), -1200 * std::log2(std::floor(x) / x), 1e-6);
+  EXPECT_GT(RateFit::WorstCents(22050, 60, 48, 60), RateFit::kToleranceCents);
+  const RateChoice choice = RateFit::Choose(22050, 60, 55, 60, 0, 2.0);
+  ASSERT_TRUE(choice.found);
+  EXPECT_LE(RateFit::WorstCents(choice.rate, 60, 55, 60), RateFit::kToleranceCents);
+  EXPECT_NEAR(choice.ratio, choice.rate / 22050.0, 1e-12);
+  // Looped: the loop keeps a whole number of frames.
+  const RateChoice looped = RateFit::Choose(22050, 60, 55, 60, 300, 2.0);
+  ASSERT_TRUE(looped.found);
+  EXPECT_NEAR(looped.loopLength, 300 * looped.ratio, 1e-9);
+  EXPECT_LE(RateFit::WorstCents(looped.rate, 60, 55, 60), RateFit::kToleranceCents);
+}
+
+TEST(ZoneRenderer, ResampledLoopStaysAWholeNumberOfFramesAtTheFittedRate) {
+  ImportZone zone = LoopedZone();
+  zone.audio[0] = [] {
+    auto audio = std::make_shared<SourceAudio>();
+    audio->rate = 22050;
+    for (int i = 0; i < 1000; ++i)
+      audio->frames.push_back(static_cast<float>(0.5 * std::sin(2 * M_PI * i / 50.0)));
+    return audio;
+  }();
+  zone.loop = LoopMode::kContinuous;
+  zone.keyLo = 55;
+  RenderedSample out;
+  ASSERT_TRUE(RenderZone(zone, 55, 60, 8.0, &out));
+  EXPECT_TRUE(out.pitchFits);
+  EXPECT_LE(RateFit::WorstCents(out.rate, out.base, 55, 60), RateFit::kToleranceCents);
+  const double ratio = out.rate / 22050.0;
+  EXPECT_NEAR(static_cast<double>(out.loopEnd - out.loopStart + 1), 200 * ratio, 0.51);
+  EXPECT_EQ(static_cast<size_t>(out.loopEnd + 1), out.frames.size());
+}
+
+TEST(SetWriter, ZonesThatComeOutEqualShareOneFileAndEqualSidesAreWrittenMono) {
+  TempFolder folder;
+  ImportInstrument instrument;
+  instrument.name = "tone";
+  const ImportZone plain = LoopedZone();
+  ImportZone higher = plain;  // another key, the same values
+  higher.keyLo = higher.keyHi = 62;
+  ImportZone pair = plain;  // two sources, each half on both sides
+  pair.keyLo = pair.keyHi = 64;
+  pair.sources = 2;
+  pair.audio[1] = pair.audio[0];
+  pair.gain[0][0] = pair.gain[0][1] = pair.gain[1][0] = pair.gain[1][1] = 0.5;
+  ImportZone panned = pair;  // the right side quieter: stereo
+  panned.keyLo = panned.keyHi = 66;
+  panned.gain[1][1] = 0.25;
+  instrument.zones = {plain, higher, pair, panned};
+  SetWriter writer(folder.Path(), 8.0);
+  std::string error;
+  ASSERT_TRUE(writer.Add(instrument, &error)) << error;
+  EXPECT_EQ(writer.Totals().blocks, 4u);
+  EXPECT_EQ(writer.Totals().files, 2u);
+  const std::vector<std::string>& kept = writer.Instruments()[0].kept;
+  ASSERT_EQ(kept.size(), 4u);
+  EXPECT_EQ(kept[2],
+            "keys 64-64 'tone' -> 0001-tone.wav: mono, 44100 Hz, base 60, 0.02 s, loop "
+            "sustain, release 1 ms");
+  EXPECT_NE(kept[3].find("-> 0002-tone.wav: stereo"), std::string::npos) << kept[3];
+}

@@ -1,0 +1,28 @@
+// The amplitude of a volume envelope over time, and the figures the writer
+// needs from it: when it has settled on its sustain level, when it has
+// fallen 60 dB, and the engine's release time that reaches -40 dB when the
+// envelope's release would.
+#pragma once
+#include "tools/import/ImportZone.h"
+
+class VolumeEnvelope {
+ public:
+  // The envelope as it plays on one key (hold and decay follow the key).
+  VolumeEnvelope(const EnvelopeSpec& spec, int key);
+
+  // Amplitude (1.0 at full level) t seconds after the note starts, held.
+  double Amplitude(double t) const;
+  // When the sustain level is reached (or the level has fallen 60 dB, when
+  // the sustain level lies below that).
+  double SettleTime() const;
+  // True when the held note falls 60 dB or more.
+  bool DecaysToSilence() const { return spec_.sustainDb >= 60.0; }
+  // Milliseconds of the engine's linear release fade (which reaches -40 dB
+  // at 99% of its length) so that it reaches -40 dB when this envelope's
+  // release does; at least 1.
+  int ReleaseMs() const;
+
+ private:
+  EnvelopeSpec spec_;
+  double decayEnd_;
+};

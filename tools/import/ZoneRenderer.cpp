@@ -1,0 +1,206 @@
+#include "tools/import/ZoneRenderer.h"
+
+#include <samplerate.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "tools/import/RateFit.h"
+#include "tools/import/VolumeEnvelope.h"
+
+namespace {
+
+// A longer file for a sample played far below its own pitch costs memory in
+// the engine: at most this many times the frames.
+constexpr double kMaxRatio = 2.0;
+
+double FramesPerSecond(const ImportZone& zone, int key) {
+  return zone.audio[0]->rate *
+         std::exp2(((key - zone.rootKey) * zone.centsPerKey + zone.tuneCents) / 1200.0);
+}
+
+}  // namespace
+
+void TuningFor(const ImportZone& zone, int key, int* base, double* idealRate) {
+  if (zone.centsPerKey == 100.0) {
+    *base = std::clamp(zone.rootKey, 0, 127);
+    *idealRate = FramesPerSecond(zone, *base);
+  } else {
+    *base = key;
+    *idealRate = FramesPerSecond(zone, key);
+  }
+}
+
+bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
+                RenderedSample* out) {
+  *out = RenderedSample();
+  out->keyLo = keyLo;
+  out->keyHi = keyHi;
+  const int key = (keyLo + keyHi + 1) / 2;
+  double idealRate = 0.0;
+  TuningFor(zone, key, &out->base, &idealRate);
+
+  const int64_t length = std::max<int64_t>(zone.end - zone.start, 1);
+  const bool looped = zone.loop != LoopMode::kNone;
+  const int64_t loopLength = looped ? zone.loopEnd - zone.loopStart : 0;
+
+  RateChoice fit = RateFit::Choose(idealRate, out->base, keyLo, keyHi, loopLength, kMaxRatio);
+  if (!fit.found && keyHi > keyLo) return false;
+  out->rate = fit.rate;
+  out->pitchFits = fit.found;
+  out->worstCents = fit.worstCents;
+  char text[200];
+  if (!fit.found) {
+    std::snprintf(text, sizeof text, "key %d plays up to %.1f cents flat", keyLo, fit.worstCents);
+    out->notes.push_back(text);
+  }
+
+  // The frames of the source in the order a held note reads them, with the
+  // envelope's amplitude for each.
+  const double fps = FramesPerSecond(zone, key);
+  const VolumeEnvelope envelope(zone.envelope, key);
+  out->releaseMs = envelope.ReleaseMs();
+  const double maxFrames = std::max(1.0, maxSeconds * fps);
+  const double settleFrames = envelope.SettleTime() * fps;
+  int64_t frames = length;
+  int64_t newLoopStart = -1;
+  int64_t tail = 0;
+  if (!looped) {
+    double bound = maxFrames;
+    if (envelope.DecaysToSilence()) bound = std::min(bound, std::ceil(settleFrames));
+    frames = std::min<int64_t>(length, static_cast<int64_t>(std::max(1.0, bound)));
+  } else if (envelope.DecaysToSilence()) {
+    frames = static_cast<int64_t>(std::max(1.0, std::min(std::ceil(settleFrames), maxFrames)));
+    out->notes.push_back("the loop is written out until the sound has fallen 60 dB");
+  } else {
+    const double target = std::min(settleFrames, maxFrames);
+    int64_t periods = 0;
+    if (target > static_cast<double>(zone.loopStart))
+      periods = static_cast<int64_t>(std::ceil((target - static_cast<double>(zone.loopStart)) /
+                                               static_cast<double>(loopLength)));
+    newLoopStart = zone.loopStart + periods * loopLength;
+    if (zone.loop == LoopMode::kSustain) tail = length - zone.loopEnd;
+    frames = newLoopStart + loopLength + tail;
+    if (settleFrames > maxFrames) {
+      std::snprintf(text, sizeof text,
+                    "the envelope still moves after %.1f s; its level there is held", maxSeconds);
+      out->notes.push_back(text);
+    }
+  }
+  // Frames past the end give the resampler what follows (the loop again,
+  // or silence).
+  const int64_t pad = fit.ratio != 1.0 ? 64 : 0;
+  auto sourceIndex = [&](int64_t i) -> int64_t {
+    if (!looped || i < zone.loopEnd) return i < length ? i : -1;
+    if (newLoopStart >= 0 && i >= newLoopStart + loopLength) {
+      const int64_t t = zone.loopEnd + (i - newLoopStart - loopLength);
+      if (tail > 0) return t < length ? t : -1;
+    }
+    return zone.loopStart + (i - zone.loopStart) % loopLength;
+  };
+  // A centred pan gives equal gains but for the last bits of sin and cos.
+  const bool mono = zone.sources == 1 && std::fabs(zone.gain[0][0] - zone.gain[1][0]) < 1e-9;
+  const int channels = mono ? 1 : 2;
+  out->channels = channels;
+  const int64_t total = frames + pad;
+  std::vector<float> mixed(static_cast<size_t>(total * channels));
+  const double heldAmplitude =
+      newLoopStart >= 0 ? envelope.Amplitude(static_cast<double>(newLoopStart) / fps) : 0.0;
+  for (int64_t i = 0; i < total; ++i) {
+    const int64_t at = sourceIndex(i);
+    if (at < 0) continue;
+    const double amplitude = newLoopStart >= 0 && i >= newLoopStart
+                                 ? heldAmplitude
+                                 : envelope.Amplitude(static_cast<double>(i) / fps);
+    for (int c = 0; c < channels; ++c) {
+      double value = 0.0;
+      for (int s = 0; s < zone.sources; ++s)
+        value += zone.gain[c][s] *
+                 zone.audio[s]->At(static_cast<size_t>(zone.start + at), zone.channel[s]);
+      mixed[static_cast<size_t>(i * channels + c)] = static_cast<float>(value * amplitude);
+    }
+  }
+
+  // The low-pass filter, as heard on the file's middle key: a cutoff of f Hz
+  // there is f / fps of the file's own rate. Q as FluidSynth reads it (0 dB
+  // is a Butterworth response).
+  if (zone.filterHz > 0.0 && zone.filterHz / fps < 0.45) {
+    const double w0 = 2.0 * M_PI * zone.filterHz / fps;
+    const double q = std::pow(10.0, (zone.filterQDb - 3.01) / 20.0);
+    const double alpha = std::sin(w0) / (2.0 * q);
+    const double a0 = 1.0 + alpha;
+    const double b0 = (1.0 - std::cos(w0)) / 2.0 / a0;
+    const double b1 = (1.0 - std::cos(w0)) / a0;
+    const double a1 = -2.0 * std::cos(w0) / a0;
+    const double a2 = (1.0 - alpha) / a0;
+    for (int c = 0; c < channels; ++c) {
+      double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+      for (int64_t i = 0; i < total; ++i) {
+        float& value = mixed[static_cast<size_t>(i * channels + c)];
+        const double x0 = value;
+        const double y0 = b0 * x0 + b1 * x1 + b0 * x2 - a1 * y1 - a2 * y2;
+        x2 = x1;
+        x1 = x0;
+        y2 = y1;
+        y1 = y0;
+        value = static_cast<float>(y0);
+      }
+    }
+  }
+
+  int64_t outFrames = frames;
+  std::vector<float> resampled;
+  const std::vector<float>* final = &mixed;
+  if (fit.ratio != 1.0) {
+    outFrames = static_cast<int64_t>(std::llround(static_cast<double>(frames) * fit.ratio));
+    if (newLoopStart >= 0) {
+      const int64_t start = std::llround(static_cast<double>(newLoopStart) * fit.ratio);
+      outFrames = start + fit.loopLength + std::llround(static_cast<double>(tail) * fit.ratio);
+    }
+    resampled.resize(static_cast<size_t>((outFrames + 16) * channels) +
+                     static_cast<size_t>(static_cast<double>(total) * fit.ratio * channels) + 64);
+    SRC_DATA data{};
+    data.data_in = mixed.data();
+    data.input_frames = static_cast<long>(total);
+    data.data_out = resampled.data();
+    data.output_frames = static_cast<long>(resampled.size() / static_cast<size_t>(channels));
+    data.src_ratio = fit.ratio;
+    data.end_of_input = 1;
+    if (src_simple(&data, SRC_SINC_FASTEST, channels) != 0) {
+      out->notes.push_back("resampling failed; written at the source rate");
+      out->rate = static_cast<int32_t>(std::lround(idealRate));
+      outFrames = frames;
+    } else {
+      final = &resampled;
+      outFrames = std::min<int64_t>(outFrames, data.output_frames_gen);
+    }
+  }
+  if (newLoopStart >= 0) {
+    const double ratio = final == &resampled ? fit.ratio : 1.0;
+    out->loop = zone.loop;
+    out->loopStart = std::llround(static_cast<double>(newLoopStart) * ratio);
+    const int64_t outLength = ratio == 1.0 ? loopLength : fit.loopLength;
+    out->loopEnd = std::min(out->loopStart + outLength, outFrames) - 1;
+    if (out->loopEnd < out->loopStart) out->loop = LoopMode::kNone;
+  }
+  out->frames.resize(static_cast<size_t>(outFrames * channels));
+  for (size_t i = 0; i < out->frames.size(); ++i) {
+    const double value = std::round(static_cast<double>((*final)[i]) * 32768.0);
+    if (value > 32767.0 || value < -32768.0) out->clipped += 1;
+    out->frames[i] = static_cast<int16_t>(std::clamp(value, -32768.0, 32767.0));
+  }
+  // Two sides equal in every value (a pair of one sound, or gains that round
+  // alike) play the same from a mono file, which the engine holds once.
+  if (channels == 2) {
+    bool same = true;
+    for (size_t i = 0; same && i + 1 < out->frames.size(); i += 2)
+      same = out->frames[i] == out->frames[i + 1];
+    if (same) {
+      for (size_t i = 0; 2 * i < out->frames.size(); ++i) out->frames[i] = out->frames[2 * i];
+      out->frames.resize(out->frames.size() / 2);
+      out->channels = 1;
+    }
+  }
+  return true;
+}
