@@ -1,6 +1,7 @@
 #include "platform/linux/JackMidiIn.h"
 
 #include <jack/midiport.h>
+#include <pthread.h>
 
 #include <cerrno>
 
@@ -28,6 +29,9 @@ JackMidiIn::OpenResult JackMidiIn::Open(const char* clientName, const std::strin
     return OpenResult::kNoSuchPort;
   }
   port_ = jack_port_register(client_, "MIDI In", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  // A reopened input starts a new relay: the last Close told the old one to end.
+  quit_.store(false, std::memory_order_relaxed);
+  relayEnded_ = false;
   relay_ = std::thread(&JackMidiIn::Relay, this);
   if (port_ == nullptr || jack_set_process_callback(client_, &JackMidiIn::Process, this) != 0 ||
       jack_activate(client_) != 0 ||
@@ -111,6 +115,7 @@ void JackMidiIn::Take(jack_nframes_t frames) {
 }
 
 void JackMidiIn::Relay() {
+  pthread_setname_np(pthread_self(), "jack midi in");
   for (;;) {
     while (sem_wait(&wake_) != 0 && errno == EINTR) {
     }

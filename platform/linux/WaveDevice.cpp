@@ -1,5 +1,6 @@
 #include "platform/linux/WaveDevice.h"
 
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -202,6 +203,7 @@ void WaveDevice::ReturnFinished() {
 }
 
 void WaveDevice::RelayMain(bool raiseAudioThread) {
+  pthread_setname_np(pthread_self(), "wave relay");
   // The buffers come back through this thread, so it runs as high as the
   // Mixer thread that refills them.
   if (MakeThreadRealTime(CurrentTid()) == 0) TellRealTimeRefused();
