@@ -69,6 +69,25 @@ touch "$work/counting"
 sleep "$seconds"
 rm "$work/counting"
 wait_for "[ -s '$work/report' ]" 10 || fail "no report from the counting library"
+# Named threads, and ours below JACK's own client threads, which the server
+# runs at its client priority.
+ours=0 jacks=0
+for task in /proc/$PELVANE_PID/task/*; do
+  name=$(cat "$task/comm") priority=$(awk '{print $18}' "$task/stat")
+  policy=$(chrt -p "${task##*/}" | sed -n 's/.*policy: //p')
+  echo "thread ${task##*/} '$name' $policy priority $((-priority - 1))"
+  [ "$policy" = SCHED_FIFO ] || continue
+  case "$name" in
+    Mixer | "wave relay") ours=$(( -priority - 1 > ours ? -priority - 1 : ours )) ;;
+    *) jacks=$(( -priority - 1 > jacks ? -priority - 1 : jacks )) ;;
+  esac
+done >"$work/threads"
+cat "$work/threads"
+grep -q "'Mixer' SCHED_FIFO" "$work/threads" || fail "no real-time thread named Mixer"
+grep -q "'wave relay' SCHED_FIFO" "$work/threads" || fail "no real-time thread named wave relay"
+grep -q "'MidiIn' " "$work/threads" || fail "no thread named MidiIn"
+[ "$jacks" -gt 0 ] && [ "$ours" -lt "$jacks" ] || fail "our threads ($ours) are not below JACK's ($jacks)"
+
 rm "$work/slow"
 echo stop >&3
 echo close >&3
