@@ -41,7 +41,7 @@ cmake -S . -B $(1) $(2) -DPELVANE_WERROR=$(WERROR)
 cmake --build $(1) -j $(JOBS)$(if $(strip $(3)), --target $(3))
 endef
 
-.PHONY: all build test test-asan test-tsan bench bench-render bench-latency fuzz deps clean windows test-windows run demo \
+.PHONY: all build test test-asan test-tsan bench bench-render bench-latency bench-live fuzz deps clean windows test-windows run demo \
   format format-check tidy include-edges check
 
 all: build
@@ -111,6 +111,13 @@ bench-latency:
 	@scripts/ensure-packages $(BENCH_PACKAGES)
 	$(call configure-and-build,build-bench,$(BENCH_CMAKE_FLAGS),note_latency)
 	bench/latency.sh build-bench
+
+# The whole program's CPU while it plays 240 notes struck every 0.5 s, side by
+# side with FluidSynth on the same private JACK server.
+bench-live:
+	@scripts/ensure-packages $(BENCH_PACKAGES)
+	$(call configure-and-build,build,$(CMAKE_FLAGS),pelvane pelvane_jack_keys)
+	bench/live.sh build
 
 # Every libFuzzer target (clang, ASan+UBSan) for FUZZ_SECONDS each.
 FUZZ_CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
