@@ -21,6 +21,11 @@ int MakeThreadRealTime(pid_t tid);
 // its own above ours to keep).
 void SetRealTimeCeiling(int priority);
 
+// Before a JACK client opens: libjack's threads are named "jack client"
+// (a thread otherwise inherits its creator's name, and JACK's process thread
+// would pass for the Mixer thread that opened the client).
+void NameJackThreads();
+
 // After a refusal: one notice per process saying so and how to get it.
 void TellRealTimeRefused();
 

@@ -1,5 +1,7 @@
 #include "platform/Thread.h"
 
+#include <jack/jack.h>
+#include <jack/thread.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -166,6 +168,17 @@ void SetRealTimeCeiling(int priority) {
     SetFifo(tid, priority);
   }
 }
+
+namespace {
+int CreateJackThread(pthread_t* thread, const pthread_attr_t* attributes, void* (*body)(void*),
+                     void* arg) {
+  const int result = pthread_create(thread, attributes, body, arg);
+  if (result == 0) pthread_setname_np(*thread, "jack client");
+  return result;
+}
+}  // namespace
+
+void NameJackThreads() { jack_set_thread_creator(&CreateJackThread); }
 
 void TellRealTimeRefused() {
   static std::atomic<bool> told{false};

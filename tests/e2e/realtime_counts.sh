@@ -69,17 +69,18 @@ touch "$work/counting"
 sleep "$seconds"
 rm "$work/counting"
 wait_for "[ -s '$work/report' ]" 10 || fail "no report from the counting library"
-# Named threads, and ours below JACK's own client threads, which the server
-# runs at its client priority.
+# Named threads, and ours below JACK's own client threads ("jack client"),
+# which the server runs at its client priority.
 ours=0 jacks=0
 for task in /proc/$PELVANE_PID/task/*; do
-  name=$(cat "$task/comm") priority=$(awk '{print $18}' "$task/stat")
+  name=$(cat "$task/comm")
   policy=$(chrt -p "${task##*/}" | sed -n 's/.*policy: //p')
-  echo "thread ${task##*/} '$name' $policy priority $((-priority - 1))"
+  priority=$(chrt -p "${task##*/}" | sed -n 's/.*priority: //p')
+  echo "thread ${task##*/} '$name' $policy priority $priority"
   [ "$policy" = SCHED_FIFO ] || continue
   case "$name" in
-    Mixer | "wave relay") ours=$(( -priority - 1 > ours ? -priority - 1 : ours )) ;;
-    *) jacks=$(( -priority - 1 > jacks ? -priority - 1 : jacks )) ;;
+    Mixer | "wave relay") ours=$((priority > ours ? priority : ours)) ;;
+    *) jacks=$((priority > jacks ? priority : jacks)) ;;
   esac
 done >"$work/threads"
 cat "$work/threads"
