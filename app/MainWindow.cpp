@@ -171,7 +171,7 @@ intptr_t MainWindow::MainWindowProc(platform::WindowHandle hwnd, uint32_t messag
         window->OnCommand(wParam, lParam);
         return 0;
       case WM_LOGLINE:
-        return window->AppendLogLine(wParam, reinterpret_cast<char*>(lParam));
+        return window->TakeLogLines();
       case WM_DEVICECHANGE_MESSAGE:
         window->OnDeviceChange();
         return kMessageDeviceChangeResult;
@@ -201,67 +201,73 @@ void MainWindow::Run(int showCommand) {
 
 void MainWindow::PostLogLineToWindow(void* self, const char* line) {
   auto* target = static_cast<MainWindow*>(self);
-  // A window that falls behind (a flood of MIDI messages, each a line) would
-  // otherwise let its queue, and the memory it holds, grow without end.
-  if (target->queuedLogLines.load(std::memory_order_relaxed) >= LOG_MAX_QUEUED_LINES) {
+  // A window that falls behind (a flood of MIDI messages, each a line) keeps
+  // the lines its ring holds; the rest are counted and told with the next.
+  const bool taken = target->logLines.TryPushRun(1, [&](WaitingLogLine& slot, uint32_t) {
+    slot.missedBefore = target->refusedLogLines.exchange(0, std::memory_order_relaxed);
+    std::strncpy(slot.text, line, sizeof slot.text - 1);
+    slot.text[sizeof slot.text - 1] = '\0';
+  });
+  if (!taken) {
     target->refusedLogLines.fetch_add(1, std::memory_order_relaxed);
     return;
   }
-  const size_t size = std::strlen(line) + 1;
-  char* copy = static_cast<char*>(std::malloc(size));
-  if (!copy) {
-    target->refusedLogLines.fetch_add(1, std::memory_order_relaxed);
-    return;
-  }
-  std::memcpy(copy, line, size);
-  const uint32_t refused = target->refusedLogLines.exchange(0, std::memory_order_relaxed);
   target->queuedLogLines.fetch_add(1, std::memory_order_relaxed);
-  if (!PostLogLine(static_cast<platform::WindowHandle>(target->hwnd), copy, refused))
-    target->queuedLogLines.fetch_sub(1, std::memory_order_relaxed);
+  if (!target->logWakePosted.exchange(true) &&
+      !platform::PostToWindow(static_cast<platform::WindowHandle>(target->hwnd), WM_LOGLINE, 0, 0))
+    target->logWakePosted.store(false);  // the next line tries again
 }
 
-intptr_t MainWindow::AppendLogLine(uintptr_t missedBefore, char* line) {
-  const int32_t behind = queuedLogLines.fetch_sub(1, std::memory_order_relaxed) - 1;
-  logLinesNotShown += missedBefore;
-  // The lines waiting behind this one fill the list by themselves: adding it
-  // would only cost time the window needs for Stop, close and painting.
-  if (behind > LOG_LIST_MAX_INDEX) {
-    logLinesNotShown += 1;
-    std::free(line);
-    return 0;
-  }
-  if (logLinesNotShown > 0) {
-    char text[48];
-    std::snprintf(text, sizeof text, "(%llu lines not shown)",
-                  static_cast<unsigned long long>(logLinesNotShown));
-    logLinesNotShown = 0;
-    const size_t size = std::strlen(text) + 1;
-    if (char* note = static_cast<char*>(std::malloc(size))) {
-      std::memcpy(note, text, size);
-      AppendLogLineToList(widgets, logList, note);
+intptr_t MainWindow::TakeLogLines() {
+  // Cleared before taking: a line that lands after this point wakes again.
+  logWakePosted.store(false);
+  // The lines there now, not those that come meanwhile: a flood must not
+  // keep the window here. Lines that come later have posted their own wake.
+  for (int32_t count = queuedLogLines.load(); count > 0; --count) {
+    WaitingLogLine* waiting = logLines.Peek();
+    if (!waiting) break;
+    const int32_t behind = queuedLogLines.fetch_sub(1, std::memory_order_relaxed) - 1;
+    logLinesNotShown += waiting->missedBefore;
+    // The lines waiting behind this one fill the list by themselves: adding it
+    // would only cost time the window needs for Stop, close and painting.
+    if (behind > LOG_LIST_MAX_INDEX) {
+      logLinesNotShown += 1;
+      logLines.Pop();
+      continue;
     }
+    if (logLinesNotShown > 0) {
+      char text[48];
+      std::snprintf(text, sizeof text, "(%llu lines not shown)",
+                    static_cast<unsigned long long>(logLinesNotShown));
+      logLinesNotShown = 0;
+      AddLogLineToList(widgets, logList, text);
+    }
+    AddLogLineToList(widgets, logList, waiting->text);
+    logLines.Pop();
   }
-  return AppendLogLineToList(widgets, logList, line);
+  return 0;
 }
 
 void MainWindow::StopTakingLogLines() {
   MainWindow* self = this;
   g_mainWindow.compare_exchange_strong(self, nullptr);
   RemoveLogTarget(&logTarget);
-  uintptr_t unused = 0;
-  intptr_t line = 0;
-  while (platform::TakeQueuedMessage(hwnd, WM_LOGLINE, &unused, &line)) {
+  while (logLines.Peek()) {
+    logLines.Pop();
     queuedLogLines.fetch_sub(1, std::memory_order_relaxed);
-    std::free(reinterpret_cast<char*>(line));
   }
 }
 
-intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char* line) {
+void AddLogLineToList(Widgets& widgets, platform::WindowHandle list, const char* line) {
   const int index = widgets.ListAdd(list, line);
   if (index >= 0) {
     widgets.ListSetCurrent(list, index);
     for (int excess = index - LOG_LIST_MAX_INDEX; excess > 0; --excess) widgets.ListDelete(list, 0);
   }
+}
+
+intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char* line) {
+  AddLogLineToList(widgets, list, line);
   std::free(line);
   return 0;
 }

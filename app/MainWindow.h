@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/Log.h"
+#include "platform/Ring.h"
 #include "platform/Widgets.h"
 
 class Synthesizer;
@@ -33,19 +34,21 @@ class MainWindow {
   void OnCommand(uintptr_t wParam, intptr_t lParam);
   void OnDeviceChange();
   void OnPaint();
-  // The WM_LOGLINE handler: adds the line, makes it current, trims the list to
-  // 1001 lines and frees the line. While 1001 lines or more wait behind it, it
-  // would scroll out of the list at once: it is counted instead, and the
-  // count of lines missed so far goes into the list as one line,
-  // "(N lines not shown)", before the next line that is shown.
-  intptr_t AppendLogLine(uintptr_t missedBefore, char* line);
-  // The window is about to go: no thread posts it another line from here on
-  // (a post already under way is waited for), and the lines still queued are
-  // freed, as they would never be shown and nothing else owns them.
+  // The WM_LOGLINE handler: takes every line waiting in logLines, oldest
+  // first, and for each adds it, makes it current and trims the list to 1001
+  // lines. A line with 1001 lines or more waiting behind it would scroll out
+  // of the list at once: it is counted instead, and the count of lines
+  // missed so far goes into the list as one line, "(N lines not shown)",
+  // before the next line that is shown.
+  intptr_t TakeLogLines();
+  // The window is about to go: no thread hands it another line from here on
+  // (a hand-over already under way is waited for), and the lines still
+  // waiting are dropped, as they would never be shown.
   void StopTakingLogLines();
   // The log's post function (LogTarget), on any logging thread: copies the
-  // line and posts it as WM_LOGLINE, or counts it as missed while
-  // LOG_MAX_QUEUED_LINES wait or without memory. Never waits.
+  // line into logLines and wakes the window with one WM_LOGLINE per batch,
+  // or counts it as missed while LOG_MAX_QUEUED_LINES wait. Never allocates,
+  // locks or waits.
   static void PostLogLineToWindow(void* self, const char* line);
   void StartSynthesizer();
   void StopSynthesizer();
@@ -70,11 +73,21 @@ class MainWindow {
   // The running synthesizer, none between runs.
   std::unique_ptr<Synthesizer> synthesizer;
 
-  // Lines posted to the window and not yet taken (any thread increments).
+  // A line waiting for the window, with the count of lines missed just before it.
+  struct WaitingLogLine {
+    uint64_t missedBefore;
+    char text[LOG_LINE_MAX + 1];
+  };
+  // Lines handed to the window and not yet taken: made once, never grown.
+  platform::Ring<WaitingLogLine> logLines{LOG_MAX_QUEUED_LINES};
+  // Lines in logLines (any thread increments, the window decrements).
   std::atomic<int32_t> queuedLogLines{0};
-  // Lines not posted because LOG_MAX_QUEUED_LINES were waiting; handed on with
-  // the next line that is posted.
+  // Lines not taken because LOG_MAX_QUEUED_LINES were waiting; handed on with
+  // the next line that is taken.
   std::atomic<uint32_t> refusedLogLines{0};
+  // Set from the WM_LOGLINE posted for a batch until the window begins to
+  // take it: a burst of lines costs one message.
+  std::atomic<bool> logWakePosted{false};
   // User-interface thread: lines taken but not shown since the last one shown.
   uint64_t logLinesNotShown = 0;
   // Registered with the log from construction until StopTakingLogLines.
@@ -93,3 +106,5 @@ constexpr int LOG_LIST_MAX_INDEX = 1000;
 // trims the top while the new index exceeds 1000 (nothing when the add
 // failed) and frees the line. Returns 0, the message result.
 intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char* line);
+// The same step for a line the caller keeps.
+void AddLogLineToList(Widgets& widgets, platform::WindowHandle list, const char* line);

@@ -57,6 +57,10 @@ class MidiIn {
   // Set after stopRequested when a WM_MIDISTOP could not be posted (a full
   // queue): the loop then ends at the flag alone, after the message in hand.
   std::atomic<bool> stopUnposted{false};
+  // Messages dropped by this input (they came while it was stopping, or
+  // with its queue full where the device's thread may not wait); told in
+  // one line when the thread ends.
+  std::atomic<uint64_t> lostMessages{0};
   platform::Thread thread;
   // The end mark: set by the thread as its last access to this object.
   std::atomic<bool> ended{false};

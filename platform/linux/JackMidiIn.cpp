@@ -1,16 +1,17 @@
 #include "platform/linux/JackMidiIn.h"
 
 #include <jack/midiport.h>
+#include <pthread.h>
 
 #include <cerrno>
 
 #include "platform/MidiNotice.h"
+#include "platform/linux/RealTimePriority.h"
 #include "platform/linux/ShortMessage.h"
 
 namespace platform {
 
-JackMidiIn::JackMidiIn(Deliver deliver, void* context)
-    : deliver_(deliver), context_(context), ring_(std::make_unique<Event[]>(kQueueCapacity)) {
+JackMidiIn::JackMidiIn(Deliver deliver, void* context) : deliver_(deliver), context_(context) {
   sem_init(&wake_, 0, 0);
 }
 
@@ -21,6 +22,7 @@ JackMidiIn::~JackMidiIn() {
 
 JackMidiIn::OpenResult JackMidiIn::Open(const char* clientName, const std::string& source) {
   jack_status_t status;
+  NameJackThreads();
   client_ = jack_client_open(clientName, JackNoStartServer, &status);
   if (client_ == nullptr) return OpenResult::kNoServer;
   if (jack_port_by_name(client_, source.c_str()) == nullptr) {
@@ -28,6 +30,9 @@ JackMidiIn::OpenResult JackMidiIn::Open(const char* clientName, const std::strin
     return OpenResult::kNoSuchPort;
   }
   port_ = jack_port_register(client_, "MIDI In", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  // A reopened input starts a new relay: the last Close told the old one to end.
+  quit_.store(false, std::memory_order_relaxed);
+  relayEnded_ = false;
   relay_ = std::thread(&JackMidiIn::Relay, this);
   if (port_ == nullptr || jack_set_process_callback(client_, &JackMidiIn::Process, this) != 0 ||
       jack_activate(client_) != 0 ||
@@ -46,9 +51,9 @@ void JackMidiIn::Start() {
 void JackMidiIn::Reset() {
   started_.store(false);
   // A callback that saw `started` before it was cleared may still be taking
-  // messages; it is out once `busy` is false, and then the head is final.
+  // messages; it is out once `busy` is false, and then the count taken is final.
   while (busy_.load()) std::this_thread::yield();
-  uint64_t taken = head_.load(std::memory_order_acquire);
+  uint64_t taken = taken_.load(std::memory_order_acquire);
   std::unique_lock<std::mutex> hold(drainMutex_);
   drained_.wait(hold, [&] { return delivered_ >= taken || relayEnded_; });
 }
@@ -84,8 +89,7 @@ void JackMidiIn::Take(jack_nframes_t frames) {
     // Every message of one period gets the time the period reached us, as a
     // driver stamps what it hands over; the spacing of the periods is kept.
     jack_time_t now = count > 0 ? jack_get_time() : 0;
-    uint64_t head = head_.load(std::memory_order_relaxed);
-    uint64_t tail = tail_.load(std::memory_order_acquire);
+    uint64_t taken = 0;
     bool wake = false;
     for (uint32_t i = 0; i < count; ++i) {
       jack_midi_event_t event;
@@ -93,24 +97,20 @@ void JackMidiIn::Take(jack_nframes_t frames) {
       if (jack_midi_event_get(&event, buffer, i) != 0 ||
           !ShortMessageWord(event.buffer, event.size, &word))
         continue;
-      if (head - tail == kQueueCapacity) {
-        tail = tail_.load(std::memory_order_acquire);
-        if (head - tail == kQueueCapacity) {
-          lost_.fetch_add(1, std::memory_order_relaxed);
-          wake = true;
-          continue;
-        }
-      }
-      ring_[head & kMask] = Event{word, now};
-      head_.store(++head, std::memory_order_release);
       wake = true;
+      if (ring_.TryPush(Event{word, now}))
+        ++taken;
+      else
+        lost_.fetch_add(1, std::memory_order_relaxed);
     }
+    if (taken > 0) taken_.fetch_add(taken, std::memory_order_release);
     if (wake) sem_post(&wake_);
   }
   busy_.store(false);
 }
 
 void JackMidiIn::Relay() {
+  pthread_setname_np(pthread_self(), "jack midi in");
   for (;;) {
     while (sem_wait(&wake_) != 0 && errno == EINTR) {
     }
@@ -124,15 +124,12 @@ void JackMidiIn::Relay() {
 }
 
 void JackMidiIn::Drain() {
-  uint64_t tail = tail_.load(std::memory_order_relaxed);
-  uint64_t head = head_.load(std::memory_order_acquire);
   uint64_t startUs = startUs_.load(std::memory_order_relaxed);
-  while (tail != head) {
-    Event event = ring_[tail & kMask];
-    tail_.store(++tail, std::memory_order_release);
+  Event event;
+  while (ring_.TryPop(&event)) {
+    ++relayed_;
     uint64_t ms = event.timeUs > startUs ? (event.timeUs - startUs) / 1000 : 0;
     deliver_(context_, event.word, static_cast<uint32_t>(ms));
-    if (tail == head) head = head_.load(std::memory_order_acquire);
   }
   // Told once the ring has drained, so a flood that overflows it gives one
   // line, not one per message.
@@ -143,7 +140,7 @@ void JackMidiIn::Drain() {
     reportedLost_ = lost;
   }
   std::lock_guard<std::mutex> hold(drainMutex_);
-  delivered_ = tail;
+  delivered_ = relayed_;
   drained_.notify_all();
 }
 

@@ -20,6 +20,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/Ring.h"
+
 namespace platform {
 
 class JackMidiIn {
@@ -56,8 +58,6 @@ class JackMidiIn {
     uint32_t word;
     uint64_t timeUs;  // JACK's clock when the message was taken
   };
-  static constexpr uint64_t kMask = kQueueCapacity - 1;
-  static_assert((kQueueCapacity & kMask) == 0, "the ring's size is a power of two");
 
   static int Process(jack_nframes_t frames, void* self);
   void Take(jack_nframes_t frames);
@@ -69,10 +69,10 @@ class JackMidiIn {
   jack_client_t* client_ = nullptr;
   jack_port_t* port_ = nullptr;
 
-  std::unique_ptr<Event[]> ring_;
-  std::atomic<uint64_t> head_{0};  // written by the process callback only
-  std::atomic<uint64_t> tail_{0};  // written by the relay thread only
-  std::atomic<uint64_t> lost_{0};  // messages that found the ring full
+  Ring<Event> ring_{kQueueCapacity};
+  std::atomic<uint64_t> taken_{0};  // messages put into the ring (process callback)
+  uint64_t relayed_ = 0;            // messages taken out of it (relay thread)
+  std::atomic<uint64_t> lost_{0};   // messages that found the ring full
 
   // The callback takes messages only while `started`; `busy` says it is
   // inside. Both sequentially consistent: a thread that clears `started` and

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/RealTime.h"
+#include "platform/linux/RealTimePriority.h"
 
 namespace platform {
 
@@ -11,6 +12,7 @@ std::unique_ptr<JackOutput> JackOutput::Open(WaveDevice& device, const char* cli
                                              std::string* error) {
   std::unique_ptr<JackOutput> output(new JackOutput(device));
   jack_status_t status;
+  NameJackThreads();
   output->client_ = jack_client_open(clientName, JackNoStartServer, &status);
   if (!output->client_) {
     *error = (status & JackServerFailed) ? "JACK: no server is running"

@@ -8,6 +8,7 @@
 // told through the device.
 #pragma once
 #include <jack/jack.h>
+#include <jack/thread.h>
 
 #include <memory>
 #include <string>
@@ -25,6 +26,11 @@ class JackOutput : public DeviceOutput {
   ~JackOutput() override;
 
   unsigned Rate() const { return jack_get_sample_rate(client_); }
+  // The SCHED_FIFO priority of JACK's client threads, 0 when the server
+  // does not run real-time.
+  int ClientPriority() const {
+    return jack_is_realtime(client_) ? jack_client_real_time_priority(client_) : 0;
+  }
   // Starts processing and connects to target's first two input ports.
   bool Start(const std::string& target, std::string* error);
   void Shutdown() override;

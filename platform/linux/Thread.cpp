@@ -1,5 +1,7 @@
 #include "platform/Thread.h"
 
+#include <jack/jack.h>
+#include <jack/thread.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -10,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -103,8 +106,28 @@ std::atomic<bool> g_realtimeKitFailed{false};
 
 }  // namespace
 
+namespace {
+
+// The highest priority our threads may take (-1: whatever the system grants).
+std::atomic<int> g_ceiling{-1};
+// The threads raised lately, for a ceiling set after they were raised.
+constexpr int kRaisedThreads = 16;
+std::atomic<pid_t> g_raised[kRaisedThreads];
+std::atomic<uint32_t> g_nextRaised{0};
+
+void NoteRaised(pid_t tid) {
+  for (std::atomic<pid_t>& slot : g_raised)
+    if (slot.load() == tid) return;
+  g_raised[g_nextRaised.fetch_add(1) % kRaisedThreads].store(tid);
+}
+
+}  // namespace
+
 int MakeThreadRealTime(pid_t tid) {
-  const int highest = sched_get_priority_max(SCHED_FIFO);
+  const int top = sched_get_priority_max(SCHED_FIFO);
+  const int ceiling = g_ceiling.load();
+  const int highest = ceiling > 0 ? std::min(ceiling, top) : top;
+  NoteRaised(tid);
   // With CAP_SYS_NICE (or an rtprio limit of 99) the top priority is ours.
   if (SetFifo(tid, highest)) return highest;
   // A soft rtprio limit below the hard one may be raised by anyone.
@@ -126,6 +149,36 @@ int MakeThreadRealTime(pid_t tid) {
   }
   return 0;
 }
+
+void SetRealTimeCeiling(int priority) {
+  g_ceiling.store(priority);
+  if (priority <= 0) return;
+  const pid_t process = getpid();
+  for (std::atomic<pid_t>& slot : g_raised) {
+    const pid_t tid = slot.load();
+    if (tid == 0) continue;
+    // Only threads of this process that still run real-time above it.
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/task/%d", static_cast<int>(process),
+                  static_cast<int>(tid));
+    sched_param param{};
+    if (access(path, F_OK) != 0 || sched_getscheduler(tid) != SCHED_FIFO ||
+        sched_getparam(tid, &param) != 0 || param.sched_priority <= priority)
+      continue;
+    SetFifo(tid, priority);
+  }
+}
+
+namespace {
+int CreateJackThread(pthread_t* thread, const pthread_attr_t* attributes, void* (*body)(void*),
+                     void* arg) {
+  const int result = pthread_create(thread, attributes, body, arg);
+  if (result == 0) pthread_setname_np(*thread, "jack client");
+  return result;
+}
+}  // namespace
+
+void NameJackThreads() { jack_set_thread_creator(&CreateJackThread); }
 
 void TellRealTimeRefused() {
   static std::atomic<bool> told{false};

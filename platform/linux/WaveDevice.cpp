@@ -1,5 +1,6 @@
 #include "platform/linux/WaveDevice.h"
 
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -86,7 +87,7 @@ void WaveDevice::Reset() {
   position_.store(0);
   converter_.Reset();
   {
-    std::lock_guard<std::mutex> hold(relayMutex_);
+    LockGuard hold(relayLock_);
     ReturnFinished();
   }
   stopped_.store(false);
@@ -187,7 +188,7 @@ void WaveDevice::Lost(const char* reason) {
   sem_post(&wake_);
 }
 
-// Relay thread, or Reset (holding relayMutex_ keeps the two apart).
+// Relay thread, or Reset (holding relayLock_ keeps the two apart).
 void WaveDevice::ReturnFinished() {
   const uint64_t played = played_.load(std::memory_order_acquire);
   uint64_t returned = returned_.load(std::memory_order_relaxed);
@@ -202,6 +203,7 @@ void WaveDevice::ReturnFinished() {
 }
 
 void WaveDevice::RelayMain(bool raiseAudioThread) {
+  pthread_setname_np(pthread_self(), "wave relay");
   // The buffers come back through this thread, so it runs as high as the
   // Mixer thread that refills them.
   if (MakeThreadRealTime(CurrentTid()) == 0) TellRealTimeRefused();
@@ -218,7 +220,7 @@ void WaveDevice::RelayMain(bool raiseAudioThread) {
       }
     }
     {
-      std::lock_guard<std::mutex> hold(relayMutex_);
+      LockGuard hold(relayLock_);
       ReturnFinished();
     }
     if (!lostTold && lost_.load()) {

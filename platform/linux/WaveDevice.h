@@ -22,10 +22,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "platform/Lock.h"
 #include "platform/WaveOut.h"
 #include "platform/linux/RateConverter.h"
 
@@ -130,8 +130,10 @@ class WaveDevice {
   sem_t wake_;
   std::atomic<bool> quit_{false};
   // Held while buffers are returned: by the relay, or by Reset, which
-  // returns them itself (neither is a real-time path).
-  std::mutex relayMutex_;
+  // returns them itself. Both run at real-time priority, so the lock
+  // inherits priority (a plain mutex could leave one waiting behind a
+  // preempted holder).
+  Lock relayLock_;
   std::thread relay_;
 };
 

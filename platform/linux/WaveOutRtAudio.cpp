@@ -30,6 +30,7 @@
 #include "platform/RealTime.h"
 #include "platform/WaveOut.h"
 #include "platform/linux/JackOutput.h"
+#include "platform/linux/RealTimePriority.h"
 #include "platform/linux/WaveDevice.h"
 
 namespace platform {
@@ -416,7 +417,13 @@ class WaveOutRtAudio : public WaveOutApi {
     if (endpoint.api == RtAudio::UNIX_JACK) {
       auto device = std::make_unique<WaveDevice>(window, "the JACK server");
       auto output = JackOutput::Open(*device, kStreamName, reason);
-      if (!output || !device->SetDeviceRate(output->Rate(), reason) || !device->StartRelay(false))
+      if (!output) return nullptr;
+      // Just below JACK's own client threads: the mixer and the relay feed
+      // them, and a server thread must never wait behind ours. A server
+      // without real-time threads leaves nothing to stay below.
+      const int jackPriority = output->ClientPriority();
+      SetRealTimeCeiling(jackPriority > 1 ? jackPriority - 1 : -1);
+      if (!device->SetDeviceRate(output->Rate(), reason) || !device->StartRelay(false))
         return nullptr;
       // The device owns the output from here, so that a failed start still
       // closes the client before the device goes.
@@ -425,6 +432,7 @@ class WaveOutRtAudio : public WaveOutApi {
       if (!jack->Start(endpoint.system, reason)) return nullptr;
       return device.release();
     }
+    SetRealTimeCeiling(-1);
     const bool pulse = endpoint.api == RtAudio::LINUX_PULSE;
     auto device = std::make_unique<WaveDevice>(window, pulse ? "PulseAudio" : "the ALSA device");
     const unsigned rate = ChooseRate(endpoint);

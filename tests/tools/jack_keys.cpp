@@ -2,7 +2,8 @@
 // A JACK client with a MIDI output port "out" that plays NOTE (channel 1,
 // velocity 100) every EVERY frames, each time held for HOLD frames, with
 // frame-exact event times, from its first period on; without the three
-// numbers it plays nothing. Its MIDI input port "in" takes whatever comes (an
+// numbers it plays nothing. NOTE "chord240" strikes 240 notes at once
+// instead: notes 4 to 123 on channels 1 and 2. Its MIDI input port "in" takes whatever comes (an
 // echo's destination). On SIGTERM or SIGINT it closes its client and exits
 // with 0: a JACK client that dies without closing stalls a synchronous
 // server's graph until its time-out.
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -25,6 +27,7 @@ struct Keys {
   jack_port_t* port = nullptr;
   bool play = false;
   unsigned char note = 64;
+  bool chord = false;
   uint64_t every = 44100;
   uint64_t hold = 22050;
   uint64_t position = 0;  // frames since the first period
@@ -36,13 +39,19 @@ int Process(jack_nframes_t frames, void* arg) {
   jack_midi_clear_buffer(buffer);
   for (jack_nframes_t i = 0; keys->play && i < frames; ++i) {
     uint64_t phase = (keys->position + i) % keys->every;
-    if (phase == 0) {
-      unsigned char on[3] = {0x90, keys->note, 100};
-      jack_midi_event_write(buffer, i, on, 3);
-    } else if (phase == keys->hold) {
-      unsigned char off[3] = {0x80, keys->note, 0};
-      jack_midi_event_write(buffer, i, off, 3);
+    if (phase != 0 && phase != keys->hold) continue;
+    const unsigned char status = phase == 0 ? 0x90 : 0x80;
+    const unsigned char velocity = phase == 0 ? 100 : 0;
+    if (!keys->chord) {
+      unsigned char message[3] = {status, keys->note, velocity};
+      jack_midi_event_write(buffer, i, message, 3);
+      continue;
     }
+    for (unsigned char channel = 0; channel < 2; ++channel)
+      for (unsigned char note = 4; note <= 123; ++note) {
+        unsigned char message[3] = {static_cast<unsigned char>(status | channel), note, velocity};
+        jack_midi_event_write(buffer, i, message, 3);
+      }
   }
   keys->position += frames;
   return 0;
@@ -58,6 +67,7 @@ int main(int argc, char** argv) {
   Keys keys;
   if (argc == 5) {
     keys.play = true;
+    keys.chord = std::strcmp(argv[2], "chord240") == 0;
     keys.note = static_cast<unsigned char>(std::atoi(argv[2]) & 0x7F);
     keys.every = std::strtoull(argv[3], nullptr, 10);
     keys.hold = std::strtoull(argv[4], nullptr, 10);

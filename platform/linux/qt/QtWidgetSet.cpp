@@ -143,9 +143,52 @@ Widget QtWidgetSet::Register(QWidget* widget, Widget handle) {
   return handle;
 }
 
-QWidget* QtWidgetSet::Find(Widget widget) const {
+QWidget* QtWidgetSet::Lookup(Widget widget) const {
   auto found = widgets_.find(widget);
   return found == widgets_.end() ? nullptr : found->second;
+}
+
+QWidget* QtWidgetSet::Find(Widget widget) const {
+  ApplyListChanges();
+  return Lookup(widget);
+}
+
+int QtWidgetSet::LogicalCount(QListWidget* list) const {
+  auto found = pendingLists_.find(list);
+  if (found == pendingLists_.end()) return list->count();
+  return list->count() - found->second.deleteFront + static_cast<int>(found->second.adds.size());
+}
+
+void QtWidgetSet::ScheduleListUpdate() {
+  if (!listTimer_) {
+    listTimer_ = std::make_unique<QTimer>();
+    listTimer_->setSingleShot(true);
+    listTimer_->setInterval(kListFrameMs);
+    QObject::connect(listTimer_.get(), &QTimer::timeout, [this] { ApplyListChanges(); });
+  }
+  if (!listTimer_->isActive()) listTimer_->start();
+}
+
+void QtWidgetSet::ApplyListChanges() const {
+  if (pendingLists_.empty()) return;
+  // Moved out first: a widget's own signals must not see a half-applied batch.
+  auto pending = std::move(pendingLists_);
+  pendingLists_.clear();
+  for (auto& [list, change] : pending) {
+    list->setUpdatesEnabled(false);
+    if (change.deleteFront >= list->count()) {
+      list->clear();
+    } else {
+      for (int i = 0; i < change.deleteFront; ++i) delete list->takeItem(0);
+    }
+    list->addItems(change.adds);
+    if (change.current >= 0 && change.current < list->count()) {
+      // Current without a selection: the line comes into view, nothing is highlighted.
+      list->setCurrentRow(change.current, QItemSelectionModel::NoUpdate);
+      list->scrollToItem(list->item(change.current));
+    }
+    list->setUpdatesEnabled(true);
+  }
 }
 
 Widget QtWidgetSet::TopLevelOf(QWidget* widget) const {
@@ -302,6 +345,7 @@ void QtWidgetSet::Show(Widget topLevel, int showCommand) {
 }
 
 void QtWidgetSet::Destroy(Widget topLevel) {
+  pendingLists_.clear();  // the lists go with the window
   platform::DestroyMessageWindow(topLevel);
   delete Find(topLevel);  // its children go with it; `destroyed` forgets them
 }
@@ -353,27 +397,41 @@ bool QtWidgetSet::ComboGetText(Widget combo, int index, std::string* text) {
 int QtWidgetSet::ListAdd(Widget list, const char* text) {
   auto* target = As<QListWidget>(list);
   if (target == nullptr) return -1;
-  target->addItem(QString::fromLocal8Bit(text));
-  return target->count() - 1;
+  pendingLists_[target].adds.append(QString::fromLocal8Bit(text));
+  ScheduleListUpdate();
+  return LogicalCount(target) - 1;
 }
 
 void QtWidgetSet::ListSetCurrent(Widget list, int index) {
   auto* target = As<QListWidget>(list);
-  if (target == nullptr || index < 0 || index >= target->count()) return;
-  // Current without a selection: the line comes into view, nothing is highlighted.
-  target->setCurrentRow(index, QItemSelectionModel::NoUpdate);
-  target->scrollToItem(target->item(index));
+  if (target == nullptr || index < 0 || index >= LogicalCount(target)) return;
+  pendingLists_[target].current = index;
+  ScheduleListUpdate();
 }
 
 void QtWidgetSet::ListDelete(Widget list, int index) {
   auto* target = As<QListWidget>(list);
-  if (target == nullptr || index < 0 || index >= target->count()) return;
-  delete target->takeItem(index);
+  if (target == nullptr || index < 0 || index >= LogicalCount(target)) return;
+  if (index != 0) {
+    // Only the log's trimming of its top is batched.
+    ApplyListChanges();
+    delete target->takeItem(index);
+    return;
+  }
+  PendingList& change = pendingLists_[target];
+  if (change.deleteFront < target->count()) {
+    ++change.deleteFront;
+  } else {
+    change.adds.removeFirst();
+  }
+  // The row made current moves up with the rows below it.
+  if (change.current >= 0) --change.current;
+  ScheduleListUpdate();
 }
 
 int QtWidgetSet::ListCount(Widget list) {
   auto* target = As<QListWidget>(list);
-  return target ? target->count() : 0;
+  return target ? LogicalCount(target) : 0;
 }
 
 void QtWidgetSet::ReadCommandLines(std::function<void(const std::string&)> handler) {
@@ -398,8 +456,12 @@ void QtWidgetSet::ReadCommandLines(std::function<void(const std::string&)> handl
 
 void QtWidgetSet::RunMessageLoop() {
   // Lines logged while the loop did not run (start-up) are shown first.
-  if (!DrainMessages()) return;
+  if (!DrainMessages()) {
+    ApplyListChanges();
+    return;
+  }
   QApplication::exec();
+  ApplyListChanges();
 }
 
 void QtWidgetSet::PostQuit() { platform::PostQuit(0); }

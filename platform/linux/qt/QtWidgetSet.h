@@ -10,8 +10,11 @@
 // constructed the set, except the wake-up.
 #pragma once
 #include <QApplication>
+#include <QListWidget>
 #include <QObject>
 #include <QSocketNotifier>
+#include <QStringList>
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -66,7 +69,8 @@ class QtWidgetSet : public Widgets {
   // thread, while the loop runs (the automation channel of unattended runs).
   void ReadCommandLines(std::function<void(const std::string&)> handler);
 
-  // The Qt widget behind a handle, or null.
+  // The Qt widget behind a handle, or null; a list's batched changes are
+  // applied first, so the widget is seen as the calls left it.
   QWidget* Find(Widget widget) const;
   // Dispatches the messages queued for this thread, at most
   // kMessagesPerWake of them; when more wait, the loop is woken again for
@@ -89,10 +93,24 @@ class QtWidgetSet : public Widgets {
   void ScheduleWake();
   void OnWake();
   Widget Register(QWidget* widget, Widget handle);
+  QWidget* Lookup(Widget widget) const;
+  // A list's changes wait for the next frame of the display (kListFrameMs):
+  // however many lines came, the list is updated once, with the same lines
+  // in the same order. The calls see the list as they left it.
+  struct PendingList {
+    int deleteFront = 0;  // rows of the widget to remove from its top
+    QStringList adds;     // rows to append after that
+    int current = -1;     // the row to make current after that (-1: none)
+  };
+  // The list's rows as the calls left them.
+  int LogicalCount(QListWidget* list) const;
+  void ScheduleListUpdate();
+  void ApplyListChanges() const;
+  static constexpr int kListFrameMs = 16;
   Widget TopLevelOf(QWidget* widget) const;
   template <class T>
   T* As(Widget widget) const {
-    return dynamic_cast<T*>(Find(widget));
+    return dynamic_cast<T*>(Lookup(widget));
   }
 
   std::unique_ptr<QApplication> ownApplication_;
@@ -108,4 +126,6 @@ class QtWidgetSet : public Widgets {
   std::unordered_map<Widget, QWidget*> widgets_;
   std::unordered_map<const QWidget*, Widget> handles_;
   Widget nextHandle_ = 1;
+  mutable std::unordered_map<QListWidget*, PendingList> pendingLists_;
+  std::unique_ptr<QTimer> listTimer_;
 };

@@ -333,4 +333,25 @@ TEST_F(QtWidgetSetTest, AFloodOfLinesLeavesTheLoopFreeToClose) {
   EXPECT_LE(widgets.ListCount(window->logList), LOG_LIST_MAX_INDEX + 1);
 }
 
+// A burst of lines costs the list one update, not one per line: the calls
+// see the list as they left it at once, and the widget gets all of it in one
+// insertion when the frame's update comes, the same lines in the same order.
+TEST_F(QtWidgetSetTest, TheLogListTakesABurstOfLinesInOneUpdate) {
+  Open();
+  auto* list = static_cast<QListWidget*>(widgets.Find(window->logList));
+  ASSERT_NE(list, nullptr);
+  int insertions = 0;
+  QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, [&] { ++insertions; });
+  for (int i = 1; i <= 1500; i++)
+    AddLogLineToList(widgets, window->logList, ("line " + std::to_string(i)).c_str());
+  EXPECT_EQ(widgets.ListCount(window->logList), LOG_LIST_MAX_INDEX + 1);
+  EXPECT_EQ(insertions, 0);
+  list = static_cast<QListWidget*>(Q(window->logList));
+  EXPECT_EQ(insertions, 1);
+  ASSERT_EQ(list->count(), 1001);
+  for (int row = 0; row < 1001; ++row)
+    ASSERT_EQ(list->item(row)->text().toStdString(), "line " + std::to_string(row + 500));
+  EXPECT_EQ(list->currentRow(), 1000);
+}
+
 }  // namespace
