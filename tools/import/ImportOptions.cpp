@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-const char kImportVersion[] = "pelvane-import 0.3.0";
+#include "Version.h"
+
+const char kImportVersion[] = "pelvane-import " PELVANE_VERSION;
 
 const char kImportUsage[] =
     "Usage: pelvane-import [options] SOURCE OUTDIR\n"
