@@ -22,12 +22,10 @@ mkdir "$work/run"
 start_pelvane "$work/run"
 
 # list_now LIST: asks Pelvane for the list and prints its answer. The
-# window answers between two of its messages; one of them may be a device
-# change, whose listing opens a JACK client for each of the three lists, and
-# a server busy with a client that is leaving makes each open wait up to its
-# client timeout (-t 5000). The answer usually comes within 0.4 s, even
-# beside CPU hogs, but on a loaded machine it may take more than 10 s without
-# anything being wrong.
+# window answers between two of its messages, and a Start or a device
+# change before it opens JACK clients on the window's thread: the answer
+# usually comes within 0.4 s, even beside CPU hogs, but on a loaded machine
+# it may take more than 10 s without anything being wrong.
 list_now() {
   local before
   before=$(grep -c ": Automation: list $1 " "$work/stderr" || true)
@@ -69,6 +67,10 @@ echo "select midiin pvkeys" >&3
 echo "select echo pvsink" >&3
 echo "start" >&3
 wait_for "[ -f '$work/ready' ]" 20 || fail "Pelvane's output never appeared"
+# The notes count from the first one played: Start opens the echo output
+# and then the MIDI input after the wave output has come up, which on a
+# loaded machine takes seconds (and the window answers nothing meanwhile).
+wait_for "grep -qF 'Midi-In: Note ON (64, vel. 100)' '$work/stderr'" 20 || fail "no note played"
 t_start=$(now_ms)
 # Start registered our own clients and ports; give a re-enumeration they might
 # cause time to happen: it would have cleared the echo choice.
@@ -89,10 +91,11 @@ grep -qF "(disabled, selection -1)" <<<"$line" || fail "the echo choice survived
 kill -TERM "$other"
 wait "$other"
 wait_list midiin "\(disabled, " "pvother"
+# Until pvkeys leaves: its leaving is listed some time later.
+t_end=$(now_ms)
 kill -TERM "$keys"
 wait "$keys"
 wait_list midiin "\(disabled, " "pvkeys"
-t_end=$(now_ms)
 
 kill -TERM "$recorder"
 wait "$recorder"
@@ -112,7 +115,7 @@ grep -qF 'Midi-In: Note ON (64, vel. 100)' "$work/stderr" || fail "no note playe
 stopping=$(grep -nF 'Stopping synthesizer, please wait...' "$work/stderr" | head -1 | cut -d: -f1)
 closed=$(grep -nF 'Midi-In successfully closed' "$work/stderr" | head -1 | cut -d: -f1)
 [ -n "$stopping" ] && [ -n "$closed" ] && [ "$closed" -gt "$stopping" ] || fail "the MIDI input closed before Stop"
-# Every second a note, from the start until pvkeys left, with no gap inside one.
+# Every second a note, from the first until pvkeys left, with no gap inside one.
 notes=$(((t_end - t_start) / 1000 - 1))
 "$build/tests/tools/pelvane_check_steady" "$work/rec.wav" 44100 22050 "$notes" || fail "the sound did not go on"
 echo "PASS"

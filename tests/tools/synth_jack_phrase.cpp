@@ -395,7 +395,17 @@ int main() {
     double phraseMs = (kPhrase.size() * kSpacing + kTail) * 1000.0 / kRate;
     if (!WaitFor([&] { return phrase.Sent() == kPhrase.size(); }, int(phraseMs) + 10000))
       Fail("the phrase was not sent");
-    std::this_thread::sleep_for(std::chrono::milliseconds(int(kTail * 1000 / kRate) + 200));
+    // Until the recording holds the tail, in the server's frames: a loaded
+    // server runs behind the wall clock.
+    const jack_nframes_t tailEnd = phrase.SentAt(kPhrase.size() - 1) + kTail;
+    if (!WaitFor(
+            [&] {
+              return recorder.Frames() > 0 &&
+                     int32_t(recorder.StartFrameTime() + jack_nframes_t(recorder.Frames()) -
+                             tailEnd) >= 0;
+            },
+            int(kTail * 1000 / kRate) + 10000))
+      Fail("the recording did not reach the end of the phrase's tail");
   }
   Recording recording(recorder);  // taken before the stop, while the graph still runs
   delete synthesizer;             // Stop: the dump file is complete once this returns
