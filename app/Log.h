@@ -7,8 +7,9 @@
 
 #include "platform/Window.h"
 
-// Posted to the main window; lParam is a line allocated with malloc, owned by
-// the receiver.
+// Posted to the main window: the lines wait in the window's own ring, and
+// one WM_LOGLINE (lParam 0) wakes it for a batch. PostLogLine's form carries
+// a line allocated with malloc in lParam instead, owned by the receiver.
 constexpr uint32_t WM_LOGLINE = platform::kMessageUser + 9;
 
 // The longest line, prefix included.

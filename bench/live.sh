@@ -8,7 +8,7 @@
 # (default 20) of play, as a share of one core.
 # Usage: bench/live.sh BUILD_DIR
 set -euo pipefail
-build=${1:?usage: bench/live.sh BUILD_DIR}
+build=$(cd "${1:?usage: bench/live.sh BUILD_DIR}" && pwd)
 seconds=${LIVE_SECONDS:-20}
 soundfont=/usr/share/sounds/sf2/FluidR3_GM.sf2
 work=$(mktemp -d)
@@ -62,6 +62,7 @@ echo stop >&3
 echo close >&3
 exec 3>&-
 wait "$pelvane" || true
+echo "pelvane handled $(($(stat -c %s "$work/run/dump0001.pvd") / 8)) messages (its dump file)"
 
 fluidsynth -q -i -s -a jack -m jack -j "$soundfont" >"$work/fluid.log" 2>&1 </dev/null &
 fluid=$!

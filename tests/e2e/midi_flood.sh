@@ -11,6 +11,10 @@
 # Then a file-size limit (ulimit -f, as systemd's LimitFSIZE sets one) stands
 # in for a full disk: Pelvane goes on playing, the dump ends with its last
 # whole record, and one line says the rest of the run is not recorded.
+#
+# Last, 400,000 messages a second for 60 s, far more than Pelvane handles: the
+# losses are told, the dump holds exactly the handled messages, memory stays
+# flat and Stop is prompt (LOSSY_RATE, LOSSY_SECONDS, LOSSY_STOP).
 source "${PELVANE_SOURCE:?}/tests/e2e/lib/pelvane.bash"
 build=${PELVANE_BUILD:?}
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$E2E_WORK

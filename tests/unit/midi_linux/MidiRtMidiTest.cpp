@@ -554,4 +554,35 @@ TEST(MidiNoServerTest, ListsNothingAndSaysNothingWithoutAServer) {
   EXPECT_EQ("", printed);
 }
 
+// The same input closed and opened again delivers again: the close that
+// ended its relay thread does not carry over to the next open.
+TEST_F(MidiJackTest, AReopenedJackInputDeliversAgain) {
+  std::vector<uint32_t> words;
+  for (size_t i = 0; i < 4; ++i) words.push_back(JackMidiSender::Numbered(i));
+  JackMidiSender sender("pvtest-reopen", words, 1);
+  ASSERT_TRUE(sender.ok());
+  struct Got {
+    std::mutex mutex;
+    std::vector<uint32_t> words;
+  } got;
+  platform::JackMidiIn in(
+      [](void* context, uint32_t word, uint32_t) {
+        auto* into = static_cast<Got*>(context);
+        std::lock_guard<std::mutex> hold(into->mutex);
+        into->words.push_back(word);
+      },
+      &got);
+  for (size_t round = 1; round <= 2; ++round) {
+    ASSERT_EQ(in.Open("pvtest-reopened", sender.PortName()), platform::JackMidiIn::OpenResult::kOk);
+    in.Start();
+    ASSERT_TRUE(sender.WaitUntilConnected());
+    sender.Release(2 * round);
+    ASSERT_TRUE(sender.WaitUntilSentAndPassed(3));
+    in.Reset();
+    in.Close();
+    std::lock_guard<std::mutex> hold(got.mutex);
+    ASSERT_EQ(got.words, std::vector<uint32_t>(words.begin(), words.begin() + long(2 * round)));
+  }
+}
+
 }  // namespace
