@@ -4,6 +4,7 @@
 // envelope. The writer turns each into 16-bit WAV files the engine plays
 // in tune.
 #pragma once
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -45,7 +46,7 @@ struct EnvelopeSpec {
 struct ImportZone {
   // One or two sources: a mono zone plays audio[0]; a stereo one plays
   // audio[0] and audio[1] (which may be one stereo file read twice).
-  std::shared_ptr<const SourceAudio> audio[2];
+  std::array<std::shared_ptr<const SourceAudio>, 2> audio;
   int channel[2] = {0, 0};
   int sources = 1;
   // gain[out][source]: how much of each source goes to the left (0) and
