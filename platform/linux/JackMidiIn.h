@@ -20,6 +20,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/linux/JackClient.h"
+
 namespace platform {
 
 class JackMidiIn {
@@ -48,7 +50,8 @@ class JackMidiIn {
   // taken before has been delivered.
   void Reset();
   // Closes the port and the client, delivers what is still queued and ends
-  // the relay thread: nothing is delivered after it returns.
+  // the relay thread: nothing is delivered after it returns. A server that
+  // went away is told once, by the relay thread.
   void Close();
 
  private:
@@ -60,19 +63,21 @@ class JackMidiIn {
   static_assert((kQueueCapacity & kMask) == 0, "the ring's size is a power of two");
 
   static int Process(jack_nframes_t frames, void* self);
+  static void OnLost(void* self, const char* reason);
   void Take(jack_nframes_t frames);
   void Relay();
   void Drain();
 
   const Deliver deliver_;
   void* const context_;
-  jack_client_t* client_ = nullptr;
+  std::unique_ptr<JackClient> client_;
   jack_port_t* port_ = nullptr;
 
   std::unique_ptr<Event[]> ring_;
-  std::atomic<uint64_t> head_{0};  // written by the process callback only
-  std::atomic<uint64_t> tail_{0};  // written by the relay thread only
-  std::atomic<uint64_t> lost_{0};  // messages that found the ring full
+  std::atomic<uint64_t> head_{0};    // written by the process callback only
+  std::atomic<uint64_t> tail_{0};    // written by the relay thread only
+  std::atomic<uint64_t> lost_{0};    // messages that found the ring full
+  std::atomic<uint64_t> broken_{0};  // events that were not one whole short message
 
   // The callback takes messages only while `started`; `busy` says it is
   // inside. Both sequentially consistent: a thread that clears `started` and
@@ -84,7 +89,11 @@ class JackMidiIn {
   sem_t wake_;
   std::atomic<bool> quit_{false};
   std::thread relay_;
-  uint64_t reportedLost_ = 0;  // relay thread only
+  uint64_t reportedLost_ = 0;    // relay thread only
+  uint64_t reportedBroken_ = 0;  // relay thread only
+  std::atomic<bool> serverGone_{false};
+  char goneReason_[200] = {};  // written before serverGone_
+  bool goneTold_ = false;      // relay thread only
 
   std::mutex drainMutex_;
   std::condition_variable drained_;

@@ -29,6 +29,7 @@
 #include "platform/Notice.h"
 #include "platform/RealTime.h"
 #include "platform/WaveOut.h"
+#include "platform/linux/JackClient.h"
 #include "platform/linux/JackOutput.h"
 #include "platform/linux/WaveDevice.h"
 
@@ -109,7 +110,8 @@ void AddEndpoints(RtAudio::Api api, const char* system, std::vector<Endpoint>& o
 std::vector<Endpoint> Enumerate() {
   SilenceLibraries();
   std::vector<Endpoint> endpoints;
-  AddEndpoints(RtAudio::UNIX_JACK, "JACK", endpoints);
+  // RtAudio opens JACK clients of its own to list the ports.
+  JackClient::Opening([&] { AddEndpoints(RtAudio::UNIX_JACK, "JACK", endpoints); });
   if (PulseServerReachable()) AddEndpoints(RtAudio::LINUX_PULSE, "PulseAudio", endpoints);
   AddEndpoints(RtAudio::LINUX_ALSA, "ALSA", endpoints);
   return endpoints;
