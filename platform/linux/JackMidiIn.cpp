@@ -22,7 +22,10 @@ JackMidiIn::~JackMidiIn() {
 JackMidiIn::OpenResult JackMidiIn::Open(const char* clientName, const std::string& source) {
   jack_status_t status;
   client_ = JackClient::Open(clientName, &status);
-  if (client_ == nullptr) return OpenResult::kNoServer;
+  if (client_ == nullptr) {
+    failure_ = JackClient::OpenFailure(status);
+    return OpenResult::kNoServer;
+  }
   bool found = false;
   client_->With([&](jack_client_t* client) {
     found = jack_port_by_name(client, source.c_str()) != nullptr;
@@ -30,6 +33,7 @@ JackMidiIn::OpenResult JackMidiIn::Open(const char* clientName, const std::strin
       port_ = jack_port_register(client, "MIDI In", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   });
   if (!found) {
+    failure_ = "JACK: the port is gone";
     Close();
     return OpenResult::kNoSuchPort;
   }
@@ -42,6 +46,7 @@ JackMidiIn::OpenResult JackMidiIn::Open(const char* clientName, const std::strin
                 jack_connect(client, source.c_str(), jack_port_name(port_)) == 0;
   });
   if (!connected) {
+    failure_ = "JACK: the input port cannot be registered or connected";
     Close();
     return OpenResult::kFailed;
   }

@@ -44,6 +44,8 @@ class JackMidiIn {
   // Opens a client of this name (JACK makes a taken name unique), registers
   // the port "MIDI In" and connects the source port (its full name) to it.
   OpenResult Open(const char* clientName, const std::string& source);
+  // Why the last Open failed, in words ("JACK: no server is running").
+  const std::string& Failure() const { return failure_; }
   // Messages that come from now on are delivered, stamped from now.
   void Start();
   // Messages that come from now on are dropped. Returns once every message
@@ -72,6 +74,7 @@ class JackMidiIn {
   void* const context_;
   std::unique_ptr<JackClient> client_;
   jack_port_t* port_ = nullptr;
+  std::string failure_;
 
   std::unique_ptr<Event[]> ring_;
   std::atomic<uint64_t> head_{0};    // written by the process callback only

@@ -30,6 +30,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/MidiNotice.h"
 #include "platform/linux/JackClient.h"
 #include "platform/linux/JackMidiIn.h"
 #include "platform/linux/ShortMessage.h"
@@ -283,41 +284,51 @@ class RtMidiApi : public MidiApi {
                   uintptr_t instance) override {
     *device = 0;
     Port port;
-    if (!LookUp(true, deviceId, &port))
+    if (!LookUp(true, deviceId, &port)) {
+      // Nothing chosen (-1) is not a failure to tell.
+      if (deviceId != 0xFFFFFFFFu) TellInFailure(deviceId, "no such device in the list");
       return Fail(kMidiBadDeviceId, RtMidiError::INVALID_PARAMETER);
+    }
     auto in = std::make_unique<InPort>();
     in->callback = callback;
     in->instance = instance;
     if (port.api == RtMidi::UNIX_JACK) {
       in->jack = std::make_unique<JackMidiIn>(&InPort::OnJackMessage, in.get());
-      switch (in->jack->Open(kClientName, port.name)) {
-        case JackMidiIn::OpenResult::kOk:
-          break;
-        case JackMidiIn::OpenResult::kNoSuchPort:
-          return Fail(kMidiError, RtMidiError::INVALID_DEVICE);
-        default:
-          return Fail(kMidiError, RtMidiError::DRIVER_ERROR);
+      JackMidiIn::OpenResult opened = in->jack->Open(kClientName, port.name);
+      if (opened != JackMidiIn::OpenResult::kOk) {
+        TellInFailure(port, in->jack->Failure().c_str());
+        return Fail(kMidiError, opened == JackMidiIn::OpenResult::kNoSuchPort
+                                    ? RtMidiError::INVALID_DEVICE
+                                    : RtMidiError::DRIVER_ERROR);
       }
     } else {
+      int error = RtMidiError::UNSPECIFIED;
       try {
         in->midi = MakeClient<RtMidiIn>(port.api, &in->sink);
-        if (!in->midi) return Fail(kMidiError, RtMidiError::DRIVER_ERROR);
-        int index = FindPort(*in->midi, port.name);
-        if (index < 0) return Fail(kMidiError, RtMidiError::INVALID_DEVICE);
-        // The callback goes in before the port opens so that nothing is queued
-        // inside RtMidi; sysex is dropped there, timing clock and active sensing
-        // are short messages like any other.
-        in->midi->setCallback(&InPort::OnMessage, in.get());
-        in->midi->ignoreTypes(true, false, false);
-        in->midi->openPort(static_cast<unsigned>(index), "MIDI In");
-        if (in->sink.error.load() != 0 || !in->midi->isPortOpen()) {
-          return Fail(kMidiError,
-                      in->sink.error.load() ? in->sink.error.load() : RtMidiError::DRIVER_ERROR);
+        if (in->midi) {
+          int index = FindPort(*in->midi, port.name);
+          if (index >= 0) {
+            // The callback goes in before the port opens so that nothing is
+            // queued inside RtMidi; sysex is dropped there, timing clock and
+            // active sensing are short messages like any other.
+            in->midi->setCallback(&InPort::OnMessage, in.get());
+            in->midi->ignoreTypes(true, false, false);
+            in->midi->openPort(static_cast<unsigned>(index), "MIDI In");
+            error = in->sink.error.load();
+            if (error == 0 && !in->midi->isPortOpen()) error = RtMidiError::DRIVER_ERROR;
+          } else {
+            error = RtMidiError::INVALID_DEVICE;
+          }
+        } else {
+          error = RtMidiError::DRIVER_ERROR;
         }
       } catch (const RtMidiError& e) {
-        return Fail(kMidiError, e.getType());
+        error = e.getType();
       } catch (...) {
-        return Fail(kMidiError, RtMidiError::UNSPECIFIED);
+      }
+      if (error != 0) {
+        TellInFailure(port, ErrorWords(error));
+        return Fail(kMidiError, error);
       }
     }
     InPort* raw = in.release();
@@ -452,6 +463,29 @@ class RtMidiApi : public MidiApi {
   int LastError() override { return t_lastError; }
 
  private:
+  // One line for an input that was chosen but cannot be opened: without it
+  // the user plays into silence with no word why.
+  static void TellInFailure(const Port& port, const char* reason) {
+    char name[32];
+    CopyName({port}, 0, name);
+    MidiNotice("Midi-In: cannot open '%s': %s", name, reason);
+  }
+  static void TellInFailure(uint32_t deviceId, const char* reason) {
+    MidiNotice("Midi-In: cannot open device %u: %s", deviceId, reason);
+  }
+  static const char* ErrorWords(int error) {
+    switch (error) {
+      case RtMidiError::INVALID_DEVICE:
+        return "the port is gone";
+      case RtMidiError::DRIVER_ERROR:
+        return "the ALSA sequencer cannot be reached";
+      case RtMidiError::MEMORY_ERROR:
+        return "out of memory";
+      default:
+        return "RtMidi cannot open the port";
+    }
+  }
+
   static uint32_t OpenOut(const Port& port, OutPort* out) {
     try {
       out->midi = MakeClient<RtMidiOut>(port.api, &out->sink);
