@@ -45,4 +45,10 @@ void DescribeError(int code, char* text, uint32_t size);
 // ignored). Nothing to do on Windows, which has no such limit.
 void KeepRunningPastFileSizeLimit();
 
+// For the whole process: when it is interrupted (SIGINT, SIGTERM, SIGHUP; on
+// Windows Ctrl+C, Ctrl+Break and SIGTERM), the file named by the latest call
+// is removed and the process exits with 128 + the signal's number. Null
+// disarms it. The path is copied; at most 4095 bytes.
+void RemoveFileOnInterrupt(const char* path);
+
 }  // namespace platform

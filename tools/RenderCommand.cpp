@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -39,7 +40,17 @@ bool CreateTemporaryBeside(const fs::path& target, fs::path* temporary, std::str
     char suffix[40];
     std::snprintf(suffix, sizeof suffix, ".pelvane-%016llx.tmp",
                   static_cast<unsigned long long>(random()));
-    const fs::path candidate = target.parent_path() / ("." + target.filename().string() + suffix);
+    // Names of file systems hold 255 bytes: a long output name is cut (at a
+    // character's start) so that the temporary name still fits.
+    std::string stem = target.filename().string();
+    const size_t room = 255 - 1 - std::strlen(suffix);
+    if (stem.size() > room) {
+      stem.resize(room);
+      while (!stem.empty() && (static_cast<unsigned char>(stem.back()) & 0xC0) == 0x80)
+        stem.pop_back();
+      if (!stem.empty() && static_cast<unsigned char>(stem.back()) >= 0xC0) stem.pop_back();
+    }
+    const fs::path candidate = target.parent_path() / ("." + stem + suffix);
     platform::FileHandle file = platform::FileCreateNew(candidate.string().c_str());
     if (file != platform::kNoFile) {
       platform::FileClose(file);
@@ -128,11 +139,14 @@ int RunRenderCommand(const RenderOptions& options) {
   fs::path temporary;
   if (!CreateTemporaryBeside(target, &temporary, &error))
     return fail(Quoted(options.output) + ": " + error);
+  // Interrupted (Ctrl+C, a closed terminal, kill), the run leaves nothing.
+  platform::RemoveFileOnInterrupt(temporary.string().c_str());
   WavWriter out;
   auto discard = [&](const std::string& text) {
     out.Abandon();
     std::error_code ignored;
     fs::remove(temporary, ignored);
+    platform::RemoveFileOnInterrupt(nullptr);
     return fail(text);
   };
   if (!out.Open(temporary.string())) return discard(Quoted(options.output) + ": " + out.Error());
@@ -154,6 +168,7 @@ int RunRenderCommand(const RenderOptions& options) {
   fs::rename(temporary, target, failed);
   if (failed)
     return discard(Quoted(options.output) + ": cannot put the file in place: " + failed.message());
+  platform::RemoveFileOnInterrupt(nullptr);
 
   log.Flush();
   const double seconds = static_cast<double>(stats.frames) / 44100.0;
