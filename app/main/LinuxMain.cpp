@@ -25,6 +25,7 @@ constexpr int kShowNormal = 1;  // SW_SHOWNORMAL
 }
 
 int main() {
+  platform::OpenClosedStandardDescriptors();
   // A dump file that reaches the file-size limit must not end the program.
   platform::KeepRunningPastFileSizeLimit();
   platform::SetMidiNoticeSink(&LogMessage);

@@ -96,11 +96,22 @@ void FileClose(FileHandle file) {
 
 int LastError() { return errno; }
 
+bool IsNotFoundError(int code) { return code == 0 || code == ENOENT || code == ENOTDIR; }
+
 void DescribeError(int code, char* text, uint32_t size) {
   if (size > 0) std::snprintf(text, size, "%s", std::strerror(code));
 }
 
 void KeepRunningPastFileSizeLimit() { signal(SIGXFSZ, SIG_IGN); }
+
+void OpenClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number: this one, as the ones below are open by now.
+    int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened > fd) close(opened);
+  }
+}
 
 namespace {
 char g_interruptPath[4096];

@@ -83,6 +83,10 @@ void FileClose(FileHandle file) {
 
 int LastError() { return static_cast<int>(GetLastError()); }
 
+bool IsNotFoundError(int code) {
+  return code == 0 || code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
 void DescribeError(int code, char* text, uint32_t size) {
   if (size == 0) return;
   // The common failures in the C library's words, as on Linux, so that the
@@ -130,6 +134,8 @@ void DescribeError(int code, char* text, uint32_t size) {
 }
 
 void KeepRunningPastFileSizeLimit() {}
+
+void OpenClosedStandardDescriptors() {}
 
 namespace {
 char g_interruptPath[4096];
