@@ -83,6 +83,19 @@ class JackClient {
     f();
   }
 
+  // Runs f(jack_client_t*) under the table's lock with one short-lived
+  // client of the listing's own ("Pelvane list": never activated, no ports);
+  // false without a server. A listing reads the whole graph through it,
+  // where RtAudio opens a client for every device it describes.
+  template <class F>
+  static bool WithLister(F&& f) {
+    std::lock_guard<std::recursive_mutex> hold(TableMutex());
+    std::unique_ptr<JackClient> lister = Open("Pelvane list", nullptr);
+    if (!lister) return false;
+    f(lister->client_);
+    return true;
+  }
+
   // A client that a library opened and holds (RtMidi's output): close is
   // called under the table's lock when the server has gone, before the next
   // open. The returned id takes it out again (Forget) when its holder closes

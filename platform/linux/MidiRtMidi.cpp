@@ -68,8 +68,7 @@ bool AlsaSequencerPresent() { return access("/dev/snd/seq", R_OK | W_OK) == 0; }
 // (quietly) keeps the console clean. Called inside JackClient::Opening.
 bool JackServerRunning() {
   SilenceJack();
-  jack_status_t status;
-  return JackClient::Open(kClientName, &status) != nullptr;
+  return JackClient::WithLister([](jack_client_t*) {});
 }
 
 bool IsOwnPort(const std::string& portName) {
@@ -143,14 +142,11 @@ std::unique_ptr<RtMidiClass> MakeClient(RtMidi::Api api, ErrorSink* sink) {
 
 // The other side's JACK MIDI ports, in the order RtMidi lists them: for an
 // input the sources (output ports), for an output the destinations. Asked of
-// libjack directly: one short-lived client instead of RtMidi's two, which
-// halves the time a device change takes to reach the lists.
+// libjack directly, through the one listing client (JackClient::WithLister)
+// instead of RtMidi's two short-lived ones.
 void AddJackPorts(bool sources, std::vector<Port>& ports) {
   SilenceJack();
-  jack_status_t status;
-  std::unique_ptr<JackClient> client = JackClient::Open(kClientName, &status);
-  if (!client) return;
-  client->With([&](jack_client_t* raw) {
+  JackClient::WithLister([&](jack_client_t* raw) {
     const char** names = jack_get_ports(raw, nullptr, JACK_DEFAULT_MIDI_TYPE,
                                         sources ? JackPortIsOutput : JackPortIsInput);
     for (const char** name = names; name != nullptr && *name != nullptr; ++name) {
