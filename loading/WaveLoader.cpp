@@ -92,7 +92,17 @@ bool LoadFile(Sample& sample, const char* path, SampleFileCache* cache) {
     path = windowsName.c_str();
   }
   if (!platform::FileExists(path)) {
-    LogFormat("Sample: File %s not found", path);
+    // Not there (or a directory) is "not found"; anything else that stops
+    // the look-up (a loop of symbolic links, a name too long) says what.
+    const int error = platform::LastError();
+    bool isDirectory = false;
+    if (!platform::IsNotFoundError(error) && !platform::FindEntry(path, &isDirectory)) {
+      char reason[256];
+      platform::DescribeError(error, reason, sizeof reason);
+      LogFormat("Sample: Cannot open file '%s': %s", path, reason);
+    } else {
+      LogFormat("Sample: File %s not found", path);
+    }
     return false;
   }
   // The extension is what follows the last '.' from the second character on;
@@ -177,6 +187,20 @@ bool LoadWave(Sample& sample, const char* path) {
     LogFormat("Sample: Cannot open file '%s': zero 'data' chunk length", path);
     return false;
   }
+  // The format is refused before the data is read: a 2 GB file of 24-bit
+  // data is turned away at once, not after being read whole.
+  if (bits != 8 && bits != 16) {
+    LogFormat("Sample: Cannot open file '%s': unsupported BitsPerSample count (%d)", path, bits);
+    return false;
+  }
+  if (channels == 0) {
+    LogFormat("Sample: Cannot open file '%s': zero channels", path);
+    return false;
+  }
+  if (channels > 2) {
+    LogFormat("Sample: Cannot open file '%s': unsupported channel count (%d)", path, channels);
+    return false;
+  }
   std::unique_ptr<uint8_t[]> raw;
   switch (file.ReadData(data, &raw)) {
     case RiffFile::ReadResult::kOk:
@@ -193,19 +217,6 @@ bool LoadWave(Sample& sample, const char* path) {
   // A missing or unreadable loop is no reason to refuse the sound.
   (void)FirstSampleLoop(file, &fileLoopStart, &fileLoopEnd);
   file.Close();
-
-  if (bits != 8 && bits != 16) {
-    LogFormat("Sample: Cannot open file '%s': unsupported BitsPerSample count (%d)", path, bits);
-    return false;
-  }
-  if (channels == 0) {
-    LogFormat("Sample: Cannot open file '%s': zero channels", path);
-    return false;
-  }
-  if (channels > 2) {
-    LogFormat("Sample: Cannot open file '%s': unsupported channel count (%d)", path, channels);
-    return false;
-  }
 
   // A chunk too short for one whole frame loads as a sample of no frames,
   // which plays nothing.

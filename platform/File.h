@@ -37,6 +37,9 @@ bool FileSeek(FileHandle file, uint32_t offset);
 void FileClose(FileHandle file);
 // The calling thread's last error code (GetLastError / errno).
 int LastError();
+// True for the codes that mean the name is not there (ENOENT, ENOTDIR;
+// ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND), and for 0.
+bool IsNotFoundError(int code);
 // The system's words for a LastError() code ("No such file or directory"),
 // cut to fit size bytes with its NUL.
 void DescribeError(int code, char* text, uint32_t size);
@@ -56,5 +59,17 @@ void KeepRunningPastFileSizeLimit();
 // Standard output carries bytes as written (a WAV file into a pipe): Windows
 // would otherwise put a CR before every LF byte. Nothing to do on Linux.
 void KeepStandardOutputBinary();
+
+// For the whole process, first thing at start-up: a standard descriptor
+// (0, 1, 2) that was closed (`2>&-`) is opened on /dev/null, so that no file
+// the program opens later takes its number and gets the log lines. Nothing
+// to do on Windows.
+void OpenClosedStandardDescriptors();
+
+// For the whole process: when it is interrupted (SIGINT, SIGTERM, SIGHUP; on
+// Windows Ctrl+C, Ctrl+Break and SIGTERM), the file named by the latest call
+// is removed and the process exits with 128 + the signal's number. Null
+// disarms it. The path is copied; at most 4095 bytes.
+void RemoveFileOnInterrupt(const char* path);
 
 }  // namespace platform

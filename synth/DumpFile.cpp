@@ -11,16 +11,25 @@ platform::FileHandle CreateDumpFile() {
   std::snprintf(name, sizeof name, "dump%04x.pvd", counter);
   // A directory of that name ends the search too: the creation then fails and
   // the run goes without a dump file rather than skipping to another name.
-  while (platform::FileExists(name)) {
-    counter += 1;
-    std::snprintf(name, sizeof name, "dump%04x.pvd", counter);
+  platform::FileHandle file = platform::kNoFile;
+  int error = 0;
+  for (;;) {
+    while (platform::FileExists(name)) {
+      counter += 1;
+      std::snprintf(name, sizeof name, "dump%04x.pvd", counter);
+    }
+    file = platform::FileCreateNew(name);
+    if (file != platform::kNoFile) break;
+    error = platform::LastError();
+    // Another copy of the program in this folder took the name between the
+    // test and the creation: the search goes on from there. Any other
+    // failure (a directory, a read-only folder) ends it.
+    if (!platform::FileExists(name)) break;
   }
-  platform::FileHandle file = platform::FileCreateNew(name);
   // A run that silently records nothing would be found out only when the
   // take is needed.
   if (file == platform::kNoFile)
-    LogFormat("Dump file '%s' cannot be created (GLE = %d), this run is not recorded", name,
-              platform::LastError());
+    LogFormat("Dump file '%s' cannot be created (GLE = %d), this run is not recorded", name, error);
   return file;
 }
 

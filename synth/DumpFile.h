@@ -7,9 +7,11 @@
 #include "platform/File.h"
 
 // User-interface thread. Creates the first "dump%04x.pvd" (counter from 1)
-// that is not an existing file; platform::kNoFile when that name cannot be
-// created (it is a directory, it appeared meanwhile, the folder is read-only),
-// which is one log line: the run goes on without a recording.
+// that is not an existing file; a name that another process creates between
+// the test and the creation sends the search on to the next one.
+// platform::kNoFile when the name cannot be created for another reason (it
+// is a directory, the folder is read-only), which is one log line: the run
+// goes on without a recording.
 platform::FileHandle CreateDumpFile();
 
 // MidiIn thread. Appends one record in one write, so that a file-size limit or

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -40,7 +41,17 @@ bool CreateTemporaryBeside(const fs::path& target, fs::path* temporary, std::str
     char suffix[40];
     std::snprintf(suffix, sizeof suffix, ".pelvane-%016llx.tmp",
                   static_cast<unsigned long long>(random()));
-    const fs::path candidate = target.parent_path() / ("." + target.filename().string() + suffix);
+    // Names of file systems hold 255 bytes: a long output name is cut (at a
+    // character's start) so that the temporary name still fits.
+    std::string stem = target.filename().string();
+    const size_t room = 255 - 1 - std::strlen(suffix);
+    if (stem.size() > room) {
+      stem.resize(room);
+      while (!stem.empty() && (static_cast<unsigned char>(stem.back()) & 0xC0) == 0x80)
+        stem.pop_back();
+      if (!stem.empty() && static_cast<unsigned char>(stem.back()) >= 0xC0) stem.pop_back();
+    }
+    const fs::path candidate = target.parent_path() / ("." + stem + suffix);
     platform::FileHandle file = platform::FileCreateNew(candidate.string().c_str());
     if (file != platform::kNoFile) {
       platform::FileClose(file);
@@ -134,10 +145,13 @@ int RunRenderCommand(const RenderOptions& options) {
   fs::path temporary;
   if (!toStdout && !CreateTemporaryBeside(target, &temporary, &error))
     return fail(Quoted(options.output) + ": " + error);
+  // Interrupted (Ctrl+C, a closed terminal, kill), the run leaves nothing.
+  if (!toStdout) platform::RemoveFileOnInterrupt(temporary.string().c_str());
   auto discard = [&](const std::string& text) {
     out.Abandon();
     std::error_code ignored;
     if (!toStdout) fs::remove(temporary, ignored);
+    platform::RemoveFileOnInterrupt(nullptr);
     return fail(text);
   };
   if (toStdout) {
@@ -167,6 +181,7 @@ int RunRenderCommand(const RenderOptions& options) {
     fs::rename(temporary, target, failed);
     if (failed) return discard(where + ": cannot put the file in place: " + failed.message());
   }
+  platform::RemoveFileOnInterrupt(nullptr);
 
   log.Flush();
   if (options.quiet) return 0;

@@ -9,6 +9,7 @@
 #include "tools/RenderOptions.h"
 
 int main(int argc, char** argv) {
+  platform::OpenClosedStandardDescriptors();
   // Past the file-size limit a write fails, and the render says so, instead
   // of the process ending with a WAV whose header says it is empty.
   platform::KeepRunningPastFileSizeLimit();

@@ -64,6 +64,7 @@ std::string InstalledExamples() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::OpenClosedStandardDescriptors();
   bool userFolder = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)

@@ -15,6 +15,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/linux/JackClient.h"
+
 namespace platform {
 
 bool IsOwnClientName(const char* name) { return std::strncmp(name, "Pelvane", 7) == 0; }
@@ -44,17 +46,16 @@ class JackSource : public DeviceSource {
   ~JackSource() override { Disconnect(); }
 
   bool Connect() override {
-    if (gone_.load()) Disconnect();
+    if (client_ != nullptr && client_->Gone()) Disconnect();
     if (client_ != nullptr) return true;
-    jack_status_t status;
-    client_ = jack_client_open(kWatchName, JackNoStartServer, &status);
+    client_ = JackClient::Open(kWatchName, nullptr);
     if (client_ == nullptr) return false;
     // The callbacks run on libjack's notification thread, never the real-time one.
-    jack_set_client_registration_callback(client_, &JackSource::OnClient, this);
-    jack_set_port_registration_callback(client_, &JackSource::OnPort, this);
-    jack_set_port_rename_callback(client_, &JackSource::OnRename, this);
-    jack_on_shutdown(client_, &JackSource::OnShutdown, this);
-    if (jack_activate(client_) != 0) {
+    client_->SetChanged(&JackSource::OnChange, this);
+    client_->SetLost(&JackSource::OnShutdown, this);
+    bool active = false;
+    client_->With([&](jack_client_t* client) { active = jack_activate(client) == 0; });
+    if (!active) {
       Disconnect();
       return false;
     }
@@ -62,39 +63,31 @@ class JackSource : public DeviceSource {
   }
 
   void Describe(std::string* state) override {
-    if (client_ == nullptr || gone_.load()) return;
-    const char** ports = jack_get_ports(client_, nullptr, nullptr, 0);
-    if (ports == nullptr) return;
-    for (const char** port = ports; *port != nullptr; ++port) {
-      if (IsOwnClientName(*port)) continue;
-      state->append("jack ").append(*port).append("\n");
-    }
-    jack_free(ports);
+    if (client_ == nullptr) return;
+    client_->With([&](jack_client_t* client) {
+      const char** ports = jack_get_ports(client, nullptr, nullptr, 0);
+      if (ports == nullptr) return;
+      for (const char** port = ports; *port != nullptr; ++port) {
+        if (IsOwnClientName(*port)) continue;
+        state->append("jack ").append(*port).append("\n");
+      }
+      jack_free(ports);
+    });
   }
 
  private:
-  void Disconnect() {
-    if (client_ != nullptr) jack_client_close(client_);
-    client_ = nullptr;
-    gone_.store(false);
-  }
+  // Bounded: a server that does not answer never holds the watch's end.
+  void Disconnect() { client_.reset(); }
 
-  static void OnClient(const char*, int, void* self) { static_cast<JackSource*>(self)->Notify(); }
-  static void OnPort(jack_port_id_t, int, void* self) { static_cast<JackSource*>(self)->Notify(); }
-  static void OnRename(jack_port_id_t, const char*, const char*, void* self) {
-    static_cast<JackSource*>(self)->Notify();
-  }
-  // The server went away: the client is closed on the watch's thread.
-  static void OnShutdown(void* self) {
-    static_cast<JackSource*>(self)->gone_.store(true);
-    static_cast<JackSource*>(self)->Notify();
-  }
+  static void OnChange(void* self) { static_cast<JackSource*>(self)->Notify(); }
+  // The server went away: the client is closed on the watch's thread, or by
+  // the next open anywhere in the program, whichever comes first.
+  static void OnShutdown(void* self, const char*) { static_cast<JackSource*>(self)->Notify(); }
   void Notify() { wake_(context_); }
 
   Wake wake_;
   void* context_;
-  jack_client_t* client_ = nullptr;
-  std::atomic<bool> gone_{false};
+  std::unique_ptr<JackClient> client_;
 };
 
 class SequencerSource : public DeviceSource {

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace platform {
 
@@ -95,6 +96,8 @@ void FileClose(FileHandle file) {
 
 int LastError() { return errno; }
 
+bool IsNotFoundError(int code) { return code == 0 || code == ENOENT || code == ENOTDIR; }
+
 void DescribeError(int code, char* text, uint32_t size) {
   if (size > 0) std::snprintf(text, size, "%s", std::strerror(code));
 }
@@ -102,5 +105,45 @@ void DescribeError(int code, char* text, uint32_t size) {
 void KeepRunningPastFileSizeLimit() { signal(SIGXFSZ, SIG_IGN); }
 
 void KeepStandardOutputBinary() {}
+
+void OpenClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number: this one, as the ones below are open by now.
+    int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened > fd) close(opened);
+  }
+}
+
+namespace {
+char g_interruptPath[4096];
+volatile sig_atomic_t g_interruptArmed = 0;
+
+// Only calls that are safe in a signal handler: unlink and _exit.
+void OnInterrupt(int signal) {
+  if (g_interruptArmed) unlink(g_interruptPath);
+  _exit(128 + signal);
+}
+}  // namespace
+
+void RemoveFileOnInterrupt(const char* path) {
+  static bool installed = false;
+  g_interruptArmed = 0;
+  if (path == nullptr || std::strlen(path) >= sizeof g_interruptPath) return;
+  std::memcpy(g_interruptPath, path, std::strlen(path) + 1);
+  g_interruptArmed = 1;
+  if (installed) return;
+  installed = true;
+  struct sigaction action = {};
+  action.sa_handler = &OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  // A signal ignored from the start stays ignored (nohup, a shell's
+  // background job): the user asked for the run to go on.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction before;
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+      sigaction(signal, &action, nullptr);
+  }
+}
 
 }  // namespace platform

@@ -23,20 +23,35 @@ JackMidiIn::~JackMidiIn() {
 JackMidiIn::OpenResult JackMidiIn::Open(const char* clientName, const std::string& source) {
   jack_status_t status;
   NameJackThreads();
-  client_ = jack_client_open(clientName, JackNoStartServer, &status);
-  if (client_ == nullptr) return OpenResult::kNoServer;
-  if (jack_port_by_name(client_, source.c_str()) == nullptr) {
+  client_ = JackClient::Open(clientName, &status);
+  if (client_ == nullptr) {
+    failure_ = JackClient::OpenFailure(status);
+    return OpenResult::kNoServer;
+  }
+  bool found = false;
+  client_->With([&](jack_client_t* client) {
+    found = jack_port_by_name(client, source.c_str()) != nullptr;
+    if (found)
+      port_ = jack_port_register(client, "MIDI In", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  });
+  if (!found) {
+    failure_ = "JACK: the port is gone";
     Close();
     return OpenResult::kNoSuchPort;
   }
-  port_ = jack_port_register(client_, "MIDI In", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   // A reopened input starts a new relay: the last Close told the old one to end.
   quit_.store(false, std::memory_order_relaxed);
   relayEnded_ = false;
   relay_ = std::thread(&JackMidiIn::Relay, this);
-  if (port_ == nullptr || jack_set_process_callback(client_, &JackMidiIn::Process, this) != 0 ||
-      jack_activate(client_) != 0 ||
-      jack_connect(client_, source.c_str(), jack_port_name(port_)) != 0) {
+  client_->SetProcess(&JackMidiIn::Process, this);
+  client_->SetLost(&JackMidiIn::OnLost, this);
+  bool connected = false;
+  client_->With([&](jack_client_t* client) {
+    connected = port_ != nullptr && jack_activate(client) == 0 &&
+                jack_connect(client, source.c_str(), jack_port_name(port_)) == 0;
+  });
+  if (!connected) {
+    failure_ = "JACK: the input port cannot be registered or connected";
     Close();
     return OpenResult::kFailed;
   }
@@ -61,10 +76,10 @@ void JackMidiIn::Reset() {
 void JackMidiIn::Close() {
   started_.store(false);
   if (client_ != nullptr) {
-    // Deactivation returns once the process callback has finished for good.
-    jack_deactivate(client_);
-    jack_client_close(client_);
-    client_ = nullptr;
+    // Returns once the process callback has finished for good; a client
+    // whose server went away may have been closed by the table already.
+    client_->Close();
+    client_.reset();
     port_ = nullptr;
   }
   if (relay_.joinable()) {
@@ -77,6 +92,17 @@ void JackMidiIn::Close() {
 int JackMidiIn::Process(jack_nframes_t frames, void* self) {
   static_cast<JackMidiIn*>(self)->Take(frames);
   return 0;
+}
+
+// A thread of libjack's, like a signal handler: stores and posts only.
+void JackMidiIn::OnLost(void* self, const char* reason) {
+  auto* in = static_cast<JackMidiIn*>(self);
+  size_t i = 0;
+  for (; reason != nullptr && reason[i] != 0 && i + 1 < sizeof in->goneReason_; ++i)
+    in->goneReason_[i] = reason[i];
+  in->goneReason_[i] = 0;
+  in->serverGone_.store(true, std::memory_order_release);
+  sem_post(&in->wake_);
 }
 
 // JACK's real-time thread: lock-free stores and one semaphore post, nothing
@@ -94,9 +120,15 @@ void JackMidiIn::Take(jack_nframes_t frames) {
     for (uint32_t i = 0; i < count; ++i) {
       jack_midi_event_t event;
       uint32_t word;
-      if (jack_midi_event_get(&event, buffer, i) != 0 ||
-          !ShortMessageWord(event.buffer, event.size, &word))
+      if (jack_midi_event_get(&event, buffer, i) != 0) continue;
+      if (!ShortMessageWord(event.buffer, event.size, &word)) {
+        // System exclusive is a whole message of another kind, dropped as
+        // every input drops it; anything else is a broken event.
+        if (event.size == 0 || event.buffer[0] != 0xF0)
+          broken_.fetch_add(1, std::memory_order_relaxed);
+        wake = true;
         continue;
+      }
       wake = true;
       if (ring_.TryPush(Event{word, now}))
         ++taken;
@@ -138,6 +170,16 @@ void JackMidiIn::Drain() {
     MidiNotice("Midi-In: the input queue was full, %llu messages lost",
                static_cast<unsigned long long>(lost - reportedLost_));
     reportedLost_ = lost;
+  }
+  uint64_t broken = broken_.load(std::memory_order_relaxed);
+  if (broken != reportedBroken_) {
+    MidiNotice("Midi-In: %llu JACK MIDI events were not one whole short message, dropped",
+               static_cast<unsigned long long>(broken - reportedBroken_));
+    reportedBroken_ = broken;
+  }
+  if (!goneTold_ && serverGone_.load(std::memory_order_acquire)) {
+    goneTold_ = true;
+    MidiNotice("Midi-In lost: the JACK server has gone away (%s)", goneReason_);
   }
   std::lock_guard<std::mutex> hold(drainMutex_);
   delivered_ = relayed_;

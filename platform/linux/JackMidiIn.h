@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "platform/Ring.h"
+#include "platform/linux/JackClient.h"
 
 namespace platform {
 
@@ -44,13 +45,16 @@ class JackMidiIn {
   // Opens a client of this name (JACK makes a taken name unique), registers
   // the port "MIDI In" and connects the source port (its full name) to it.
   OpenResult Open(const char* clientName, const std::string& source);
+  // Why the last Open failed, in words ("JACK: no server is running").
+  const std::string& Failure() const { return failure_; }
   // Messages that come from now on are delivered, stamped from now.
   void Start();
   // Messages that come from now on are dropped. Returns once every message
   // taken before has been delivered.
   void Reset();
   // Closes the port and the client, delivers what is still queued and ends
-  // the relay thread: nothing is delivered after it returns.
+  // the relay thread: nothing is delivered after it returns. A server that
+  // went away is told once, by the relay thread.
   void Close();
 
  private:
@@ -60,19 +64,22 @@ class JackMidiIn {
   };
 
   static int Process(jack_nframes_t frames, void* self);
+  static void OnLost(void* self, const char* reason);
   void Take(jack_nframes_t frames);
   void Relay();
   void Drain();
 
   const Deliver deliver_;
   void* const context_;
-  jack_client_t* client_ = nullptr;
+  std::unique_ptr<JackClient> client_;
   jack_port_t* port_ = nullptr;
+  std::string failure_;
 
   Ring<Event> ring_{kQueueCapacity};
-  std::atomic<uint64_t> taken_{0};  // messages put into the ring (process callback)
-  uint64_t relayed_ = 0;            // messages taken out of it (relay thread)
-  std::atomic<uint64_t> lost_{0};   // messages that found the ring full
+  std::atomic<uint64_t> taken_{0};   // messages put into the ring (process callback)
+  uint64_t relayed_ = 0;             // messages taken out of it (relay thread)
+  std::atomic<uint64_t> lost_{0};    // messages that found the ring full
+  std::atomic<uint64_t> broken_{0};  // events that were not one whole short message
 
   // The callback takes messages only while `started`; `busy` says it is
   // inside. Both sequentially consistent: a thread that clears `started` and
@@ -84,7 +91,11 @@ class JackMidiIn {
   sem_t wake_;
   std::atomic<bool> quit_{false};
   std::thread relay_;
-  uint64_t reportedLost_ = 0;  // relay thread only
+  uint64_t reportedLost_ = 0;    // relay thread only
+  uint64_t reportedBroken_ = 0;  // relay thread only
+  std::atomic<bool> serverGone_{false};
+  char goneReason_[200] = {};  // written before serverGone_
+  bool goneTold_ = false;      // relay thread only
 
   std::mutex drainMutex_;
   std::condition_variable drained_;

@@ -13,62 +13,82 @@ std::unique_ptr<JackOutput> JackOutput::Open(WaveDevice& device, const char* cli
   std::unique_ptr<JackOutput> output(new JackOutput(device));
   jack_status_t status;
   NameJackThreads();
-  output->client_ = jack_client_open(clientName, JackNoStartServer, &status);
+  output->client_ = JackClient::Open(clientName, &status);
   if (!output->client_) {
-    *error = (status & JackServerFailed) ? "JACK: no server is running"
-                                         : "JACK: the server refused the client";
+    *error = JackClient::OpenFailure(status);
     return nullptr;
   }
-  for (int i = 0; i < 2; ++i) {
-    const std::string name = "outport " + std::to_string(i);
-    output->ports_[i] = jack_port_register(output->client_, name.c_str(), JACK_DEFAULT_AUDIO_TYPE,
-                                           JackPortIsOutput, 0);
-    if (!output->ports_[i]) {
-      *error = "JACK: cannot register the output ports";
-      return nullptr;
+  bool registered = false;
+  output->client_->With([&](jack_client_t* client) {
+    for (int i = 0; i < 2; ++i) {
+      const std::string name = "outport " + std::to_string(i);
+      output->ports_[i] =
+          jack_port_register(client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     }
+    registered = output->ports_[0] != nullptr && output->ports_[1] != nullptr;
+  });
+  if (!registered) {
+    *error = "JACK: cannot register the output ports";
+    return nullptr;
   }
-  jack_set_process_callback(output->client_, &JackOutput::Process, output.get());
-  jack_on_info_shutdown(output->client_, &JackOutput::OnShutdown, output.get());
+  output->client_->SetProcess(&JackOutput::Process, output.get());
+  output->client_->SetLost(&JackOutput::OnShutdown, output.get());
   return output;
 }
 
 JackOutput::~JackOutput() { Shutdown(); }
 
-bool JackOutput::Start(const std::string& target, std::string* error) {
-  if (jack_activate(client_) != 0) {
-    *error = "JACK: the client cannot be activated";
-    return false;
-  }
-  active_ = true;
-  // The target's inputs in the server's order: the first two take left and right.
-  std::vector<std::string> inputs;
-  if (const char** ports =
-          jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput)) {
-    const std::string prefix = target + ":";
-    for (const char** port = ports; *port; ++port)
-      if (std::strncmp(*port, prefix.c_str(), prefix.size()) == 0) inputs.push_back(*port);
-    jack_free(ports);
-  }
-  if (inputs.size() < 2) {
-    *error = "JACK: '" + target + "' has fewer than two inputs";
-    return false;
-  }
-  for (int i = 0; i < 2; ++i) {
-    if (jack_connect(client_, jack_port_name(ports_[i]), inputs[i].c_str()) != 0) {
-      *error = "JACK: cannot connect to " + inputs[i];
-      return false;
-    }
-  }
-  return true;
+unsigned JackOutput::Rate() const {
+  unsigned rate = 0;
+  client_->With([&](jack_client_t* client) { rate = jack_get_sample_rate(client); });
+  return rate;
 }
 
+int JackOutput::ClientPriority() const {
+  int priority = 0;
+  client_->With([&](jack_client_t* client) {
+    priority = jack_is_realtime(client) ? jack_client_real_time_priority(client) : 0;
+  });
+  return priority;
+}
+
+bool JackOutput::Start(const std::string& target, std::string* error) {
+  *error = "JACK: the server has gone away";
+  bool started = false;
+  client_->With([&](jack_client_t* client) {
+    if (jack_activate(client) != 0) {
+      *error = "JACK: the client cannot be activated";
+      return;
+    }
+    // The target's inputs in the server's order: the first two take left and right.
+    std::vector<std::string> inputs;
+    if (const char** ports =
+            jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput)) {
+      const std::string prefix = target + ":";
+      for (const char** port = ports; *port; ++port)
+        if (std::strncmp(*port, prefix.c_str(), prefix.size()) == 0) inputs.push_back(*port);
+      jack_free(ports);
+    }
+    if (inputs.size() < 2) {
+      *error = "JACK: '" + target + "' has fewer than two inputs";
+      return;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (jack_connect(client, jack_port_name(ports_[i]), inputs[i].c_str()) != 0) {
+        *error = "JACK: cannot connect to " + inputs[i];
+        return;
+      }
+    }
+    started = true;
+  });
+  return started;
+}
+
+// Bounded (JackClient::Close); a client whose server went away may have been
+// closed by the table already.
 void JackOutput::Shutdown() {
-  if (!client_) return;
-  if (active_) jack_deactivate(client_);
-  jack_client_close(client_);
-  client_ = nullptr;
-  active_ = false;
+  if (client_) client_->Close();
+  client_.reset();
 }
 
 // JACK's process thread.
@@ -82,7 +102,7 @@ int JackOutput::Process(jack_nframes_t frames, void* self) {
 }
 
 // A thread of libjack's, like a signal handler: only tells the device.
-void JackOutput::OnShutdown(jack_status_t, const char* reason, void* self) {
+void JackOutput::OnShutdown(void* self, const char* reason) {
   static_cast<JackOutput*>(self)->device_.Lost(reason);
 }
 

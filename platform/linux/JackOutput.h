@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux/JackClient.h"
 #include "platform/linux/WaveDevice.h"
 
 namespace platform {
@@ -25,12 +26,11 @@ class JackOutput : public DeviceOutput {
                                           std::string* error);
   ~JackOutput() override;
 
-  unsigned Rate() const { return jack_get_sample_rate(client_); }
+  // 0 once the server has gone.
+  unsigned Rate() const;
   // The SCHED_FIFO priority of JACK's client threads, 0 when the server
-  // does not run real-time.
-  int ClientPriority() const {
-    return jack_is_realtime(client_) ? jack_client_real_time_priority(client_) : 0;
-  }
+  // does not run real-time (or has gone).
+  int ClientPriority() const;
   // Starts processing and connects to target's first two input ports.
   bool Start(const std::string& target, std::string* error);
   void Shutdown() override;
@@ -38,12 +38,11 @@ class JackOutput : public DeviceOutput {
  private:
   explicit JackOutput(WaveDevice& device) : device_(device) {}
   static int Process(jack_nframes_t frames, void* self);
-  static void OnShutdown(jack_status_t code, const char* reason, void* self);
+  static void OnShutdown(void* self, const char* reason);
 
   WaveDevice& device_;
-  jack_client_t* client_ = nullptr;
+  std::unique_ptr<JackClient> client_;
   jack_port_t* ports_[2] = {};
-  bool active_ = false;
 };
 
 }  // namespace platform

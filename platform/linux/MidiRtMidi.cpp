@@ -30,6 +30,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/MidiNotice.h"
+#include "platform/linux/JackClient.h"
 #include "platform/linux/JackMidiIn.h"
 #include "platform/linux/ShortMessage.h"
 
@@ -63,14 +65,10 @@ bool AlsaSequencerPresent() { return access("/dev/snd/seq", R_OK | W_OK) == 0; }
 
 // RtMidi's JACK classes warn on stderr from their constructors when no server
 // runs, before an error callback can be installed; asking the server first
-// (quietly) keeps the console clean.
+// (quietly) keeps the console clean. Called inside JackClient::Opening.
 bool JackServerRunning() {
   SilenceJack();
-  jack_status_t status;
-  jack_client_t* client = jack_client_open(kClientName, JackNoStartServer, &status);
-  if (!client) return false;
-  jack_client_close(client);
-  return true;
+  return JackClient::WithLister([](jack_client_t*) {});
 }
 
 bool IsOwnPort(const std::string& portName) {
@@ -89,24 +87,24 @@ bool IsOwnPort(const std::string& portName) {
 void WaitForJackCycles() {
   SilenceJack();
   jack_status_t status;
-  jack_client_t* client = jack_client_open(kClientName, JackNoStartServer, &status);
+  std::unique_ptr<JackClient> client = JackClient::Open(kClientName, &status);
   if (!client) return;
   std::atomic<int> cycles{0};
-  jack_set_process_callback(
-      client,
+  client->SetProcess(
       [](jack_nframes_t, void* counter) {
         static_cast<std::atomic<int>*>(counter)->fetch_add(1, std::memory_order_relaxed);
         return 0;
       },
       &cycles);
-  if (jack_activate(client) == 0) {
+  bool active = false;
+  client->With([&](jack_client_t* raw) { active = jack_activate(raw) == 0; });
+  if (active) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (cycles.load(std::memory_order_relaxed) < 3 &&
-           std::chrono::steady_clock::now() < deadline)
+           std::chrono::steady_clock::now() < deadline && !client->Gone())
       usleep(1000);
-    jack_deactivate(client);
   }
-  jack_client_close(client);
+  client->Close();
 }
 
 struct Port {
@@ -124,31 +122,38 @@ struct ErrorSink {
   }
 };
 
+// A JACK client of RtMidi's is made inside JackClient::Opening, so that
+// making it never frees one of ours (see JackClient).
 template <class RtMidiClass>
 std::unique_ptr<RtMidiClass> MakeClient(RtMidi::Api api, ErrorSink* sink) {
-  if (api == RtMidi::UNIX_JACK && !JackServerRunning()) return nullptr;
   if (api == RtMidi::LINUX_ALSA && !AlsaSequencerPresent()) return nullptr;
-  auto client = std::make_unique<RtMidiClass>(api, kClientName);
+  std::unique_ptr<RtMidiClass> client;
+  if (api == RtMidi::UNIX_JACK) {
+    JackClient::Opening([&] {
+      if (JackServerRunning()) client = std::make_unique<RtMidiClass>(api, kClientName);
+    });
+    if (!client) return nullptr;
+  } else {
+    client = std::make_unique<RtMidiClass>(api, kClientName);
+  }
   client->setErrorCallback(&ErrorSink::Callback, sink);
   return client;
 }
 
 // The other side's JACK MIDI ports, in the order RtMidi lists them: for an
 // input the sources (output ports), for an output the destinations. Asked of
-// libjack directly: one short-lived client instead of RtMidi's two, which
-// halves the time a device change takes to reach the lists.
+// libjack directly, through the one listing client (JackClient::WithLister)
+// instead of RtMidi's two short-lived ones.
 void AddJackPorts(bool sources, std::vector<Port>& ports) {
   SilenceJack();
-  jack_status_t status;
-  jack_client_t* client = jack_client_open(kClientName, JackNoStartServer, &status);
-  if (!client) return;
-  const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE,
-                                      sources ? JackPortIsOutput : JackPortIsInput);
-  for (const char** name = names; name != nullptr && *name != nullptr; ++name) {
-    if (!IsOwnPort(*name)) ports.push_back({RtMidi::UNIX_JACK, *name});
-  }
-  if (names != nullptr) jack_free(names);
-  jack_client_close(client);
+  JackClient::WithLister([&](jack_client_t* raw) {
+    const char** names = jack_get_ports(raw, nullptr, JACK_DEFAULT_MIDI_TYPE,
+                                        sources ? JackPortIsOutput : JackPortIsInput);
+    for (const char** name = names; name != nullptr && *name != nullptr; ++name) {
+      if (!IsOwnPort(*name)) ports.push_back({RtMidi::UNIX_JACK, *name});
+    }
+    if (names != nullptr) jack_free(names);
+  });
 }
 
 // Lists the other side's ports: for an input, the sources (RtMidiIn's list);
@@ -251,8 +256,9 @@ struct InPort {
 
 struct OutPort {
   ErrorSink sink;
-  std::unique_ptr<RtMidiOut> midi;
-  bool jack = false;  // a JACK port, whose messages wait in a ring buffer
+  std::unique_ptr<RtMidiOut> midi;  // null once its JACK server went away
+  bool jack = false;                // a JACK port, whose messages wait in a ring buffer
+  uint64_t foreign = 0;             // its entry in the JACK client table
 };
 
 class RtMidiApi : public MidiApi {
@@ -274,41 +280,51 @@ class RtMidiApi : public MidiApi {
                   uintptr_t instance) override {
     *device = 0;
     Port port;
-    if (!LookUp(true, deviceId, &port))
+    if (!LookUp(true, deviceId, &port)) {
+      // Nothing chosen (-1) is not a failure to tell.
+      if (deviceId != 0xFFFFFFFFu) TellInFailure(deviceId, "no such device in the list");
       return Fail(kMidiBadDeviceId, RtMidiError::INVALID_PARAMETER);
+    }
     auto in = std::make_unique<InPort>();
     in->callback = callback;
     in->instance = instance;
     if (port.api == RtMidi::UNIX_JACK) {
       in->jack = std::make_unique<JackMidiIn>(&InPort::OnJackMessage, in.get());
-      switch (in->jack->Open(kClientName, port.name)) {
-        case JackMidiIn::OpenResult::kOk:
-          break;
-        case JackMidiIn::OpenResult::kNoSuchPort:
-          return Fail(kMidiError, RtMidiError::INVALID_DEVICE);
-        default:
-          return Fail(kMidiError, RtMidiError::DRIVER_ERROR);
+      JackMidiIn::OpenResult opened = in->jack->Open(kClientName, port.name);
+      if (opened != JackMidiIn::OpenResult::kOk) {
+        TellInFailure(port, in->jack->Failure().c_str());
+        return Fail(kMidiError, opened == JackMidiIn::OpenResult::kNoSuchPort
+                                    ? RtMidiError::INVALID_DEVICE
+                                    : RtMidiError::DRIVER_ERROR);
       }
     } else {
+      int error = RtMidiError::UNSPECIFIED;
       try {
         in->midi = MakeClient<RtMidiIn>(port.api, &in->sink);
-        if (!in->midi) return Fail(kMidiError, RtMidiError::DRIVER_ERROR);
-        int index = FindPort(*in->midi, port.name);
-        if (index < 0) return Fail(kMidiError, RtMidiError::INVALID_DEVICE);
-        // The callback goes in before the port opens so that nothing is queued
-        // inside RtMidi; sysex is dropped there, timing clock and active sensing
-        // are short messages like any other.
-        in->midi->setCallback(&InPort::OnMessage, in.get());
-        in->midi->ignoreTypes(true, false, false);
-        in->midi->openPort(static_cast<unsigned>(index), "MIDI In");
-        if (in->sink.error.load() != 0 || !in->midi->isPortOpen()) {
-          return Fail(kMidiError,
-                      in->sink.error.load() ? in->sink.error.load() : RtMidiError::DRIVER_ERROR);
+        if (in->midi) {
+          int index = FindPort(*in->midi, port.name);
+          if (index >= 0) {
+            // The callback goes in before the port opens so that nothing is
+            // queued inside RtMidi; sysex is dropped there, timing clock and
+            // active sensing are short messages like any other.
+            in->midi->setCallback(&InPort::OnMessage, in.get());
+            in->midi->ignoreTypes(true, false, false);
+            in->midi->openPort(static_cast<unsigned>(index), "MIDI In");
+            error = in->sink.error.load();
+            if (error == 0 && !in->midi->isPortOpen()) error = RtMidiError::DRIVER_ERROR;
+          } else {
+            error = RtMidiError::INVALID_DEVICE;
+          }
+        } else {
+          error = RtMidiError::DRIVER_ERROR;
         }
       } catch (const RtMidiError& e) {
-        return Fail(kMidiError, e.getType());
+        error = e.getType();
       } catch (...) {
-        return Fail(kMidiError, RtMidiError::UNSPECIFIED);
+      }
+      if (error != 0) {
+        TellInFailure(port, ErrorWords(error));
+        return Fail(kMidiError, error);
       }
     }
     InPort* raw = in.release();
@@ -384,22 +400,15 @@ class RtMidiApi : public MidiApi {
     if (!LookUp(false, deviceId, &port))
       return Fail(kMidiBadDeviceId, RtMidiError::INVALID_PARAMETER);
     auto out = std::make_unique<OutPort>();
-    try {
-      out->midi = MakeClient<RtMidiOut>(port.api, &out->sink);
-      if (!out->midi) return Fail(kMidiError, RtMidiError::DRIVER_ERROR);
-      out->jack = port.api == RtMidi::UNIX_JACK;
-      int index = FindPort(*out->midi, port.name);
-      if (index < 0) return Fail(kMidiError, RtMidiError::INVALID_DEVICE);
-      out->midi->openPort(static_cast<unsigned>(index), "MIDI Out");
-      if (out->sink.error.load() != 0 || !out->midi->isPortOpen()) {
-        return Fail(kMidiError,
-                    out->sink.error.load() ? out->sink.error.load() : RtMidiError::DRIVER_ERROR);
-      }
-    } catch (const RtMidiError& e) {
-      return Fail(kMidiError, e.getType());
-    } catch (...) {
-      return Fail(kMidiError, RtMidiError::UNSPECIFIED);
-    }
+    uint32_t result = kMidiOk;
+    // RtMidi's JACK client joins the table (see JackClient) before anything
+    // else can open a client.
+    JackClient::Opening([&] {
+      result = OpenOut(port, out.get());
+      if (result == kMidiOk && out->jack)
+        out->foreign = JackClient::AddForeign(&RtMidiApi::CloseLostOut, out.get());
+    });
+    if (result != kMidiOk) return result;
     OutPort* raw = out.release();
     std::lock_guard<std::mutex> lock(mutex_);
     outs_.insert(raw);
@@ -417,7 +426,7 @@ class RtMidiApi : public MidiApi {
                               static_cast<unsigned char>(message >> 8),
                               static_cast<unsigned char>(message >> 16)};
     size_t length = ShortMessageLength(bytes[0]);
-    if (length == 0) return kMidiError;
+    if (length == 0 || !out->midi) return kMidiError;
     try {
       out->midi->sendMessage(bytes, length);
     } catch (const RtMidiError& e) {
@@ -436,7 +445,9 @@ class RtMidiApi : public MidiApi {
       if (!out) return kMidiInvalidHandle;
       outs_.erase(out);
     }
-    if (out->jack) WaitForJackCycles();
+    // From here the table no longer closes it; if it already did, midi is null.
+    if (out->foreign != 0) JackClient::Forget(out->foreign);
+    if (out->jack && out->midi) WaitForJackCycles();
     try {
       out->midi.reset();
     } catch (...) {
@@ -448,6 +459,61 @@ class RtMidiApi : public MidiApi {
   int LastError() override { return t_lastError; }
 
  private:
+  // One line for an input that was chosen but cannot be opened: without it
+  // the user plays into silence with no word why.
+  static void TellInFailure(const Port& port, const char* reason) {
+    char name[32];
+    CopyName({port}, 0, name);
+    MidiNotice("Midi-In: cannot open '%s': %s", name, reason);
+  }
+  static void TellInFailure(uint32_t deviceId, const char* reason) {
+    MidiNotice("Midi-In: cannot open device %u: %s", deviceId, reason);
+  }
+  static const char* ErrorWords(int error) {
+    switch (error) {
+      case RtMidiError::INVALID_DEVICE:
+        return "the port is gone";
+      case RtMidiError::DRIVER_ERROR:
+        return "the ALSA sequencer cannot be reached";
+      case RtMidiError::MEMORY_ERROR:
+        return "out of memory";
+      default:
+        return "RtMidi cannot open the port";
+    }
+  }
+
+  static uint32_t OpenOut(const Port& port, OutPort* out) {
+    try {
+      out->midi = MakeClient<RtMidiOut>(port.api, &out->sink);
+      if (!out->midi) return Fail(kMidiError, RtMidiError::DRIVER_ERROR);
+      out->jack = port.api == RtMidi::UNIX_JACK;
+      int index = FindPort(*out->midi, port.name);
+      if (index < 0) return Fail(kMidiError, RtMidiError::INVALID_DEVICE);
+      out->midi->openPort(static_cast<unsigned>(index), "MIDI Out");
+      if (out->sink.error.load() != 0 || !out->midi->isPortOpen()) {
+        return Fail(kMidiError,
+                    out->sink.error.load() ? out->sink.error.load() : RtMidiError::DRIVER_ERROR);
+      }
+    } catch (const RtMidiError& e) {
+      return Fail(kMidiError, e.getType());
+    } catch (...) {
+      return Fail(kMidiError, RtMidiError::UNSPECIFIED);
+    }
+    return kMidiOk;
+  }
+
+  // Under the JACK client table's lock, when the echo's server has gone:
+  // RtMidi closes its client itself before libjack could free it.
+  static void CloseLostOut(void* context) {
+    auto* out = static_cast<OutPort*>(context);
+    auto& api = static_cast<RtMidiApi&>(NativeMidiApi());
+    std::lock_guard<std::mutex> lock(api.mutex_);
+    try {
+      out->midi.reset();
+    } catch (...) {
+    }
+  }
+
   static uint32_t Fail(uint32_t result, int error) {
     t_lastError = error;
     return result;

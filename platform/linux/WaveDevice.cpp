@@ -212,7 +212,7 @@ void WaveDevice::RelayMain(bool raiseAudioThread) {
   for (;;) {
     while (sem_wait(&wake_) != 0 && errno == EINTR) {
     }
-    if (quit_.load()) return;
+    if (quit_.load()) break;
     if (!audioThreadDone) {
       if (pid_t tid = audioThread_.load()) {
         audioThreadDone = true;
@@ -228,6 +228,9 @@ void WaveDevice::RelayMain(bool raiseAudioThread) {
       NoticeFormat("Wave out lost: %s has gone away (%s)", server_, lostReason_);
     }
   }
+  // A loss just before a close is told all the same.
+  if (!lostTold && lost_.load())
+    NoticeFormat("Wave out lost: %s has gone away (%s)", server_, lostReason_);
 }
 
 }  // namespace platform

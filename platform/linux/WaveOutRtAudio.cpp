@@ -29,6 +29,7 @@
 #include "platform/Notice.h"
 #include "platform/RealTime.h"
 #include "platform/WaveOut.h"
+#include "platform/linux/JackClient.h"
 #include "platform/linux/JackOutput.h"
 #include "platform/linux/RealTimePriority.h"
 #include "platform/linux/WaveDevice.h"
@@ -107,10 +108,43 @@ void AddEndpoints(RtAudio::Api api, const char* system, std::vector<Endpoint>& o
   }
 }
 
+// The JACK clients that take two channels or more, in the order their first
+// ports come, as RtAudio lists them; read through the one listing client
+// rather than RtAudio's, which opens a client for every device it describes.
+void AddJackEndpoints(std::vector<Endpoint>& out) {
+  JackClient::WithLister([&](jack_client_t* client) {
+    const unsigned rate = jack_get_sample_rate(client);
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, 0);
+    std::vector<std::string> clients;
+    std::vector<unsigned> inputs;
+    for (const char** port = ports; port != nullptr && *port != nullptr; ++port) {
+      const std::string name = *port;
+      const std::string owner = name.substr(0, name.find(':'));
+      size_t i = std::find(clients.begin(), clients.end(), owner) - clients.begin();
+      if (i == clients.size()) {
+        clients.push_back(owner);
+        inputs.push_back(0);
+      }
+      jack_port_t* handle = jack_port_by_name(client, *port);
+      if (handle != nullptr && (jack_port_flags(handle) & JackPortIsInput)) inputs[i] += 1;
+    }
+    if (ports != nullptr) jack_free(ports);
+    for (size_t i = 0; i < clients.size(); ++i) {
+      if (inputs[i] < kChannels) continue;
+      out.push_back(Endpoint{RtAudio::UNIX_JACK,
+                             static_cast<unsigned>(i),
+                             clients[i],
+                             DisplayName("JACK", clients[i]),
+                             {rate},
+                             rate});
+    }
+  });
+}
+
 std::vector<Endpoint> Enumerate() {
   SilenceLibraries();
   std::vector<Endpoint> endpoints;
-  AddEndpoints(RtAudio::UNIX_JACK, "JACK", endpoints);
+  AddJackEndpoints(endpoints);
   if (PulseServerReachable()) AddEndpoints(RtAudio::LINUX_PULSE, "PulseAudio", endpoints);
   AddEndpoints(RtAudio::LINUX_ALSA, "ALSA", endpoints);
   return endpoints;
@@ -249,8 +283,11 @@ uint32_t OpenFailed(uint32_t result, const std::string& reason) {
 class WaveOutRtAudio : public WaveOutApi {
  public:
   uint32_t GetNumDevs() override {
+    // Listed before the lock is taken: the Mixer's open never waits for
+    // the sound servers to answer.
+    std::vector<Endpoint> listed = Enumerate();
     std::lock_guard<std::mutex> hold(mutex_);
-    endpoints_ = Enumerate();
+    endpoints_ = std::move(listed);
     listed_ = true;
     return static_cast<uint32_t>(endpoints_.size());
   }
@@ -449,7 +486,7 @@ class WaveOutRtAudio : public WaveOutApi {
     return device.release();
   }
 
-  std::mutex mutex_;  // the list, which GetNumDevs holds while it asks the servers
+  std::mutex mutex_;  // the list
   std::vector<Endpoint> endpoints_;
   bool listed_ = false;
   std::atomic<WaveDevice*> open_[kMaxOpen] = {};

@@ -5,8 +5,11 @@
 #include <io.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace platform {
 
@@ -83,6 +86,10 @@ void FileClose(FileHandle file) {
 
 int LastError() { return static_cast<int>(GetLastError()); }
 
+bool IsNotFoundError(int code) {
+  return code == 0 || code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
 void DescribeError(int code, char* text, uint32_t size) {
   if (size == 0) return;
   // The common failures in the C library's words, as on Linux, so that the
@@ -132,5 +139,32 @@ void DescribeError(int code, char* text, uint32_t size) {
 void KeepRunningPastFileSizeLimit() {}
 
 void KeepStandardOutputBinary() { _setmode(_fileno(stdout), _O_BINARY); }
+
+void OpenClosedStandardDescriptors() {}
+
+namespace {
+char g_interruptPath[4096];
+volatile sig_atomic_t g_interruptArmed = 0;
+
+// The C runtime calls it on a thread of its own for Ctrl+C and Ctrl+Break.
+void OnInterrupt(int signal) {
+  if (g_interruptArmed) DeleteFileA(g_interruptPath);
+  _exit(128 + signal);
+}
+}  // namespace
+
+void RemoveFileOnInterrupt(const char* path) {
+  static bool installed = false;
+  g_interruptArmed = 0;
+  if (path == nullptr || std::strlen(path) >= sizeof g_interruptPath) return;
+  std::memcpy(g_interruptPath, path, std::strlen(path) + 1);
+  g_interruptArmed = 1;
+  if (installed) return;
+  installed = true;
+  for (int signal : {SIGINT, SIGBREAK, SIGTERM}) {
+    // A signal ignored from the start stays ignored.
+    if (std::signal(signal, &OnInterrupt) == SIG_IGN) std::signal(signal, SIG_IGN);
+  }
+}
 
 }  // namespace platform

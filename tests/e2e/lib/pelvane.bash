@@ -29,11 +29,12 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 source "$(dirname "${BASH_SOURCE[0]}")/wait.bash"
 
-# start_jack [RATE [PERIOD]]: a private JACK server (dummy driver), 44100
-# frames/s and 1024 frames a period unless told otherwise.
+# start_jack [RATE [PERIOD [TIMEOUT_MS]]]: a private JACK server (dummy
+# driver), 44100 frames/s, 1024 frames a period and a client time-out of 5 s
+# unless told otherwise.
 start_jack() {
   export JACK_DEFAULT_SERVER=pelvane-e2e-$$ JACK_NO_START_SERVER=1
-  jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -S -t 5000 -d dummy -r "${1:-44100}" -p "${2:-1024}" \
+  jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -S -t "${3:-5000}" -d dummy -r "${1:-44100}" -p "${2:-1024}" \
     >"$E2E_WORK/jackd.log" 2>&1 &
   E2E_JACK_PID=$!
   E2E_PIDS+=($E2E_JACK_PID)

@@ -1,9 +1,13 @@
 // The RtAudio wave output on a private JACK server (dummy driver), whose
 // period differs from the buffers' length: buffers must still play in order,
 // whole and once, come back one DONE each, and count into the position.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +20,7 @@
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
 #include "platform/Window.h"
+#include "platform/linux/JackClient.h"
 #include "platform/linux/MessageQueue.h"
 #include "support/JackRecorder.h"
 #include "support/JackServer.h"
@@ -392,6 +397,27 @@ TEST(WaveOutJack, ServerThatGoesAwayIsToldAndALaterStartPlays) {
   mixer->ScheduleShutdown();
   mixer->WaitForShutdown();
   EXPECT_TRUE(log.Starting("Wave out lost: ").empty());
+}
+
+// With every descriptor of the process in use, a client that cannot be
+// opened says so, not that no server runs. (Through a real open libjack
+// retries its shared registry for ten seconds first.)
+TEST(JackClientFailure, OutOfDescriptorsIsToldAsSuch) {
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit lowered = saved;
+  lowered.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 1024);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  std::vector<int> taken;
+  for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
+  const int error = errno;
+  const std::string full = JackClient::OpenFailure(JackStatus(JackFailure | JackServerFailed));
+  for (int fd : taken) close(fd);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_EQ(error, EMFILE);
+  EXPECT_EQ(full, "JACK: Too many open files");
+  EXPECT_EQ(JackClient::OpenFailure(JackStatus(JackFailure | JackServerFailed)),
+            "JACK: no server is running");
 }
 
 }  // namespace

@@ -175,6 +175,28 @@ TEST_F(WaveLoader, EveryRefusalLogsOneLineAndLeavesSampleUntouched) {
   }
 }
 
+// A depth it cannot play is refused from the format alone: the data, here
+// declared far past the end of the file, is never read.
+TEST_F(WaveLoader, TheBitDepthIsCheckedBeforeTheDataIsRead) {
+  WriteBytes("deep.wav", Riff(Concat({Chunk("fmt ", FormatRecord(1, 2, 44100, 24)),
+                                      Chunk("data", {1, 2, 3, 4, 5, 6}, 0x7FFFFFF0)})));
+  Sample s;
+  EXPECT_FALSE(LoadWave(s, "deep.wav"));
+  EXPECT_EQ(log.Lines(),
+            Lines{"Sample: Cannot open file 'deep.wav': unsupported BitsPerSample count (24)"});
+}
+
+TEST_F(WaveLoader, ALoopOfSymbolicLinksIsToldAsSuch) {
+  std::error_code failed;
+  std::filesystem::create_symlink("b.wav", "a.wav", failed);
+  if (!failed) std::filesystem::create_symlink("a.wav", "b.wav", failed);
+  if (failed) GTEST_SKIP() << "no symbolic links here: " << failed.message();
+  Sample s;
+  EXPECT_FALSE(LoadFile(s, "a.wav"));
+  EXPECT_EQ(log.Lines(),
+            Lines{"Sample: Cannot open file 'a.wav': Too many levels of symbolic links"});
+}
+
 TEST_F(WaveLoader, DataShorterThanOneFrameLoadsAsAnEmptySample) {
   WriteBytes("mono.wav", Wave(1, 44100, 16, {5}));
   WriteBytes("stereo.wav", Wave(2, 22050, 16, Values16({1})));

@@ -160,7 +160,13 @@ class Inbox {
 // The lines the backend hands to the notice sink (the program's log).
 class Notices {
  public:
-  Notices() { platform::SetMidiNoticeSink(&Notices::Record); }
+  Notices() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      lines_.clear();
+    }
+    platform::SetMidiNoticeSink(&Notices::Record);
+  }
   ~Notices() { platform::SetMidiNoticeSink(nullptr); }
   // Waits (at most 10 s) for the first line, then gives every line so far.
   std::vector<std::string> WaitForLines() {
@@ -511,6 +517,50 @@ TEST_F(MidiJackTest, AFullQueueKeepsItsMessagesInOrderAndTellsHowManyWereLost) {
   ASSERT_EQ(total - kLost, got.size());
   for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(words[i], got[i].param1) << "message " << i;
   EXPECT_EQ(platform::kMidiOk, api_.InClose(in));
+}
+
+// Every event goes out as three bytes: a running-status fragment and a
+// program change of three bytes are no whole short message.
+TEST_F(MidiJackTest, EventsThatAreNoWholeShortMessageAreCountedAndTold) {
+  const std::vector<uint32_t> words = {JackMidiSender::Numbered(0), 0x00003C40, 0x000005C0,
+                                       JackMidiSender::Numbered(1)};
+  JackMidiSender sender("pvtest-broken", words, 4);
+  ASSERT_TRUE(sender.ok());
+  int id = IndexOf(InNames(api_), "JACK: " + sender.PortName());
+  ASSERT_GE(id, 0);
+  Notices notices;
+  MidiInHandle in = 0;
+  ASSERT_EQ(platform::kMidiOk,
+            api_.InOpen(&in, static_cast<uint32_t>(id), &Inbox::Callback, inbox_.instance()));
+  ASSERT_EQ(platform::kMidiOk, api_.InStart(in));
+  ASSERT_TRUE(sender.WaitUntilConnected());
+  sender.Release(words.size());
+  ASSERT_TRUE(sender.WaitUntilSentAndPassed(3));
+  EXPECT_EQ(notices.WaitForLines(),
+            std::vector<std::string>{
+                "Midi-In: 2 JACK MIDI events were not one whole short message, dropped"});
+  std::vector<Received> got = inbox_.WaitForData(2);
+  ASSERT_EQ(2u, got.size());
+  EXPECT_EQ(words[0], got[0].param1);
+  EXPECT_EQ(words[3], got[1].param1);
+  EXPECT_EQ(platform::kMidiOk, api_.InClose(in));
+}
+
+// A source that was listed and left before the open: one line says so.
+TEST_F(MidiJackTest, AnInputThatCannotBeOpenedIsToldInOneLine) {
+  LoopbackClient gone("pvtest-left");
+  ASSERT_TRUE(gone.ok());
+  int id = IndexOf(InNames(api_), "JACK: pvtest-left:out");
+  ASSERT_GE(id, 0);
+  gone.Close();
+  Notices notices;
+  MidiInHandle in = 1;
+  EXPECT_EQ(platform::kMidiError,
+            api_.InOpen(&in, static_cast<uint32_t>(id), &Inbox::Callback, inbox_.instance()));
+  EXPECT_EQ(0u, in);
+  EXPECT_EQ(notices.WaitForLines(),
+            std::vector<std::string>{
+                "Midi-In: cannot open 'JACK: pvtest-left:out': JACK: the port is gone"});
 }
 
 TEST_F(MidiJackTest, FailedOpensSayWhy) {

@@ -1,0 +1,50 @@
+// pelvane_jack_storm COUNT MILLISECONDS
+// A burst of devices: opens COUNT JACK clients "pvstorm-N", each with two
+// audio inputs and a MIDI output (a wave device and a MIDI source to list),
+// spread evenly over MILLISECONDS, then holds them until SIGTERM or SIGINT
+// and closes them all. Prints "all N up" once the last is there.
+#include <jack/jack.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+volatile std::sig_atomic_t g_stop = 0;
+void OnSignal(int) { g_stop = 1; }
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: pelvane_jack_storm COUNT MILLISECONDS\n");
+    return 2;
+  }
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGINT, OnSignal);
+  const int count = std::atoi(argv[1]);
+  const auto spacing =
+      std::chrono::microseconds(std::atoll(argv[2]) * 1000 / (count > 0 ? count : 1));
+  std::vector<jack_client_t*> clients;
+  for (int i = 0; i < count && !g_stop; ++i) {
+    const std::string name = "pvstorm-" + std::to_string(i);
+    jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+    if (client == nullptr) {
+      std::fprintf(stderr, "pelvane_jack_storm: cannot open %s\n", name.c_str());
+      break;
+    }
+    clients.push_back(client);
+    jack_port_register(client, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+    jack_port_register(client, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+    jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    std::this_thread::sleep_for(spacing);
+  }
+  if (static_cast<int>(clients.size()) == count) std::printf("all %d up\n", count);
+  std::fflush(stdout);
+  while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (jack_client_t* client : clients) jack_client_close(client);
+  return static_cast<int>(clients.size()) == count ? 0 : 1;
+}
