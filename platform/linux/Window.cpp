@@ -55,6 +55,8 @@ struct Queue {
   std::atomic<bool> quitPending{false};
   std::atomic<MessageWakeHook> wake{nullptr};
   std::atomic<void*> wakeContext{nullptr};
+  // Every queue ever made, newest first (under g_tableMutex).
+  Queue* nextMade = nullptr;
 };
 
 constexpr uint32_t kMaxWindows = 1024;
@@ -71,7 +73,14 @@ struct WindowRecord {
 // Creation and destruction only; lookups read the table without it.
 std::mutex g_tableMutex;
 WindowRecord g_windows[kMaxWindows];
-std::vector<Queue*> g_spareQueues;  // under g_tableMutex
+// Both under g_tableMutex, and neither is ever destroyed: a thread may end,
+// and hand its queue back, after the static destructors have run. The list of
+// every queue made keeps them all reachable to the end, spares or in use.
+std::vector<Queue*>& SpareQueues() {
+  static std::vector<Queue*>* spares = new std::vector<Queue*>;
+  return *spares;
+}
+Queue* g_madeQueues = nullptr;
 std::atomic<bool> g_failCreate{false};
 std::atomic<uint32_t> g_failPost{0};
 
@@ -88,20 +97,23 @@ class ThreadQueueHolder {
     if (!queue_) return;
     queue_->wake.store(nullptr);
     std::lock_guard<std::mutex> hold(g_tableMutex);
-    g_spareQueues.push_back(queue_);
+    SpareQueues().push_back(queue_);
   }
   Queue& Get() {
     if (!queue_) {
       {
         std::lock_guard<std::mutex> hold(g_tableMutex);
-        if (!g_spareQueues.empty()) {
-          queue_ = g_spareQueues.back();
-          g_spareQueues.pop_back();
+        if (!SpareQueues().empty()) {
+          queue_ = SpareQueues().back();
+          SpareQueues().pop_back();
         }
       }
       if (!queue_) {
         queue_ = new Queue;
         queue_->taken.reserve(kQueueCapacity);
+        std::lock_guard<std::mutex> hold(g_tableMutex);
+        queue_->nextMade = g_madeQueues;
+        g_madeQueues = queue_;
       }
       // What the thread before left behind is not this thread's.
       Message stale;
