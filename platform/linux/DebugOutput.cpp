@@ -107,11 +107,10 @@ class Writer {
       const size_t count = std::min(sizeof(Chunk) - into, length - from);
       std::memcpy(chunk.bytes + into, t_partial + from, count);
     });
-    if (queued) {
-      sem_post(&wake_);
-    } else {
-      lost_.fetch_add(1, std::memory_order_relaxed);
-    }
+    if (!queued) lost_.fetch_add(1, std::memory_order_relaxed);
+    // A dropped line wakes the writer too: its count is told once the ring
+    // has drained, even when no other line follows.
+    sem_post(&wake_);
   }
 
   // From now on texts are written by their caller, in the calling thread.
