@@ -222,6 +222,7 @@ int SfzKey(const std::string& value) {
     key -= 1, ++i;
   const long octave = std::strtol(value.c_str() + i, &end, 10);
   if (end == value.c_str() + i || *end != '\0') return -1;
+  if (octave < -1 || octave > 10) return -1;  // also keeps a huge octave from overflowing
   const long result = (octave + 1) * 12 + key;
   return result >= 0 && result <= 127 ? static_cast<int>(result) : -1;
 }

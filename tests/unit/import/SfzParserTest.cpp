@@ -33,6 +33,8 @@ TEST(SfzParser, RegionsInheritFromGroupMasterAndGlobalEachLevelResettingThoseBel
   EXPECT_EQ(kit.regions[1].opcodes.at("pan"), "30");
   EXPECT_EQ(SfzKey(kit.regions[1].opcodes.at("lokey")), 61);
   EXPECT_EQ(SfzKey(kit.regions[1].opcodes.at("hikey")), 73);
+  EXPECT_EQ(SfzKey("g9"), 127);
+  EXPECT_EQ(SfzKey("c#4222222222222222222222"), -1);  // an octave past any long
   // A new group drops the old group's opcodes and overrides the global's.
   const auto& loud = kit.regions[2].opcodes;
   EXPECT_EQ(loud.at("volume"), "-3");
