@@ -54,6 +54,9 @@ bool GetAndDispatchMessage();
 // TranslateMessage, DispatchMessageA). False when nothing is queued; a quit
 // message is not dispatched, it stays queued for the message loop (false too).
 bool DispatchQueuedMessage();
+// The calling thread: waits until a message is queued for it, at most
+// milliseconds. False when none came in that time.
+bool WaitForQueuedMessage(unsigned milliseconds);
 // Posts a quit message to the calling thread's queue (PostQuitMessage).
 void PostQuit(int exitCode);
 

@@ -6,6 +6,7 @@
 
 #include "platform/Midi.h"
 #include "platform/WaveOut.h"
+#include "platform/Window.h"
 #include "synth/Synthesizer.h"
 #include "tools/RenderWaveOut.h"
 #include "tools/SilentMidiApi.h"
@@ -20,6 +21,21 @@ int32_t RegisteredVoices(Mixer* mixer) {
 }
 
 bool AtFullScale(int16_t value) { return value == 32767 || value == -32768; }
+
+// Hands the mixer the device's messages until it has written `writes`
+// buffers in all. The messages were posted on this thread before, so they are
+// normally all there at once; a message loop that makes them visible a little
+// later (seen under Wine on a loaded machine) is waited for, within a bound.
+bool DispatchUntil(Mixer* mixer, RenderWaveOut* device, uint64_t writes) {
+  constexpr unsigned kWaitMs = 100;
+  constexpr int kWaits = 100;
+  mixer->DispatchQueued();
+  for (int wait = 0; device->WriteCount() < writes && wait < kWaits; ++wait) {
+    platform::WaitForQueuedMessage(kWaitMs);
+    mixer->DispatchQueued();
+  }
+  return device->WriteCount() == writes;
+}
 
 }  // namespace
 
@@ -89,8 +105,8 @@ bool Renderer::Run(FrameSink* out, RenderStats* stats, std::string* error) {
 bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, FrameSink* out, RenderStats* stats,
                      std::string* error) {
   Mixer* mixer = synth->mixer.get();
-  mixer->DispatchQueued();  // the device has announced itself: four buffers go out
-  if (device->WriteCount() != MIXER_BUFFER_COUNT) {
+  // The device has announced itself: four buffers go out.
+  if (!DispatchUntil(mixer, device, MIXER_BUFFER_COUNT)) {
     *error = "the mixer did not queue its buffers";
     return false;
   }
@@ -115,10 +131,7 @@ bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, FrameSink* out, 
     }
     const uint64_t writes = device->WriteCount();
     bool requeued = device->ReturnNextBuffer(buffer);
-    if (requeued) {
-      mixer->DispatchQueued();
-      requeued = device->WriteCount() == writes + 1;
-    }
+    if (requeued) requeued = DispatchUntil(mixer, device, writes + 1);
     if (!requeued) {
       *error = "the mixer did not requeue a buffer";
       return false;

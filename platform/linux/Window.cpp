@@ -15,6 +15,7 @@
 #include <errno.h>
 #include <pthread.h>
 #include <semaphore.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -314,6 +315,21 @@ bool DispatchQueuedMessage() {
   if (message.window == 0 && message.message == kMessageQuit) return false;
   RemoveOldest(queue);
   Dispatch(message);
+  return true;
+}
+
+bool WaitForQueuedMessage(unsigned milliseconds) {
+  Queue& queue = ThreadQueue();
+  Message message;
+  timespec until;
+  clock_gettime(CLOCK_REALTIME, &until);
+  until.tv_sec += milliseconds / 1000;
+  until.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000;
+  if (until.tv_nsec >= 1000000000) until.tv_sec += 1, until.tv_nsec -= 1000000000;
+  while (!Oldest(queue, &message)) {
+    if (sem_timedwait(&queue.posted, &until) != 0 && errno == ETIMEDOUT)
+      return Oldest(queue, &message);
+  }
   return true;
 }
 

@@ -122,6 +122,11 @@ bool DispatchQueuedMessage() {
   return true;
 }
 
+bool WaitForQueuedMessage(unsigned milliseconds) {
+  return MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+         WAIT_OBJECT_0;
+}
+
 void PostQuit(int exitCode) { PostQuitMessage(exitCode); }
 
 }  // namespace platform

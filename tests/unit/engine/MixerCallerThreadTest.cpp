@@ -6,6 +6,7 @@
 
 #include "engine/Mixer.h"
 #include "platform/Thread.h"
+#include "platform/Window.h"
 #include "support/LogCapture.h"
 #include "support/doubles/ProcessCounters.h"
 #include "support/doubles/SleepMs.h"
@@ -80,4 +81,30 @@ TEST(MixerOnTheCallerThread, HandlesTheDeviceOnlyWhenAskedAndLeavesAQuitQueued) 
   EXPECT_EQ(texts, (std::vector<std::string>{"Wave out opened", "Mixer: ScheduleShutdown()",
                                              "Mixer: WaitForShutdown()", "Mixer: IsShutdown()"}));
   platform::InstallWaveOutApi(nullptr);
+}
+
+namespace {
+
+intptr_t Ignore(platform::WindowHandle, uint32_t, uintptr_t, intptr_t) { return 0; }
+
+void PostOnce(void* window) {
+  platform::PostToWindow(reinterpret_cast<platform::WindowHandle>(window), platform::kMessageUser,
+                         0, 0);
+}
+
+}  // namespace
+
+// The renderer waits for a message this way when its dispatch finds none yet.
+TEST(MessageWait, EndsWhenAnotherThreadPostsAndTimesOutWhenNoneDoes) {
+  platform::WindowHandle window = platform::CreateMessageWindow("Wait");
+  ASSERT_NE(window, 0u);
+  platform::SetWindowProcedure(window, &Ignore);
+  EXPECT_FALSE(platform::WaitForQueuedMessage(20));
+  platform::Thread poster;
+  poster.Start(&PostOnce, reinterpret_cast<void*>(window));
+  EXPECT_TRUE(platform::WaitForQueuedMessage(60000));
+  EXPECT_TRUE(platform::DispatchQueuedMessage());
+  EXPECT_FALSE(platform::DispatchQueuedMessage());
+  poster.Wait(-1);
+  platform::DestroyMessageWindow(window);
 }
