@@ -2,8 +2,8 @@
 
 #include <sstream>
 
-#include "app/Log.h"
 #include "app/MainWindow.h"
+#include "log/Log.h"
 
 bool Automation::Execute(const std::string& command) {
   std::istringstream words(command);

@@ -3,12 +3,12 @@
 #include <memory>
 #include <new>
 
-#include "app/Log.h"
 #include "engine/Instrument.h"
 #include "engine/InstrumentTable.h"
 #include "engine/PitchTable.h"
 #include "loading/InstrumentSet.h"
 #include "loading/WaveLoader.h"
+#include "log/Log.h"
 
 void InitEngine() {
   BuildPitchTable();

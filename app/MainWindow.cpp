@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/InitEngine.h"
-#include "app/Log.h"
+#include "log/Log.h"
 #include "platform/Midi.h"
 #include "platform/WaveOut.h"
 #include "synth/Synthesizer.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/Log.h"
+#include "log/Log.h"
 #include "platform/Ring.h"
 #include "platform/Widgets.h"
 

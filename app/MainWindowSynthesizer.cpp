@@ -2,8 +2,8 @@
 // three device lists' choices.
 #include <new>
 
-#include "app/Log.h"
 #include "app/MainWindow.h"
+#include "log/Log.h"
 #include "synth/DumpFile.h"
 #include "synth/Synthesizer.h"
 

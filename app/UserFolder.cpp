@@ -5,7 +5,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/Log.h"
+#include "log/Log.h"
 
 namespace fs = std::filesystem;
 

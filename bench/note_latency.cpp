@@ -23,6 +23,7 @@
 #include "engine/Instrument.h"
 #include "engine/InstrumentTable.h"
 #include "engine/PitchTable.h"
+#include "log/Log.h"
 #include "platform/Midi.h"
 #include "platform/WaveOut.h"
 #include "synth/Synthesizer.h"
@@ -159,6 +160,7 @@ int Find(uint32_t count, const std::string& wanted, bool (*name)(uint32_t, char*
 }  // namespace
 
 int main(int argc, char** argv) {
+  LogPlatformNotices();
   const size_t notes = argc > 1 ? size_t(std::atoi(argv[1])) : 20;
   BuildPitchTable();
   auto* instrument = new Instrument();

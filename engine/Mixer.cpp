@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/Log.h"
+#include "log/Log.h"
 #include "platform/RealTime.h"
 
 using platform::WaveHeader;

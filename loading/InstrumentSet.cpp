@@ -5,12 +5,12 @@
 #include <memory>
 #include <new>
 
-#include "app/Log.h"
 #include "engine/Instrument.h"
 #include "engine/InstrumentTable.h"
 #include "loading/FileStream.h"
 #include "loading/SampleFileCache.h"
 #include "loading/WaveLoader.h"
+#include "log/Log.h"
 #include "platform/File.h"
 
 namespace {

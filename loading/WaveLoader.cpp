@@ -10,10 +10,10 @@
 #include <new>
 #include <string>
 
-#include "app/Log.h"
 #include "engine/Sample.h"
 #include "loading/RiffFile.h"
 #include "loading/SampleFileCache.h"
+#include "log/Log.h"
 #include "platform/File.h"
 
 namespace {

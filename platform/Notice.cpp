@@ -12,7 +12,7 @@ namespace {
 std::atomic<NoticeSink> g_sink{nullptr};
 }  // namespace
 
-void SetNoticeSink(NoticeSink sink) { g_sink.store(sink); }
+NoticeSink SetNoticeSink(NoticeSink sink) { return g_sink.exchange(sink); }
 
 void Notice(const char* text) {
   if (NoticeSink sink = g_sink.load()) {

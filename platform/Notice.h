@@ -1,14 +1,16 @@
 // Lines a backend has to tell the user (a sound server that went away, a
-// rate conversion in use) while the platform knows nothing of the log above
-// it: the application registers a receiver that forwards each line to its
-// log. Without one, a line goes to the debugger output as it is.
+// rate conversion in use, MIDI messages lost to a full input queue) while the
+// platform knows nothing of the log above it: each program's main registers
+// a receiver that forwards every line to its log (LogPlatformNotices in
+// log/Log.h). Without one, a line goes to the debugger output as it is.
 #pragma once
 
 namespace platform {
 
 using NoticeSink = void (*)(const char* text);
-// Any thread; the receiver stays registered for the life of the process.
-void SetNoticeSink(NoticeSink sink);
+// Any thread. The receiver (null: none) takes every line from now on; the
+// one it replaces is returned.
+NoticeSink SetNoticeSink(NoticeSink sink);
 
 // Any thread but a real-time one (the receiver may allocate and post).
 void Notice(const char* text);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/Log.h"
+#include "log/Log.h"
 
 platform::FileHandle CreateDumpFile() {
   // "dump" + up to 8 hex digits + ".pvd" + NUL.

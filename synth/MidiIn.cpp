@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/Log.h"
+#include "log/Log.h"
 
 MidiIn::MidiIn(int32_t inputDeviceId, MidiInHandler onMessage, void* onMessageData)
     : deviceId(inputDeviceId), handler(onMessage), userData(onMessageData) {

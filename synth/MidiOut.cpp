@@ -1,6 +1,6 @@
 #include "synth/MidiOut.h"
 
-#include "app/Log.h"
+#include "log/Log.h"
 
 MidiOut::MidiOut(int32_t echoDeviceId) : deviceId(echoDeviceId) {
   platform::MidiApi& api = platform::CurrentMidiApi();

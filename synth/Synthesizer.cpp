@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "app/Log.h"
 #include "engine/InstrumentTable.h"
+#include "log/Log.h"
 #include "synth/DumpFile.h"
 
 Synthesizer::Synthesizer(uint32_t waveDeviceId, int32_t midiInDeviceId, int32_t echoDeviceId,

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/Log.h"
+#include "log/Log.h"
 
 RenderLog::RenderLog(std::FILE* out, bool verbose, bool quiet)
     : out_(out), verbose_(verbose), quiet_(quiet) {

@@ -4,11 +4,13 @@
 #include <string>
 
 #include "Version.h"
+#include "log/Log.h"
 #include "platform/File.h"
 #include "tools/RenderCommand.h"
 #include "tools/RenderOptions.h"
 
 int main(int argc, char** argv) {
+  LogPlatformNotices();
   platform::OpenClosedStandardDescriptors();
   // Past the file-size limit a write fails, and the render says so, instead
   // of the process ending with a WAV whose header says it is empty.

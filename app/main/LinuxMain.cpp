@@ -21,12 +21,11 @@
 
 #include "Version.h"
 #include "app/Automation.h"
-#include "app/Log.h"
 #include "app/MainWindow.h"
 #include "app/UserFolder.h"
+#include "log/Log.h"
 #include "platform/DeviceWatch.h"
 #include "platform/File.h"
-#include "platform/MidiNotice.h"
 #include "platform/linux/qt/QtWidgetSet.h"
 
 namespace {
@@ -64,6 +63,7 @@ std::string InstalledExamples() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  LogPlatformNotices();
   platform::OpenClosedStandardDescriptors();
   bool userFolder = false;
   for (int i = 1; i < argc; ++i) {
@@ -80,12 +80,10 @@ int main(int argc, char** argv) {
   }
   // A dump file that reaches the file-size limit must not end the program.
   platform::KeepRunningPastFileSizeLimit();
-  platform::SetMidiNoticeSink(&LogMessage);
   QtWidgetSet widgets;
   std::unique_ptr<MainWindow> window(new (std::nothrow) MainWindow(widgets));
   if (!window) {
     LogMessage("Not enough memory for the main window");
-    platform::SetMidiNoticeSink(nullptr);
     return 1;
   }
   // After the window is made, so that the lines saying where it works are in
@@ -95,7 +93,6 @@ int main(int argc, char** argv) {
                                       std::getenv("HOME")),
                        InstalledExamples())) {
     window.reset();
-    platform::SetMidiNoticeSink(nullptr);
     return 1;
   }
   auto watch = std::make_unique<platform::DeviceWatch>(window->hwnd);
@@ -109,6 +106,5 @@ int main(int argc, char** argv) {
   watch.reset();
   automation.reset();
   window.reset();
-  platform::SetMidiNoticeSink(nullptr);
   return 0;
 }

@@ -5,13 +5,14 @@
 #include <memory>
 #include <new>
 
-#include "app/Log.h"
 #include "app/MainWindow.h"
+#include "log/Log.h"
 #include "platform/win32/Instance.h"
 #include "platform/win32/Win32Widgets.h"
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int showCommand) {
+  LogPlatformNotices();
   g_instance = GetModuleHandleA(nullptr);
   LoadAppResources();
   // The controls' toolkit outlives the window that uses it.

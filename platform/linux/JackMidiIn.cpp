@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "platform/MidiNotice.h"
+#include "platform/Notice.h"
 #include "platform/linux/RealTimePriority.h"
 #include "platform/linux/ShortMessage.h"
 
@@ -167,19 +167,19 @@ void JackMidiIn::Drain() {
   // line, not one per message.
   uint64_t lost = lost_.load(std::memory_order_relaxed);
   if (lost != reportedLost_) {
-    MidiNotice("Midi-In: the input queue was full, %llu messages lost",
-               static_cast<unsigned long long>(lost - reportedLost_));
+    NoticeFormat("Midi-In: the input queue was full, %llu messages lost",
+                 static_cast<unsigned long long>(lost - reportedLost_));
     reportedLost_ = lost;
   }
   uint64_t broken = broken_.load(std::memory_order_relaxed);
   if (broken != reportedBroken_) {
-    MidiNotice("Midi-In: %llu JACK MIDI events were not one whole short message, dropped",
-               static_cast<unsigned long long>(broken - reportedBroken_));
+    NoticeFormat("Midi-In: %llu JACK MIDI events were not one whole short message, dropped",
+                 static_cast<unsigned long long>(broken - reportedBroken_));
     reportedBroken_ = broken;
   }
   if (!goneTold_ && serverGone_.load(std::memory_order_acquire)) {
     goneTold_ = true;
-    MidiNotice("Midi-In lost: the JACK server has gone away (%s)", goneReason_);
+    NoticeFormat("Midi-In lost: the JACK server has gone away (%s)", goneReason_);
   }
   std::lock_guard<std::mutex> hold(drainMutex_);
   delivered_ = relayed_;

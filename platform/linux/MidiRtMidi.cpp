@@ -30,7 +30,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/MidiNotice.h"
+#include "platform/Notice.h"
 #include "platform/linux/JackClient.h"
 #include "platform/linux/JackMidiIn.h"
 #include "platform/linux/ShortMessage.h"
@@ -464,10 +464,10 @@ class RtMidiApi : public MidiApi {
   static void TellInFailure(const Port& port, const char* reason) {
     char name[32];
     CopyName({port}, 0, name);
-    MidiNotice("Midi-In: cannot open '%s': %s", name, reason);
+    NoticeFormat("Midi-In: cannot open '%s': %s", name, reason);
   }
   static void TellInFailure(uint32_t deviceId, const char* reason) {
-    MidiNotice("Midi-In: cannot open device %u: %s", deviceId, reason);
+    NoticeFormat("Midi-In: cannot open device %u: %s", deviceId, reason);
   }
   static const char* ErrorWords(int error) {
     switch (error) {

@@ -11,6 +11,7 @@
 #include "engine/Instrument.h"
 #include "engine/Mixer.h"
 #include "engine/PitchTable.h"
+#include "log/Log.h"
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
 #include "support/doubles/SleepMs.h"
@@ -36,6 +37,7 @@ int32_t VoiceCount(Mixer& mixer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  LogPlatformNotices();
   const bool mapper = argc == 3 && std::strcmp(argv[2], "mapper") == 0;
   if (argc != 2 && !mapper) {
     std::fprintf(stderr, "usage: %s READY_FILE [mapper]\n", argv[0]);

@@ -26,6 +26,7 @@
 #include "engine/Instrument.h"
 #include "engine/InstrumentTable.h"
 #include "engine/PitchTable.h"
+#include "log/Log.h"
 #include "platform/Midi.h"
 #include "platform/WaveOut.h"
 #include "support/JackRecorder.h"
@@ -360,6 +361,7 @@ void CheckAudio(const Recording& rec, const PhraseClient& phrase) {
 }  // namespace
 
 int main() {
+  LogPlatformNotices();
   BuildPitchTable();
   auto* instrument = new Instrument();
   instrument->MakeDefault();

@@ -6,11 +6,13 @@
 #include <cstdio>
 
 #include "engine/Mixer.h"
+#include "log/Log.h"
 #include "platform/Thread.h"
 #include "platform/WaveOut.h"
 #include "support/doubles/SleepMs.h"
 
 int main() {
+  LogPlatformNotices();
   uint32_t count = platform::WaveOutGetNumDevs();
   std::printf("devices %u\n", count);
   for (uint32_t id = 0; id < count; ++id) {

@@ -5,10 +5,12 @@
 #include <string>
 
 #include "engine/PitchTable.h"
+#include "log/Log.h"
 #include "tools/import/ImportCommand.h"
 #include "tools/import/ImportOptions.h"
 
 int main(int argc, char** argv) {
+  LogPlatformNotices();
   ImportOptions options;
   std::string error;
   if (!options.Parse(argc, argv, &error)) {

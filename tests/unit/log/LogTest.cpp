@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/Log.h"
 #include "app/MainWindow.h"
+#include "log/Log.h"
 #include "platform/Thread.h"
 #include "support/FakeWidgets.h"
 #include "support/LogCapture.h"

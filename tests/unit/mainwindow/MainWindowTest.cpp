@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "app/Automation.h"
-#include "app/Log.h"
 #include "app/MainWindow.h"
+#include "log/Log.h"
 #include "platform/DebugOutput.h"
 #include "platform/Thread.h"
 #include "support/FakeWidgets.h"

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/Midi.h"
-#include "platform/MidiNotice.h"
+#include "platform/Notice.h"
 #include "platform/linux/JackMidiIn.h"
 #include "support/JackMidiSender.h"
 #include "support/JackServer.h"
@@ -165,9 +165,9 @@ class Notices {
       std::lock_guard<std::mutex> lock(mutex_);
       lines_.clear();
     }
-    platform::SetMidiNoticeSink(&Notices::Record);
+    previous_ = platform::SetNoticeSink(&Notices::Record);
   }
-  ~Notices() { platform::SetMidiNoticeSink(nullptr); }
+  ~Notices() { platform::SetNoticeSink(previous_); }
   // Waits (at most 10 s) for the first line, then gives every line so far.
   std::vector<std::string> WaitForLines() {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -181,6 +181,7 @@ class Notices {
     lines_.push_back(line);
     changed_.notify_all();
   }
+  platform::NoticeSink previous_ = nullptr;
   static std::mutex mutex_;
   static std::condition_variable changed_;
   static std::vector<std::string> lines_;

@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/Log.h"
 #include "app/MainWindow.h"
+#include "log/Log.h"
 #include "platform/linux/qt/QtWidgetSet.h"
 #include "support/TempFolder.h"
 

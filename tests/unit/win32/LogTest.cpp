@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Log.h"
 #include "app/MainWindow.h"
+#include "log/Log.h"
 #include "platform/Thread.h"
 #include "platform/Window.h"
 #include "platform/win32/Win32Widgets.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Log.h"
 #include "app/MainWindow.h"
+#include "log/Log.h"
 #include "platform/win32/Instance.h"
 #include "platform/win32/Win32Widgets.h"
 #include "support/TempFolder.h"

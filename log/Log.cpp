@@ -1,4 +1,4 @@
-#include "app/Log.h"
+#include "log/Log.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -10,8 +10,6 @@
 #include "platform/DebugOutput.h"
 #include "platform/Notice.h"
 #include "platform/Thread.h"
-
-static const bool g_platformNoticesLogged = (platform::SetNoticeSink(LogMessage), true);
 
 namespace {
 std::atomic<LogSink> g_sink{nullptr};
@@ -47,6 +45,8 @@ void SetLogSink(LogSink sink, void* context) {
     g_sinkContext.store(nullptr);
   }
 }
+
+void LogPlatformNotices() { platform::SetNoticeSink(&LogMessage); }
 
 void SetLogTarget(const LogTarget* target) { g_target.store(target); }
 

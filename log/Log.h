@@ -33,6 +33,10 @@ void LogFormat(const char* format, ...)
 // terminal. out must hold 4 * strlen(line) + 1 bytes.
 void EscapeControlCharacters(const char* line, char* out);
 
+// Each program's main calls this first: from then on the platform's notices
+// (platform/Notice.h) are lines of this log. Any thread.
+void LogPlatformNotices();
+
 // A console program takes the lines itself: while a sink is set, each line
 // goes to it (escaped, without a line feed) instead of the debugger output.
 // The sink is called on the logging thread, from any thread.
