@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "app/InitEngine.h"
 #include "log/Log.h"
 #include "platform/Midi.h"
 #include "platform/WaveOut.h"
+#include "synth/DumpFile.h"
 #include "synth/Synthesizer.h"
 
 namespace {
@@ -18,6 +20,13 @@ constexpr uint32_t kMessageDeviceChangeResult = 1;  // TRUE
 struct DeviceName {
   char text[32] = {};
 };
+
+// The item data of the list's selected entry; -1 when nothing is selected.
+intptr_t SelectedDeviceId(Widgets& widgets, Widget list) {
+  int index = widgets.ComboGetSelection(list);
+  if (index < 0) return -1;
+  return widgets.ComboGetData(list, index);
+}
 
 }  // namespace
 
@@ -151,6 +160,33 @@ void MainWindow::OnCommand(uintptr_t wParam, intptr_t lParam) {
   } else if (lParam == static_cast<intptr_t>(stopButton)) {
     StopSynthesizer();
   }
+}
+
+// A run: one Synthesizer built from the three device lists' choices.
+void MainWindow::StartSynthesizer() {
+  // Start is disabled while a synthesizer runs; a stray click must not leak
+  // the running one.
+  if (synthesizer) return;
+  intptr_t waveOutId = SelectedDeviceId(widgets, waveOutList);
+  intptr_t midiInId = SelectedDeviceId(widgets, midiInList);
+  intptr_t midiEchoId = SelectedDeviceId(widgets, midiEchoList);
+  platform::FileHandle dumpFile = CreateDumpFile();
+  synthesizer.reset(new (std::nothrow) Synthesizer(static_cast<uint32_t>(waveOutId),
+                                                   static_cast<int32_t>(midiInId),
+                                                   static_cast<int32_t>(midiEchoId), dumpFile));
+  if (!synthesizer) {
+    LogMessage("Not enough memory for the synthesizer, it has not been started");
+    if (dumpFile != platform::kNoFile) platform::FileClose(dumpFile);
+  }
+  UpdateControls();
+}
+
+void MainWindow::StopSynthesizer() {
+  LogMessage("Stopping synthesizer, please wait...");
+  // Blocks the user-interface thread until the MidiIn and Mixer threads have
+  // ended; their log lines reach the list once the message loop runs again.
+  synthesizer.reset();
+  UpdateControls();
 }
 
 void MainWindow::OnDeviceChange() { EnumerateDevices(); }
