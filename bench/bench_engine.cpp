@@ -38,6 +38,7 @@
 #include "engine/OffsetTable.h"
 #include "engine/PitchTable.h"
 #include "engine/Voice.h"
+#include "platform/NullDevices.h"
 #include "platform/WaveOut.h"
 
 namespace {
@@ -123,49 +124,17 @@ int32_t StartOf(bool large, int32_t voice) {
   return static_cast<int32_t>((static_cast<int64_t>(voice) * 7919) % (RewindLimit(large) / 2));
 }
 
-// A device that takes buffers and never plays them, so the refill is measured
-// alone, on the calling thread.
-class IdleWaveOut : public platform::WaveOutApi {
- public:
-  uint32_t GetNumDevs() override { return 1; }
-  uint32_t GetDeviceName(uint32_t, char name[32]) override {
-    name[0] = 0;
-    return platform::kWaveOk;
-  }
-  uint32_t Open(platform::WaveOutHandle* device, uint32_t, platform::WindowHandle window) override {
-    *device = 1;
-    platform::PostToWindow(window, platform::kMessageWaveOutOpen, 1, 0);
-    return platform::kWaveOk;
-  }
-  uint32_t PrepareHeader(platform::WaveOutHandle, platform::WaveHeader*) override { return 0; }
-  uint32_t UnprepareHeader(platform::WaveOutHandle, platform::WaveHeader*) override { return 0; }
-  uint32_t Write(platform::WaveOutHandle, platform::WaveHeader*) override { return 0; }
-  uint32_t GetPosition(platform::WaveOutHandle, uint32_t* frames, bool* isSamples) override {
-    *frames = 3100;  // nothing to mix ahead
-    *isSamples = true;
-    return 0;
-  }
-  uint32_t Reset(platform::WaveOutHandle) override { return 0; }
-  uint32_t Close(platform::WaveOutHandle) override { return 0; }
-  platform::MemoryHandle AllocBufferMemory(uint32_t bytes) override {
-    return reinterpret_cast<platform::MemoryHandle>(std::calloc(1, bytes));
-  }
-  void* LockBufferMemory(platform::MemoryHandle memory) override {
-    return reinterpret_cast<void*>(memory);
-  }
-  void UnlockBufferMemory(platform::MemoryHandle) override {}
-  void FreeBufferMemory(platform::MemoryHandle memory) override {
-    std::free(reinterpret_cast<void*>(memory));
-  }
-};
-
 // loopFrames 0: voices that play their sample once.
 void Refill(benchmark::State& state, bool large, MixPath path, int32_t loopFrames) {
   if (!UseMixPath(path)) {
     state.SkipWithError("this processor cannot run that path");
     return;
   }
-  IdleWaveOut device;
+  // One device that takes buffers and never plays them, so the refill is
+  // measured alone, on the calling thread; nothing to mix ahead.
+  platform::NullWaveOutApi device;
+  device.devices.names = {""};
+  device.AcceptOpens(3100);
   platform::InstallWaveOutApi(&device);
   auto* mixer = new Mixer(0, MixerThread::kCaller);
   mixer->DispatchQueued();

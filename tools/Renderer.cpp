@@ -5,11 +5,11 @@
 #include <new>
 
 #include "platform/Midi.h"
+#include "platform/NullDevices.h"
 #include "platform/WaveOut.h"
 #include "platform/Window.h"
 #include "synth/Synthesizer.h"
 #include "tools/RenderWaveOut.h"
-#include "tools/SilentMidiApi.h"
 
 namespace {
 
@@ -83,7 +83,8 @@ bool Renderer::Run(FrameSink* out, RenderStats* stats, std::string* error) {
   stats->lastMessageFrame = lastFrame_;
 
   RenderWaveOut device;
-  SilentMidiApi midi;
+  // No MIDI devices: the input thread runs idle.
+  platform::NullMidiApi midi;
   platform::InstallWaveOutApi(&device);
   platform::InstallMidiApi(&midi);
   // Wave device 0 is the render device; no MIDI input, no echo, no dump file.
