@@ -40,6 +40,7 @@
 #include "engine/Voice.h"
 #include "platform/NullDevices.h"
 #include "platform/WaveOut.h"
+#include "support/MixerPeer.h"
 
 namespace {
 
@@ -148,12 +149,12 @@ void Refill(benchmark::State& state, bool large, MixPath path, int32_t loopFrame
   mixer->Unlock();
   int32_t buffer = 0;
   for (auto _ : state) {
-    mixer->RefillBuffer(1, &mixer->headers[buffer]);
+    MixerPeer::RefillBuffer(*mixer, 1, MixerPeer::Header(*mixer, buffer));
     buffer = (buffer + 1) % MIXER_BUFFER_COUNT;
     state.PauseTiming();
-    if (mixer->voiceCount != kVoices) state.SkipWithError("a voice ended");
-    for (int32_t k = 0; k < mixer->voiceCount; ++k)
-      if (mixer->voices[k]->position > RewindLimit(large)) mixer->voices[k]->position = 0;
+    if (mixer->VoiceCount() != kVoices) state.SkipWithError("a voice ended");
+    for (int32_t k = 0; k < mixer->VoiceCount(); ++k)
+      if (mixer->VoiceAt(k)->position > RewindLimit(large)) mixer->VoiceAt(k)->position = 0;
     state.ResumeTiming();
   }
   SetPerVoiceFrame(state, int64_t{kVoices} * kFrames);

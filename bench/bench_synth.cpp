@@ -14,6 +14,7 @@
 
 #include "engine/InstrumentTable.h"
 #include "platform/Midi.h"
+#include "support/MixerPeer.h"
 #include "support/doubles/VirtualMidi.h"
 #include "support/doubles/VirtualWaveOut.h"
 #include "synth/DumpFile.h"
@@ -60,13 +61,9 @@ struct Rig {
 // Forgets the voices the benchmark started, as refills would, so the voice
 // list never fills up. The voices live in the mixer's pool and go back to it.
 void DropVoices(Synthesizer& synth) {
-  synth.mixer->Lock();
-  for (int32_t k = 0; k < synth.mixer->voiceCount; ++k) {
-    synth.mixer->voicePool.Free(synth.mixer->voices[k]);
-    synth.mixer->voices[k] = nullptr;
-  }
-  synth.mixer->voiceCount = 0;
-  synth.mixer->Unlock();
+  synth.GetMixer()->Lock();
+  MixerPeer::DropVoices(*synth.GetMixer());
+  synth.GetMixer()->Unlock();
 }
 
 // Controller 7 on a channel with 16 voices: echo, record, volume loop; no log line.

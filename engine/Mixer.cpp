@@ -86,6 +86,11 @@ Voice* Mixer::StartVoice(int32_t note, int32_t channel, int32_t velocity, int32_
   return voice;
 }
 
+int32_t Mixer::CountVoices() {
+  platform::LockGuard hold(lock);
+  return voiceCount;
+}
+
 Voice* Mixer::FindVoice(int32_t note, int32_t channel) {
   for (int32_t k = 0; k < voiceCount; ++k) {
     Voice* voice = voices[k];

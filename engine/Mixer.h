@@ -48,8 +48,16 @@ class Mixer {
   // notifications queued so far and returns without waiting for more.
   void DispatchQueued();
 
-  // The program takes the lock through platform::LockGuard(mixer.lock); these
-  // two remain for tests and benchmarks that hold it across their checks.
+  // Holds the lock over the voices from its construction to the end of the
+  // enclosing scope: the synthesizer's voice work takes it so.
+  class Held {
+   public:
+    explicit Held(Mixer& mixer) : guard_(mixer.lock) {}
+
+   private:
+    platform::LockGuard guard_;
+  };
+  // For tests and benchmarks that hold the lock across their checks.
   void Lock() { lock.Enter(); }
   void Unlock() { lock.Leave(); }
 
@@ -69,6 +77,16 @@ class Mixer {
       if (voices[k]->channel == channel) visit(*voices[k]);
     }
   }
+  // Caller holds the lock. The registered voices, in slot order: slots
+  // 0 .. VoiceCount() - 1 hold one each.
+  int32_t VoiceCount() const { return voiceCount; }
+  Voice* VoiceAt(int32_t slot) const { return voices[slot]; }
+  // Caller does not hold the lock: takes it for the count of the voices
+  // registered now (an offline render's end test).
+  int32_t CountVoices();
+
+ private:
+  friend struct MixerPeer;  // the tests' and benchmarks' view of the rest
 
   // Mixer thread only.
   static void ThreadMain(void* self);

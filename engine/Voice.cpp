@@ -194,8 +194,7 @@ void Voice::RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed
       return;
     }
     int16_t* frame = buffer + 2 * i;
-    frame[0] = Saturate(frame[0] + (s->left[position] * gain) / 256);
-    frame[1] = Saturate(frame[1] + (s->right[position] * gain) / 256);
+    MixFrame(frame, s->left, s->right, position, gain);
 
     if (state == VOICE_RELEASING) {
       releaseCounter -= 1;

@@ -37,10 +37,42 @@ class Voice {
     return sample->Loops() &&
            !(sample->loopMode == SAMPLE_LOOP_SUSTAIN && state == VOICE_RELEASING);
   }
+  // The voice's state machine. VOICE_PLAYING becomes VOICE_SUSTAINED (held
+  // by the pedal) or VOICE_RELEASING (fading out) here; Render ends it,
+  // VOICE_FINISHED, at the end of its sample or of its release. Every one is
+  // called under Mixer::Lock.
+
   // Enters VOICE_RELEASING with the release countdown of its sample.
   void Release() {
     state = VOICE_RELEASING;
     releaseCounter = sample->releaseFrames;
+  }
+  // A note-off for this voice: held while the channel's pedal is down,
+  // released otherwise.
+  void NoteOff(bool pedalDown) {
+    if (pedalDown)
+      state = VOICE_SUSTAINED;
+    else
+      Release();
+  }
+  // The end of sustain, the channel's pedal coming up: a voice it held is
+  // released.
+  void PedalUp() {
+    if (state == VOICE_SUSTAINED) Release();
+  }
+  // All Notes Off: a playing looped voice takes the note-off; a voice that
+  // plays its sample once ends by itself and is left alone.
+  void AllNotesOff(bool pedalDown) {
+    if (state == VOICE_PLAYING && sample->Loops()) NoteOff(pedalDown);
+  }
+  // All Sound Off: a looped voice ends at once. Velocity 0 as well: a
+  // finished voice is rendered once more before the refill removes it (or,
+  // started just now, into the buffers ahead), and with no gain it adds
+  // nothing.
+  void AllSoundOff() {
+    if (!sample->Loops()) return;
+    velocity = 0;
+    state = VOICE_FINISHED;
   }
 
   // Asks the processor to start loading what the next Render reads first

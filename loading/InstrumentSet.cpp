@@ -277,18 +277,30 @@ void LoadInstrumentSet(const char* path) {
   }
 }
 
+namespace {
+// Hands each key line of a block to take, up to its closing '}' or the end of
+// the stream. take returns false when memory ran out: the block ends there,
+// and so does the result; true otherwise.
+template <class Take>
+bool ReadKeyLines(BufferedStream& stream, Take take) {
+  for (;;) {
+    char* line = TrimBlanks(stream.ReadLine(nullptr));
+    if (!line) return true;
+    const bool ended = stream.AtEnd();
+    if (*line == '}') return true;
+    if (!take(line)) return false;
+    if (ended) return true;
+  }
+}
+}  // namespace
+
 bool ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache) {
   Instrument* instrument = new (std::nothrow) Instrument();
   if (!instrument) return false;
-  bool enoughMemory = true;
   int32_t id = 0;
   bool forChannel = false;
   int32_t channel = 0;
-  for (;;) {
-    char* line = TrimBlanks(stream.ReadLine(nullptr));
-    if (!line) break;
-    const bool ended = stream.AtEnd();
-    if (*line == '}') break;
+  const bool enoughMemory = ReadKeyLines(stream, [&](char* line) {
     switch (*line) {
       case 'C':
       case 'c':
@@ -305,19 +317,19 @@ bool ParseInstrumentBlock(BufferedStream& stream, SampleFileCache* cache) {
       case 'n':
         if (KeyMatches(line, "name")) {
           instrument->name.reset(DuplicateString(ValueOf(line)));
-          if (!instrument->name) enoughMemory = false;
+          if (!instrument->name) return false;
         }
         break;
       case 'S':
       case 's':
         if (KeyMatches(line, "sample") && !ParseSampleBlock(*instrument, stream, cache))
-          enoughMemory = false;
+          return false;
         break;
       default:
         break;
     }
-    if (ended || !enoughMemory) break;
-  }
+    return true;
+  });
   if (!enoughMemory) {
     delete instrument;
     return false;
@@ -367,12 +379,7 @@ bool ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFile
   SampleOptions options;
   // The last file line's path, which the loop and release messages name.
   std::unique_ptr<char[]> file;
-  bool enoughMemory = true;
-  for (;;) {
-    char* line = TrimBlanks(stream.ReadLine(nullptr));
-    if (!line) break;
-    const bool ended = stream.AtEnd();
-    if (*line == '}') break;
+  const bool enoughMemory = ReadKeyLines(stream, [&](char* line) {
     switch (*line) {
       case 'B':
       case 'b':
@@ -393,7 +400,7 @@ bool ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFile
           const char* path = TrimBlanks(SkipToWhitespace(line));
           loaded = LoadFile(*sample, path, cache);
           file.reset(DuplicateString(path));
-          if (!file) enoughMemory = false;
+          if (!file) return false;
         } else if (KeyMatches(line, "fine")) {
           (void)ParseNumber(ValueOf(line));  // fine tuning is read, not used
         }
@@ -409,8 +416,8 @@ bool ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFile
       default:
         break;
     }
-    if (ended || !enoughMemory) break;
-  }
+    return true;
+  });
 
   if (!enoughMemory) {
     delete sample;

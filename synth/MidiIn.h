@@ -38,6 +38,9 @@ class MidiIn {
   void WaitStopped();
   bool Ended() const { return ended.load(); }
 
+ private:
+  friend struct MidiInPeer;  // the tests' view of the thread and its device
+
   // MidiIn thread only.
   static void ThreadMain(void* self);
   void Run();
@@ -65,7 +68,6 @@ class MidiIn {
   // The end mark: set by the thread as its last access to this object.
   std::atomic<bool> ended{false};
 
- private:
   // Posts WM_MIDISTOP when the window exists; notes a post that failed.
   void PostStop();
   bool stopReceived_ = false;  // MidiIn thread: a WM_MIDISTOP was handled

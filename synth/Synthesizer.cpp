@@ -116,12 +116,12 @@ void Synthesizer::HandleMidiMessage(uint32_t message, uint32_t timeStamp) {
 }
 
 void Synthesizer::NoteOff(int32_t note, int32_t channel) {
-  platform::LockGuard hold(mixer->lock);
-  if (Voice* voice = mixer->FindVoice(note, channel)) ReleaseVoice(voice);
+  Mixer::Held held(*mixer);
+  if (Voice* voice = mixer->FindVoice(note, channel)) voice->NoteOff(channels[channel].sustain);
 }
 
 void Synthesizer::NoteOn(int32_t note, int32_t channel, int32_t velocity) {
-  platform::LockGuard hold(mixer->lock);
+  Mixer::Held held(*mixer);
   // An instrument of the channel's own plays whatever program it selected.
   Instrument* instrument = ChannelInstrumentTable[channel & 0x0F];
   // A malformed program byte (128 to 255) indexes past the instruments: it
@@ -133,43 +133,26 @@ void Synthesizer::NoteOn(int32_t note, int32_t channel, int32_t velocity) {
   mixer->StartVoice(note, channel, velocity, channels[channel].volume, instrument);
 }
 
-void Synthesizer::ReleaseVoice(Voice* voice) {
-  if (channels[voice->channel & 0x0F].sustain) {
-    voice->state = VOICE_SUSTAINED;
-  } else {
-    voice->Release();
-  }
-}
-
 void Synthesizer::SustainOff(int32_t channel) {
-  platform::LockGuard hold(mixer->lock);
-  mixer->ForEachVoiceOfChannel(channel, [](Voice& voice) {
-    if (voice.state == VOICE_SUSTAINED) voice.Release();
-  });
+  Mixer::Held held(*mixer);
+  mixer->ForEachVoiceOfChannel(channel, [](Voice& voice) { voice.PedalUp(); });
   channels[channel].sustain = false;
 }
 
 void Synthesizer::AllNotesOff(int32_t channel) {
-  platform::LockGuard hold(mixer->lock);
-  mixer->ForEachVoiceOfChannel(channel, [this](Voice& voice) {
-    if (voice.state == VOICE_PLAYING && voice.sample->Loops()) ReleaseVoice(&voice);
-  });
+  Mixer::Held held(*mixer);
+  const bool pedalDown = channels[channel].sustain;
+  mixer->ForEachVoiceOfChannel(channel,
+                               [pedalDown](Voice& voice) { voice.AllNotesOff(pedalDown); });
 }
 
 void Synthesizer::AllSoundOff(int32_t channel) {
-  platform::LockGuard hold(mixer->lock);
-  mixer->ForEachVoiceOfChannel(channel, [](Voice& voice) {
-    if (!voice.sample->Loops()) return;
-    // Velocity 0 as well: a finished voice is rendered once more before the
-    // refill removes it (or, started just now, into the buffers ahead), and
-    // with no gain it adds nothing.
-    voice.velocity = 0;
-    voice.state = VOICE_FINISHED;
-  });
+  Mixer::Held held(*mixer);
+  mixer->ForEachVoiceOfChannel(channel, [](Voice& voice) { voice.AllSoundOff(); });
 }
 
 void Synthesizer::SetChannelVolume(int32_t channel, int32_t value) {
   channels[channel].volume = value;
-  platform::LockGuard hold(mixer->lock);
+  Mixer::Held held(*mixer);
   mixer->ForEachVoiceOfChannel(channel, [value](Voice& voice) { voice.volume = value; });
 }

@@ -50,15 +50,22 @@ class Synthesizer {
   // User-interface thread. Asks every part to stop, then waits for each.
   void Shutdown();
 
-  // The message handlers below run on the MidiIn thread and take
-  // Mixer::Lock themselves, around their voice work only; ReleaseVoice alone
-  // acts on a voice its caller found and still holds the lock for.
-
-  // The MidiInHandler given to MidiIn; userData is the synthesizer.
+  // The MidiInHandler given to MidiIn; userData is the synthesizer. Runs on
+  // the MidiIn thread.
   static void MidiInputCallback(void* userData, uint32_t message, uint32_t timeStamp);
+  // Echoes, records, then interprets one message; takes Mixer::Lock itself,
+  // around its voice work only. The MidiIn thread, or the caller's for a
+  // replaying synthesizer.
   void HandleMidiMessage(uint32_t message, uint32_t timeStamp);
-  // Mixer::Lock held by the caller.
-  void ReleaseVoice(Voice* voice);
+
+  // The run's mixer, null when there was no memory for it: a replaying
+  // caller dispatches its device's notifications.
+  Mixer* GetMixer() const { return mixer.get(); }
+
+ private:
+  friend struct SynthesizerPeer;  // the tests' view of the parts and channels
+
+  // The handlers of HandleMidiMessage, on its thread.
   void SustainOff(int32_t channel);
   void SetChannelVolume(int32_t channel, int32_t value);
   // Controller 123: every playing looped voice of the channel is released as
@@ -75,7 +82,6 @@ class Synthesizer {
   platform::FileHandle dumpFile = platform::kNoFile;
   ChannelState channels[MIDI_CHANNEL_COUNT];
 
- private:
   void NoteOff(int32_t note, int32_t channel);
   void NoteOn(int32_t note, int32_t channel, int32_t velocity);
   bool shutDown_ = false;

@@ -15,11 +15,6 @@ namespace {
 
 constexpr uint64_t kBufferFrames = RenderWaveOut::kFramesPerBuffer;
 
-int32_t RegisteredVoices(Mixer* mixer) {
-  platform::LockGuard hold(mixer->lock);
-  return mixer->voiceCount;
-}
-
 bool AtFullScale(int16_t value) { return value == 32767 || value == -32768; }
 
 // Hands the mixer the device's messages until it has written `writes`
@@ -93,7 +88,7 @@ bool Renderer::Run(FrameSink* out, RenderStats* stats, std::string* error) {
   // threads.
   std::unique_ptr<Synthesizer> synth(new (std::nothrow) Synthesizer(0, MixerThread::kCaller));
   bool ok = false;
-  if (!synth || !synth->mixer)
+  if (!synth || !synth->GetMixer())
     *error = "not enough memory for the synthesizer";
   else
     ok = Drive(synth.get(), &device, out, stats, error);
@@ -105,7 +100,7 @@ bool Renderer::Run(FrameSink* out, RenderStats* stats, std::string* error) {
 
 bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, FrameSink* out, RenderStats* stats,
                      std::string* error) {
-  Mixer* mixer = synth->mixer.get();
+  Mixer* mixer = synth->GetMixer();
   // The device has announced itself: four buffers go out.
   if (!DispatchUntil(mixer, device, MIXER_BUFFER_COUNT)) {
     *error = "the mixer did not queue its buffers";
@@ -126,7 +121,7 @@ bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, FrameSink* out, 
     while (next < frames_.size() && frames_[next] < periodEnd) {
       device->SetPosition(static_cast<uint32_t>(frames_[next]));
       synth->HandleMidiMessage(events_[next].message, events_[next].timeStamp);
-      int32_t voices = RegisteredVoices(mixer);
+      int32_t voices = mixer->CountVoices();
       if (voices > stats->peakVoices) stats->peakVoices = voices;
       next += 1;
     }
@@ -137,7 +132,7 @@ bool Renderer::Drive(Synthesizer* synth, RenderWaveOut* device, FrameSink* out, 
       *error = "the mixer did not requeue a buffer";
       return false;
     }
-    const int32_t voices = RegisteredVoices(mixer);
+    const int32_t voices = mixer->CountVoices();
     if (voices > stats->peakVoices) stats->peakVoices = voices;
 
     const uint64_t start = period * kBufferFrames;

@@ -29,7 +29,7 @@ bool WaitFor(bool (*done)(void*), void* context, int timeoutMs) {
 
 int32_t VoiceCount(Mixer& mixer) {
   mixer.Lock();
-  int32_t count = mixer.voiceCount;
+  int32_t count = mixer.VoiceCount();
   mixer.Unlock();
   return count;
 }

@@ -25,6 +25,7 @@
 #include "support/JackRecorder.h"
 #include "support/JackServer.h"
 #include "support/LogCapture.h"
+#include "support/MixerPeer.h"
 #include "support/doubles/SleepMs.h"
 
 using namespace platform;
@@ -390,7 +391,7 @@ TEST(WaveOutJack, ServerThatGoesAwayIsToldAndALaterStartPlays) {
   for (int waited = 0; waited < 10000 && position < 8 * 1024; waited += 10) {
     SleepMs(10);
     mixer->Lock();
-    NativeWaveOutApi().GetPosition(mixer->waveOut, &position, &isSamples);
+    NativeWaveOutApi().GetPosition(MixerPeer::WaveOut(*mixer), &position, &isSamples);
     mixer->Unlock();
   }
   EXPECT_GE(position, 8u * 1024);

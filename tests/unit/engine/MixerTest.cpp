@@ -10,6 +10,7 @@
 #include "engine/Mixer.h"
 #include "engine/PitchTable.h"
 #include "support/LogCapture.h"
+#include "support/MixerPeer.h"
 #include "support/doubles/SleepMs.h"
 #include "support/doubles/VirtualWaveOut.h"
 
@@ -116,14 +117,14 @@ class MixerTest : public ::testing::Test {
   }
   int32_t Count() {
     mixer->Lock();
-    const int32_t count = mixer->voiceCount;
+    const int32_t count = mixer->VoiceCount();
     mixer->Unlock();
     return count;
   }
   std::vector<int16_t> Buffer(int index) {
     mixer->Lock();
-    std::vector<int16_t> copy(mixer->bufferData[index],
-                              mixer->bufferData[index] + 2 * MIXER_BUFFER_FRAMES);
+    std::vector<int16_t> copy(MixerPeer::BufferData(*mixer, index),
+                              MixerPeer::BufferData(*mixer, index) + 2 * MIXER_BUFFER_FRAMES);
     mixer->Unlock();
     return copy;
   }
@@ -163,7 +164,7 @@ TEST_F(MixerTest, MixAheadAtPosition5000FillsBuffers1To3InPlayingOrder) {
   EXPECT_TRUE(HoldsRampFrames(Buffer(3).data(), 2048));
   mixer->Lock();
   EXPECT_EQ(voice->position, 3072);
-  EXPECT_EQ(mixer->voiceCount, 1);
+  EXPECT_EQ(mixer->VoiceCount(), 1);
   mixer->Unlock();
 }
 
@@ -171,7 +172,7 @@ TEST_F(MixerTest, MixAheadAtPosition6200WithRefillPendingLeavesThirdBufferToIt) 
   StartMixer();
   EXPECT_EQ(ReturnAndRefill(), 0);
   mixer->Lock();
-  EXPECT_EQ(mixer->nextBuffer, 1);
+  EXPECT_EQ(MixerPeer::NextBuffer(*mixer), 1);
   mixer->Unlock();
   device.SetPosition(6200);  // buffer 2 playing, buffer 1 back but not refilled
   Voice* voice = Start(64);
@@ -185,7 +186,7 @@ TEST_F(MixerTest, MixAheadAtPosition6200WithRefillPendingLeavesThirdBufferToIt) 
   EXPECT_TRUE(HoldsRampFrames(Buffer(1).data(), 2048));
   mixer->Lock();
   EXPECT_EQ(voice->position, 3072);
-  EXPECT_EQ(mixer->nextBuffer, 2);
+  EXPECT_EQ(MixerPeer::NextBuffer(*mixer), 2);
   mixer->Unlock();
 }
 
@@ -282,11 +283,11 @@ TEST_F(MixerTest, FinishedVoicesAreRemovedByMovingTheLastSlotDown) {
   Voice* d = Start(60);
   EXPECT_EQ(ReturnAndRefill(), 0);
   mixer->Lock();
-  ASSERT_EQ(mixer->voiceCount, 2);
-  EXPECT_EQ(mixer->voices[0], a);
-  EXPECT_EQ(mixer->voices[1], c);
-  EXPECT_EQ(mixer->voices[2], nullptr);
-  EXPECT_EQ(mixer->voices[3], nullptr);
+  ASSERT_EQ(mixer->VoiceCount(), 2);
+  EXPECT_EQ(mixer->VoiceAt(0), a);
+  EXPECT_EQ(mixer->VoiceAt(1), c);
+  EXPECT_EQ(mixer->VoiceAt(2), nullptr);
+  EXPECT_EQ(mixer->VoiceAt(3), nullptr);
   mixer->Unlock();
   // The two short voices end after frame 99 and leave the rest to A and C.
   const std::vector<int16_t> buffer = Buffer(0);
@@ -306,11 +307,11 @@ TEST_F(MixerTest, FirstSlotFinishingTakesTheLastVoice) {
   Voice* d = Start(61);
   EXPECT_EQ(ReturnAndRefill(), 0);
   mixer->Lock();
-  ASSERT_EQ(mixer->voiceCount, 3);
-  EXPECT_EQ(mixer->voices[0], d);
-  EXPECT_EQ(mixer->voices[1], b);
-  EXPECT_EQ(mixer->voices[2], c);
-  EXPECT_EQ(mixer->voices[3], nullptr);
+  ASSERT_EQ(mixer->VoiceCount(), 3);
+  EXPECT_EQ(mixer->VoiceAt(0), d);
+  EXPECT_EQ(mixer->VoiceAt(1), b);
+  EXPECT_EQ(mixer->VoiceAt(2), c);
+  EXPECT_EQ(mixer->VoiceAt(3), nullptr);
   EXPECT_EQ(d->position, 1024);  // rendered once, before the move
   mixer->Unlock();
 }
@@ -337,7 +338,7 @@ TEST_F(MixerTest, UnassignedSampleIsLoggedAndNotRegistered) {
   log.Clear();
   mixer->Lock();
   EXPECT_EQ(mixer->StartVoice(30, 2, 100, 100, &instrument), nullptr);
-  EXPECT_EQ(mixer->voiceCount, 0);
+  EXPECT_EQ(mixer->VoiceCount(), 0);
   mixer->Unlock();
   EXPECT_EQ(log.Lines(),
             std::vector<std::string>{"  Request has been made for an unassigned sample (note 30, "
@@ -416,7 +417,7 @@ class MixerSetupFailureTest : public MixerTest,
 TEST_P(MixerSetupFailureTest, StopsTheThreadWithOneLineAndQueuesNothing) {
   GetParam().inject(device);
   mixer = new Mixer(0);
-  ASSERT_TRUE(mixer->thread.Wait(kTimeoutMs));  // ends by itself
+  ASSERT_TRUE(MixerPeer::Thread(*mixer).Wait(kTimeoutMs));  // ends by itself
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Wave out opened", GetParam().line}));
   EXPECT_EQ(device.WriteCount(), 0);
   EXPECT_EQ(device.LiveMemoryCount(), 0);
@@ -474,13 +475,13 @@ TEST_F(MixerTest, VoicesStartAndEndWhileBuffersCycle) {
   done = true;
   midi.join();
   mixer->Lock();
-  EXPECT_LE(mixer->voiceCount, MIXER_MAX_VOICES);
-  for (int32_t k = 0; k < mixer->voiceCount; ++k) {
-    ASSERT_NE(mixer->voices[k], nullptr);
-    EXPECT_EQ(mixer->voices[k]->state, VOICE_RELEASING);
+  EXPECT_LE(mixer->VoiceCount(), MIXER_MAX_VOICES);
+  for (int32_t k = 0; k < mixer->VoiceCount(); ++k) {
+    ASSERT_NE(mixer->VoiceAt(k), nullptr);
+    EXPECT_EQ(mixer->VoiceAt(k)->state, VOICE_RELEASING);
   }
-  for (int32_t k = mixer->voiceCount; k < MIXER_MAX_VOICES; ++k)
-    EXPECT_EQ(mixer->voices[k], nullptr);
+  for (int32_t k = mixer->VoiceCount(); k < MIXER_MAX_VOICES; ++k)
+    EXPECT_EQ(mixer->VoiceAt(k), nullptr);
   mixer->Unlock();
 }
 

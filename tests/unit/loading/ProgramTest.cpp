@@ -9,6 +9,7 @@
 #include "app/InitEngine.h"
 #include "support/InstrumentTableReset.h"
 #include "support/LogCapture.h"
+#include "support/MixerPeer.h"
 #include "support/TempFolder.h"
 #include "support/WaveBytes.h"
 #include "support/doubles/VirtualMidi.h"
@@ -47,12 +48,12 @@ class ProgramTest : public ::testing::Test {
   // The three buffers queued behind the playing one, where a new voice is
   // mixed ahead while the device returns nothing.
   std::vector<int16_t> Queued() {
-    synth_->mixer->Lock();
+    synth_->GetMixer()->Lock();
     std::vector<int16_t> frames;
     for (int b = 1; b < MIXER_BUFFER_COUNT; ++b)
-      frames.insert(frames.end(), synth_->mixer->bufferData[b],
-                    synth_->mixer->bufferData[b] + 2 * MIXER_BUFFER_FRAMES);
-    synth_->mixer->Unlock();
+      frames.insert(frames.end(), MixerPeer::BufferData(*synth_->GetMixer(), b),
+                    MixerPeer::BufferData(*synth_->GetMixer(), b) + 2 * MIXER_BUFFER_FRAMES);
+    synth_->GetMixer()->Unlock();
     return frames;
   }
   static bool All(const std::vector<int16_t>& frames, int16_t value) {

@@ -36,6 +36,7 @@
 #include "support/JackRecorder.h"
 #include "support/JackServer.h"
 #include "support/LogCapture.h"
+#include "support/MixerPeer.h"
 #include "support/doubles/SleepMs.h"
 
 #if defined(__has_feature)
@@ -159,7 +160,7 @@ uint32_t JackSystemDevice() {
 
 int32_t Voices(Mixer& mixer) {
   mixer.Lock();
-  const int32_t count = mixer.voiceCount;
+  const int32_t count = mixer.VoiceCount();
   mixer.Unlock();
   return count;
 }
@@ -193,7 +194,7 @@ TEST(RealTimePath, TenSecondsOf256VoicesNeitherAllocateNorWait) {
   // Mixer::Lock is the one lock the refill takes: a pthread mutex at the
   // start of the Lock's storage, with priority inheritance (glibc marks such
   // a mutex with PTHREAD_MUTEX_PRIO_INHERIT_NP, 32, in its kind).
-  auto* mixerLock = reinterpret_cast<pthread_mutex_t*>(&mixer->lock);
+  auto* mixerLock = reinterpret_cast<pthread_mutex_t*>(&MixerPeer::Lock(*mixer));
   EXPECT_NE(mixerLock->__data.__kind & 32, 0);
   g_mixerLock = mixerLock;
   g_counting = true;
@@ -202,7 +203,7 @@ TEST(RealTimePath, TenSecondsOf256VoicesNeitherAllocateNorWait) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (int round = 0; std::chrono::steady_clock::now() < end; ++round) {
     mixer->Lock();
-    while (mixer->voiceCount < MIXER_MAX_VOICES) {
+    while (mixer->VoiceCount() < MIXER_MAX_VOICES) {
       Voice* voice = mixer->StartVoice(40 + started % 48, started % 16, 100, 100, &instrument);
       if (!voice) break;
       if (started % 5 == 0) {
@@ -211,7 +212,7 @@ TEST(RealTimePath, TenSecondsOf256VoicesNeitherAllocateNorWait) {
       }
       ++started;
     }
-    peak = std::max(peak, mixer->voiceCount);
+    peak = std::max(peak, mixer->VoiceCount());
     mixer->Unlock();
     platform::SleepMs(20);
   }

@@ -19,6 +19,7 @@
 #include "platform/WaveOut.h"
 #include "support/JackServer.h"
 #include "support/LogCapture.h"
+#include "support/MixerPeer.h"
 #include "support/doubles/SleepMs.h"
 #include "support/doubles/VirtualWaveOut.h"
 
@@ -44,7 +45,7 @@ TEST(RealTimePriority, MixerThreadRunsFifoAtTheTopWhereAllowed) {
   LogCapture log;
   auto mixer = std::make_unique<Mixer>(0);
   ASSERT_TRUE(log.WaitFor("Wave out opened"));
-  const pid_t tid = static_cast<pid_t>(mixer->thread.Id());
+  const pid_t tid = static_cast<pid_t>(MixerPeer::Thread(*mixer).Id());
   sched_param param{};
   EXPECT_EQ(sched_getscheduler(tid), SCHED_FIFO);
   ASSERT_EQ(sched_getparam(tid, &param), 0);

@@ -65,7 +65,7 @@ TEST(RenderWaveOut, PlaysTheMixersBuffersInOrderWithTheMixAheadAtTheSetPosition)
     }
     EXPECT_EQ(device.WriteCount(), 4u + 9u);
     mixer.Lock();
-    EXPECT_EQ(mixer.voiceCount, 0);
+    EXPECT_EQ(mixer.VoiceCount(), 0);
     mixer.Unlock();
     mixer.ScheduleShutdown();
     mixer.WaitForShutdown();

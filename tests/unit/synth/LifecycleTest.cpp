@@ -5,6 +5,7 @@
 #include <random>
 
 #include "SynthTestRig.h"
+#include "support/SynthesizerPeer.h"
 #include "support/doubles/ProcessCounters.h"
 #include "support/doubles/SleepMs.h"
 
@@ -117,7 +118,7 @@ TEST_F(Lifecycle, TheDumpFileIsStillOpenWhenTheLastPartHasStopped) {
       auto* self = static_cast<Check*>(context);
       if (std::strstr(text, "MidiOut: Shut down")) WriteDumpRecord(self->dump, 0x11, 0x22);
     }
-  } check{synth->dumpFile};
+  } check{SynthesizerPeer::DumpFile(*synth)};
   platform::SetDebugOutputHook(&Check::Hook, &check);
   delete synth;
   platform::SetDebugOutputHook(nullptr, nullptr);
@@ -128,7 +129,7 @@ TEST_F(Lifecycle, TheDumpFileIsStillOpenWhenTheLastPartHasStopped) {
 TEST_F(Lifecycle, WithoutAnEchoDeviceThereIsNoMidiOutAndNoMidiOutLine) {
   {
     Synthesizer synth(0, 0, -1, CreateDumpFile());
-    EXPECT_EQ(synth.midiOut, nullptr);
+    EXPECT_EQ(SynthesizerPeer::Echo(synth), nullptr);
     ASSERT_TRUE(midi_.WaitInputStarted(0, 5000));
   }
   EXPECT_TRUE(log_.Starting("MidiOut: ").empty());
@@ -144,13 +145,13 @@ TEST_F(Lifecycle, EveryRunStartsAfreshWithItsOwnDumpFile) {
   midi_.Inject(0, 0x000507C3, 1);  // program 5 on channel 3
   midi_.Inject(0, 0x001207B3, 2);  // volume 18 on channel 3
   ASSERT_TRUE(WaitForDumpSize("dump0001.pvd", 16));
-  uint32_t firstThread = first->midiIn->thread.Id();
+  uint32_t firstThread = MidiInPeer::Thread(*SynthesizerPeer::Input(*first)).Id();
   delete first;
   auto* second = new Synthesizer(0, 0, -1, CreateDumpFile());
   ASSERT_TRUE(midi_.WaitInputStarted(0, 5000));
-  EXPECT_EQ(second->channels[3].program, 0);
-  EXPECT_EQ(second->channels[3].volume, 100);
-  EXPECT_NE(second->midiIn->thread.Id(), firstThread);
+  EXPECT_EQ(SynthesizerPeer::Channels(*second)[3].program, 0);
+  EXPECT_EQ(SynthesizerPeer::Channels(*second)[3].volume, 100);
+  EXPECT_NE(MidiInPeer::Thread(*SynthesizerPeer::Input(*second)).Id(), firstThread);
   delete second;
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"dump0001.pvd", "dump0002.pvd"}));
   EXPECT_EQ(TempFolder::Read("dump0001.pvd").size(), 16u);

@@ -2,6 +2,7 @@
 // on a synthesizer whose wave device returns no buffers: voices keep exactly
 // the state the messages gave them.
 #include "SynthTestRig.h"
+#include "support/SynthesizerPeer.h"
 
 namespace {
 
@@ -25,10 +26,10 @@ class MessageHandling : public SynthTestRig {
   std::vector<VoiceView> Voices() { return SynthTestRig::Voices(*synth_); }
   // Lets the test put a voice into a state no message reaches directly.
   void SetState(int32_t slot, int32_t state, int32_t releaseCounter) {
-    synth_->mixer->Lock();
-    synth_->mixer->voices[slot]->state = state;
-    synth_->mixer->voices[slot]->releaseCounter = releaseCounter;
-    synth_->mixer->Unlock();
+    synth_->GetMixer()->Lock();
+    synth_->GetMixer()->VoiceAt(slot)->state = state;
+    synth_->GetMixer()->VoiceAt(slot)->releaseCounter = releaseCounter;
+    synth_->GetMixer()->Unlock();
   }
   std::vector<std::string> MidiLines() { return log_.Starting("Midi-In: "); }
 
@@ -36,13 +37,13 @@ class MessageHandling : public SynthTestRig {
 };
 
 TEST_F(MessageHandling, ChannelsStartAtProgram0Volume100PedalUp) {
-  for (const ChannelState& channel : synth_->channels) {
+  for (const ChannelState& channel : SynthesizerPeer::Channels(*synth_)) {
     EXPECT_EQ(channel.program, 0);
     EXPECT_EQ(channel.volume, 100);
     EXPECT_FALSE(channel.sustain);
   }
-  EXPECT_NE(synth_->midiOut, nullptr);
-  EXPECT_NE(synth_->dumpFile, platform::kNoFile);
+  EXPECT_NE(SynthesizerPeer::Echo(*synth_), nullptr);
+  EXPECT_NE(SynthesizerPeer::DumpFile(*synth_), platform::kNoFile);
 }
 
 TEST_F(MessageHandling, NoteOnStartsAVoiceAndNoteOffReleasesIt) {
@@ -105,9 +106,9 @@ TEST_F(MessageHandling, SustainPedalHoldsReleasedNotesAndLetsGoOfOnlyThoseOfItsC
   // Value 1 already puts the pedal down; pressing it changes no voice.
   Send(Word(0xB0, 64, 1));
   Send(Word(0xB1, 64, 127));
-  EXPECT_TRUE(synth_->channels[0].sustain);
-  EXPECT_TRUE(synth_->channels[1].sustain);
-  EXPECT_FALSE(synth_->channels[2].sustain);
+  EXPECT_TRUE(SynthesizerPeer::Channels(*synth_)[0].sustain);
+  EXPECT_TRUE(SynthesizerPeer::Channels(*synth_)[1].sustain);
+  EXPECT_FALSE(SynthesizerPeer::Channels(*synth_)[2].sustain);
   EXPECT_EQ(Voices()[0].state, VOICE_PLAYING);
 
   Send(Word(0x80, 60, 0));
@@ -122,14 +123,14 @@ TEST_F(MessageHandling, SustainPedalHoldsReleasedNotesAndLetsGoOfOnlyThoseOfItsC
 
   Send(Word(0xB0, 64, 0));
   voices = Voices();
-  EXPECT_FALSE(synth_->channels[0].sustain);
+  EXPECT_FALSE(SynthesizerPeer::Channels(*synth_)[0].sustain);
   EXPECT_EQ(voices[0].state, VOICE_RELEASING);
   EXPECT_EQ(voices[0].releaseCounter, 2048);
   EXPECT_EQ(voices[1].state, VOICE_PLAYING);
   EXPECT_EQ(voices[2].state, VOICE_SUSTAINED);
   EXPECT_EQ(voices[3].state, VOICE_RELEASING);
   EXPECT_EQ(voices[3].releaseCounter, 1000);
-  EXPECT_TRUE(synth_->channels[1].sustain);
+  EXPECT_TRUE(SynthesizerPeer::Channels(*synth_)[1].sustain);
 
   // With the pedal up again, a note-off releases at once.
   Send(Word(0x80, 62, 0));
@@ -149,8 +150,8 @@ TEST_F(MessageHandling, Controller7SetsEveryVoiceOfTheChannelInEveryStateAndLate
   std::vector<VoiceView> voices = Voices();
   for (int k = 0; k < 4; ++k) EXPECT_EQ(voices[k].volume, 30) << "slot " << k;
   EXPECT_EQ(voices[4].volume, 100);
-  EXPECT_EQ(synth_->channels[2].volume, 30);
-  EXPECT_EQ(synth_->channels[3].volume, 100);
+  EXPECT_EQ(SynthesizerPeer::Channels(*synth_)[2].volume, 30);
+  EXPECT_EQ(SynthesizerPeer::Channels(*synth_)[3].volume, 100);
   EXPECT_EQ(voices[1].state, VOICE_SUSTAINED);
 
   Send(Word(0x92, 70, 100));
@@ -166,7 +167,7 @@ TEST_F(MessageHandling, Controller7SetsEveryVoiceOfTheChannelInEveryStateAndLate
 
 TEST_F(MessageHandling, ProgramChangeChoosesTheInstrumentOfLaterNotesOnly) {
   Send(Word(0xC4, kPianoSlot, 0));
-  EXPECT_EQ(synth_->channels[4].program, kPianoSlot);
+  EXPECT_EQ(SynthesizerPeer::Channels(*synth_)[4].program, kPianoSlot);
   Send(Word(0x94, 60, 100));
   // Program 6 has no instrument: the default plays; the piano voice stays.
   Send(Word(0xC4, 6, 0));
@@ -181,7 +182,7 @@ TEST_F(MessageHandling, ProgramChangeChoosesTheInstrumentOfLaterNotesOnly) {
   EXPECT_EQ(log_.Lines().back(),
             "  Request has been made for an unassigned sample (note 30, channel 4, "
             "instrument 'Piano')");
-  EXPECT_EQ(synth_->channels[0].program, 0);
+  EXPECT_EQ(SynthesizerPeer::Channels(*synth_)[0].program, 0);
 }
 
 TEST_F(MessageHandling, WithoutAnyInstrumentNotesAreIgnoredSilently) {
@@ -214,7 +215,7 @@ TEST_F(MessageHandling, OtherKindsAreEchoedAndRecordedOnly) {
   ASSERT_EQ(voices.size(), 1u);
   EXPECT_EQ(voices[0].state, VOICE_PLAYING);
   EXPECT_EQ(voices[0].volume, 100);
-  for (const ChannelState& channel : synth_->channels) {
+  for (const ChannelState& channel : SynthesizerPeer::Channels(*synth_)) {
     EXPECT_EQ(channel.program, 0);
     EXPECT_EQ(channel.volume, 100);
     EXPECT_FALSE(channel.sustain);
@@ -232,7 +233,7 @@ TEST_F(MessageHandling, OtherKindsAreEchoedAndRecordedOnly) {
 // sample, and the values are otherwise taken as they come.
 TEST_F(MessageHandling, MalformedDataBytesStaySafe) {
   Send(0x00FFC8C0);  // program 200
-  EXPECT_EQ(synth_->channels[0].program, 200);
+  EXPECT_EQ(SynthesizerPeer::Channels(*synth_)[0].program, 200);
   Send(Word(0x90, 64, 255));
   Send(Word(0x90, 200, 100));
   Send(Word(0x80, 200, 255));
@@ -254,10 +255,10 @@ TEST_F(MessageHandling, MalformedDataBytesStaySafe) {
 
 TEST_F(MessageHandling, AFailedDumpWriteIsOneLineAndTheMessagesGoOn) {
   // A handle that cannot be written stands in for a full disk.
-  platform::FileClose(synth_->dumpFile);
+  platform::FileClose(SynthesizerPeer::DumpFile(*synth_));
   TempFolder::Touch("full.pvd");
-  synth_->dumpFile = platform::FileOpenRead("full.pvd");
-  ASSERT_NE(synth_->dumpFile, platform::kNoFile);
+  SynthesizerPeer::DumpFile(*synth_) = platform::FileOpenRead("full.pvd");
+  ASSERT_NE(SynthesizerPeer::DumpFile(*synth_), platform::kNoFile);
   Send(Word(0x90, 60, 100));
   Send(Word(0x90, 62, 100));
   Send(Word(0x80, 60, 0));
@@ -309,7 +310,7 @@ TEST_F(MessageHandling, AChannelInstrumentPlaysEveryNoteOfItsChannelWhateverItsP
   EXPECT_EQ(voices[1].instrument, InstrumentTable[kPianoSlot]);
   EXPECT_EQ(voices[2].instrument, InstrumentTable[DEFAULT_INSTRUMENT_SLOT]);
   EXPECT_EQ(voices[3].instrument, ChannelInstrumentTable[9]);
-  EXPECT_EQ(synth_->channels[9].program, 0);  // still recorded
+  EXPECT_EQ(SynthesizerPeer::Channels(*synth_)[9].program, 0);  // still recorded
 }
 
 TEST_F(MessageHandling, AllNotesOffAndAllSoundOffActOnLoopedVoicesOnly) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "support/LogCapture.h"
+#include "support/MidiInPeer.h"
 #include "support/doubles/SleepMs.h"
 #include "support/doubles/VirtualMidi.h"
 #include "synth/MidiIn.h"
@@ -78,10 +79,10 @@ TEST_F(MidiInTest, DeliversABurstInArrivalOrderOnItsOwnThread) {
   for (uint32_t i = 0; i < kCount; ++i) {
     EXPECT_EQ(received_.messages[i].word, 0x00400090u | (i % 128) << 8);
     EXPECT_EQ(received_.messages[i].timeStamp, i * 3);
-    EXPECT_EQ(received_.messages[i].thread, in.thread.Id());
+    EXPECT_EQ(received_.messages[i].thread, MidiInPeer::Thread(in).Id());
   }
-  EXPECT_NE(in.thread.Id(), injector);
-  EXPECT_NE(in.thread.Id(), platform::CurrentThreadId());
+  EXPECT_NE(MidiInPeer::Thread(in).Id(), injector);
+  EXPECT_NE(MidiInPeer::Thread(in).Id(), platform::CurrentThreadId());
 
   // The open and close lines come from the device's callback, the last from
   // the MidiIn thread.
@@ -90,7 +91,7 @@ TEST_F(MidiInTest, DeliversABurstInArrivalOrderOnItsOwnThread) {
   EXPECT_EQ(lines[0].text, "Midi-In successfully opened");
   EXPECT_EQ(lines[1].text, "Midi-In successfully closed");
   EXPECT_EQ(lines[2].text, "Midi-In thread termination");
-  EXPECT_EQ(lines[2].thread, in.thread.Id());
+  EXPECT_EQ(lines[2].thread, MidiInPeer::Thread(in).Id());
 
   // WM_MIDISTOP came twice; the device was reset and closed once.
   platform::VirtualMidi::Counts counts = ports_.GetCounts();
@@ -125,7 +126,7 @@ TEST_F(MidiInTest, AStopRequestedAtOnceStillOpensClosesAndEnds) {
     in.RequestStop();
     in.WaitStopped();
     ASSERT_TRUE(in.Ended());
-    EXPECT_EQ(in.window.load(), 0u);
+    EXPECT_EQ(MidiInPeer::Window(in), 0u);
   }
   platform::VirtualMidi::Counts counts = ports_.GetCounts();
   EXPECT_EQ(counts.inOpens, 100);
@@ -160,13 +161,13 @@ TEST_F(MidiInTest, TheWindowPassesUnknownMessagesOnAndDropsEverythingWithoutOwne
   MidiIn in(0, &Received::Handler, &received_);
   ASSERT_TRUE(ports_.WaitInputStarted(0, 5000));
   // A message of no meaning to the window changes nothing: input goes on.
-  platform::PostToWindow(in.window.load(), platform::kMessageUser + 99, 1, 2);
+  platform::PostToWindow(MidiInPeer::Window(in), platform::kMessageUser + 99, 1, 2);
   ASSERT_TRUE(ports_.Inject(0, 0x00403C90, 77));
   ASSERT_TRUE(received_.WaitCount(1));
   EXPECT_EQ(received_.messages[0].timeStamp, 77u);
   in.RequestStop();
   in.WaitStopped();
-  EXPECT_EQ(MidiIn::WindowProc(0x7777, WM_MIDIDATA, 1, 2), 0);
+  EXPECT_EQ(MidiInPeer::WindowProc(0x7777, WM_MIDIDATA, 1, 2), 0);
   EXPECT_EQ(received_.Count(), 1u);
 }
 

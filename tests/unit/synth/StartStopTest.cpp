@@ -4,6 +4,8 @@
 #include "SynthTestRig.h"
 #include "app/MainWindow.h"
 #include "support/FakeWidgets.h"
+#include "support/MixerPeer.h"
+#include "support/SynthesizerPeer.h"
 #include "support/doubles/SleepMs.h"
 
 namespace {
@@ -40,10 +42,10 @@ TEST_F(StartStop, TheSelectedEntriesDataAreTheDeviceIds) {
   window_->StartSynthesizer();
   Synthesizer* synth = window_->synthesizer.get();
   ASSERT_NE(synth, nullptr);
-  EXPECT_EQ(synth->mixer->deviceId, 1u);
-  EXPECT_EQ(synth->midiIn->deviceId, 0);
-  ASSERT_NE(synth->midiOut, nullptr);
-  EXPECT_EQ(synth->midiOut->deviceId, 1);
+  EXPECT_EQ(MixerPeer::DeviceId(*synth->GetMixer()), 1u);
+  EXPECT_EQ(MidiInPeer::DeviceId(*SynthesizerPeer::Input(*synth)), 0);
+  ASSERT_NE(SynthesizerPeer::Echo(*synth), nullptr);
+  EXPECT_EQ(SynthesizerPeer::Echo(*synth)->deviceId, 1);
   ASSERT_TRUE(midi_.WaitInputStarted(0, 5000));
   EXPECT_TRUE(midi_.OutputOpen(1));
   EXPECT_FALSE(midi_.OutputOpen(0));
@@ -74,9 +76,9 @@ TEST_F(StartStop, NothingSelectedMeansMinusOne) {
     widgets_.ComboSetSelection(list, -1);
   window_->StartSynthesizer();
   ASSERT_NE(window_->synthesizer, nullptr);
-  EXPECT_EQ(window_->synthesizer->mixer->deviceId, platform::kWaveMapper);
-  EXPECT_EQ(window_->synthesizer->midiIn->deviceId, -1);
-  EXPECT_EQ(window_->synthesizer->midiOut, nullptr);
+  EXPECT_EQ(MixerPeer::DeviceId(*window_->synthesizer->GetMixer()), platform::kWaveMapper);
+  EXPECT_EQ(MidiInPeer::DeviceId(*SynthesizerPeer::Input(*window_->synthesizer)), -1);
+  EXPECT_EQ(SynthesizerPeer::Echo(*window_->synthesizer), nullptr);
   window_->StopSynthesizer();
   EXPECT_TRUE(log_.Starting("MidiOut: ").empty());
   EXPECT_EQ(midi_.GetCounts().inOpens, 0);
@@ -86,7 +88,7 @@ TEST_F(StartStop, TheWaveMapperEntryPassesMinusOne) {
   Choose(window_->waveOutList, -1);
   EXPECT_EQ(widgets_.ComboGetSelection(window_->waveOutList), 0);
   window_->StartSynthesizer();
-  EXPECT_EQ(window_->synthesizer->mixer->deviceId, platform::kWaveMapper);
+  EXPECT_EQ(MixerPeer::DeviceId(*window_->synthesizer->GetMixer()), platform::kWaveMapper);
   window_->StopSynthesizer();
 }
 
@@ -107,7 +109,7 @@ TEST_F(StartStop, StartStopStartMakesASecondIndependentRun) {
   window_->StopSynthesizer();
   window_->StartSynthesizer();
   ASSERT_NE(window_->synthesizer, nullptr);
-  EXPECT_EQ(window_->synthesizer->channels[0].program, 0);
+  EXPECT_EQ(SynthesizerPeer::Channels(*window_->synthesizer)[0].program, 0);
   window_->StopSynthesizer();
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"dump0001.pvd", "dump0002.pvd"}));
   EXPECT_EQ(midi_.GetCounts().inOpens, 2);

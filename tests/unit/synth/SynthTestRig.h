@@ -60,13 +60,13 @@ class SynthTestRig : public ::testing::Test {
   };
   static std::vector<VoiceView> Voices(Synthesizer& synth) {
     std::vector<VoiceView> views;
-    synth.mixer->Lock();
-    for (int32_t k = 0; k < synth.mixer->voiceCount; ++k) {
-      Voice* v = synth.mixer->voices[k];
+    synth.GetMixer()->Lock();
+    for (int32_t k = 0; k < synth.GetMixer()->VoiceCount(); ++k) {
+      Voice* v = synth.GetMixer()->VoiceAt(k);
       views.push_back({v->note, v->channel, v->velocity, v->volume, v->state, v->releaseCounter,
                        v->instrument});
     }
-    synth.mixer->Unlock();
+    synth.GetMixer()->Unlock();
     return views;
   }
 

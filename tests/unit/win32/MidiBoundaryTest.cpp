@@ -13,6 +13,7 @@
 #include "platform/Midi.h"
 #include "platform/Thread.h"
 #include "support/LogCapture.h"
+#include "support/MidiInPeer.h"
 #include "synth/MidiIn.h"
 #include "synth/MidiOut.h"
 
@@ -40,12 +41,12 @@ struct Driver {
 void DriveInput(void* arg) {
   auto* driver = static_cast<Driver*>(arg);
   uintptr_t instance = reinterpret_cast<uintptr_t>(driver->input);
-  MidiIn::InputCallback(0, MIM_OPEN, instance, 0, 0);
+  MidiInPeer::InputCallback(0, MIM_OPEN, instance, 0, 0);
   for (int i = 0; i < driver->count; ++i)
-    MidiIn::InputCallback(0, MIM_DATA, instance,
-                          0x00403C90u + (static_cast<uint32_t>(i % 100) << 16),
-                          1500u + static_cast<uint32_t>(i));
-  MidiIn::InputCallback(0, MIM_ERROR, instance, 0xF5, 0);  // ignored
+    MidiInPeer::InputCallback(0, MIM_DATA, instance,
+                              0x00403C90u + (static_cast<uint32_t>(i % 100) << 16),
+                              1500u + static_cast<uint32_t>(i));
+  MidiInPeer::InputCallback(0, MIM_ERROR, instance, 0xF5, 0);  // ignored
 }
 
 TEST(MidiBoundary, CallbackPostsABurstToTheMidiInThreadInArrivalOrder) {
@@ -54,10 +55,10 @@ TEST(MidiBoundary, CallbackPostsABurstToTheMidiInThreadInArrivalOrder) {
   Received received;
   // -1: nothing selected; the open fails quietly and the thread still runs.
   MidiIn* input = new MidiIn(-1, Record, &received);
-  received.expectedThread = input->thread.Id();
-  for (int waited = 0; input->window.load() == 0 && waited < 5000; waited += 5) Sleep(5);
-  ASSERT_NE(input->window.load(), 0u);
-  EXPECT_EQ(input->device, 0u);
+  received.expectedThread = MidiInPeer::Thread(*input).Id();
+  for (int waited = 0; MidiInPeer::Window(*input) == 0 && waited < 5000; waited += 5) Sleep(5);
+  ASSERT_NE(MidiInPeer::Window(*input), 0u);
+  EXPECT_EQ(MidiInPeer::Device(*input), 0u);
 
   constexpr int kBurst = 500;
   Driver driver{input, kBurst};
@@ -88,7 +89,7 @@ TEST(MidiBoundary, NativeCallsOnMissingDevicesFailWithTheirResults) {
   EXPECT_STREQ(name, "");
   EXPECT_EQ(api.OutGetDeviceName(missingOut, name), platform::kMidiBadDeviceId);
   platform::MidiInHandle in = 123;
-  EXPECT_EQ(api.InOpen(&in, missingIn, &MidiIn::InputCallback, 0), platform::kMidiBadDeviceId);
+  EXPECT_EQ(api.InOpen(&in, missingIn, &MidiInPeer::InputCallback, 0), platform::kMidiBadDeviceId);
   EXPECT_EQ(in, 0u);
   platform::MidiOutHandle out = 123;
   EXPECT_EQ(api.OutOpen(&out, missingOut), platform::kMidiBadDeviceId);
