@@ -1,6 +1,6 @@
 // The application's only top-level window and the owner of the running
 // Synthesizer: three device lists, Start and Stop, and the log list.
-// Everything here runs on the user-interface thread.
+// Thread: ui, every member function but PostLogLineToWindow.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -45,10 +45,10 @@ class MainWindow {
   // (a hand-over already under way is waited for), and the lines still
   // waiting are dropped, as they would never be shown.
   void StopTakingLogLines();
-  // The log's post function (LogTarget), on any logging thread: copies the
-  // line into logLines and wakes the window with one WM_LOGLINE per batch,
-  // or counts it as missed while LOG_MAX_QUEUED_LINES wait. Never allocates,
-  // locks or waits.
+  // Thread: any (the logging one). The log's post function (LogTarget):
+  // copies the line into logLines and wakes the window with one WM_LOGLINE
+  // per batch, or counts it as missed while LOG_MAX_QUEUED_LINES wait. Never
+  // allocates, locks or waits.
   static void PostLogLineToWindow(void* self, const char* line);
   void StartSynthesizer();
   void StopSynthesizer();
@@ -101,10 +101,10 @@ extern std::atomic<MainWindow*> g_mainWindow;
 // The highest index the log list keeps: 1001 lines.
 constexpr int LOG_LIST_MAX_INDEX = 1000;
 
-// The log list's append step (MainWindow::AppendLogLine), on the
-// user-interface thread: adds the line to list, makes it the current line,
-// trims the top while the new index exceeds 1000 (nothing when the add
-// failed) and frees the line. Returns 0, the message result.
+// Thread: ui. The log list's append step (MainWindow::AppendLogLine): adds
+// the line to list, makes it the current line, trims the top while the new
+// index exceeds 1000 (nothing when the add failed) and frees the line.
+// Returns 0, the message result.
 intptr_t AppendLogLineToList(Widgets& widgets, platform::WindowHandle list, char* line);
 // The same step for a line the caller keeps.
 void AddLogLineToList(Widgets& widgets, platform::WindowHandle list, const char* line);

@@ -28,28 +28,30 @@ enum class MixerThread { kOwn, kCaller };
 
 class Mixer {
  public:
-  // Owner's thread. Starts the Mixer thread, which opens the device later;
-  // with MixerThread::kCaller creates the hidden window on the calling thread
-  // and opens the device at once instead.
+  // Thread: ui. Starts the Mixer thread, which opens the device later; with
+  // MixerThread::kCaller creates the hidden window on the calling thread and
+  // opens the device at once instead.
   explicit Mixer(uint32_t deviceId, MixerThread where = MixerThread::kOwn);
-  // Owner's thread. Waits for the thread if that was not done, then destroys
-  // the remaining voices.
+  // Thread: ui. Waits for the thread if that was not done, then destroys the
+  // remaining voices.
   ~Mixer();
   Mixer(const Mixer&) = delete;
   Mixer& operator=(const Mixer&) = delete;
 
-  // Owner's thread: asks the Mixer thread to stop and returns at once.
+  // Thread: ui. Asks the Mixer thread to stop and returns at once.
   void ScheduleShutdown();
-  // Owner's thread: waits without limit for the Mixer thread to end. A
+  // Thread: ui. Waits without limit for the Mixer thread to end. A
   // caller-thread Mixer releases its buffers, window and device here.
   void WaitForShutdown();
 
-  // Caller-thread Mixer, on the constructing thread: handles the
-  // notifications queued so far and returns without waiting for more.
+  // Thread: mixer (real-time), which for a caller-thread Mixer is the one that
+  // made it. Handles the notifications queued so far and returns without
+  // waiting for more.
   void DispatchQueued();
 
-  // Holds the lock over the voices from its construction to the end of the
-  // enclosing scope: the synthesizer's voice work takes it so.
+  // Thread: midi-in, mixer (real-time), or ui. Holds the lock over the voices
+  // from its construction to the end of the enclosing scope: the
+  // synthesizer's voice work takes it so.
   class Held {
    public:
     explicit Held(Mixer& mixer) : guard_(mixer.lock) {}
@@ -57,38 +59,39 @@ class Mixer {
    private:
     platform::LockGuard guard_;
   };
-  // For tests and benchmarks that hold the lock across their checks.
+  // Thread: any not holding the lock. For tests and benchmarks that hold it
+  // across their checks.
   void Lock() { lock.Enter(); }
   void Unlock() { lock.Leave(); }
 
-  // Caller holds the lock. Creates, registers and mixes ahead a new voice;
+  // Thread: any, holding the lock. Creates, registers and mixes ahead a new voice;
   // null when 256 voices are registered or the instrument has no sample for
   // the note.
   Voice* StartVoice(int32_t note, int32_t channel, int32_t velocity, int32_t volume,
                     Instrument* instrument);
-  // Caller holds the lock. The first VOICE_PLAYING voice in slot order with
-  // this note and channel, or null.
+  // Thread: any, holding the lock. The first VOICE_PLAYING voice in slot order
+  // with this note and channel, or null.
   Voice* FindVoice(int32_t note, int32_t channel);
-  // Caller holds the lock. Calls visit(Voice&) for every registered voice of
-  // this channel, whatever its state, in slot order.
+  // Thread: any, holding the lock. Calls visit(Voice&) for every registered
+  // voice of this channel, whatever its state, in slot order.
   template <class Visit>
   void ForEachVoiceOfChannel(int32_t channel, Visit visit) {
     for (int32_t k = 0; k < voiceCount; ++k) {
       if (voices[k]->channel == channel) visit(*voices[k]);
     }
   }
-  // Caller holds the lock. The registered voices, in slot order: slots
-  // 0 .. VoiceCount() - 1 hold one each.
+  // Thread: any, holding the lock. The registered voices, in slot order:
+  // slots 0 .. VoiceCount() - 1 hold one each.
   int32_t VoiceCount() const { return voiceCount; }
   Voice* VoiceAt(int32_t slot) const { return voices[slot]; }
-  // Caller does not hold the lock: takes it for the count of the voices
+  // Thread: any not holding the lock. Takes it for the count of the voices
   // registered now (an offline render's end test).
   int32_t CountVoices();
 
  private:
   friend struct MixerPeer;  // the tests' and benchmarks' view of the rest
 
-  // Mixer thread only.
+  // Thread: mixer (real-time), every function below.
   static void ThreadMain(void* self);
   void Run();
   static intptr_t WindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,

@@ -1,8 +1,9 @@
 // One sounding note: plays one sample of one instrument from its first frame,
 // at the speed the note's distance from the sample's base note gives, scaled
 // by an integer gain; once, or repeating the sample's loop; fades out over the
-// sample's release frames (2048 unless it has its own) after release. Every
-// access happens under Mixer::Lock.
+// sample's release frames (2048 unless it has its own) after release.
+// Thread: any, holding Mixer::Lock, for every member (Render on the mixer's,
+// real-time; the transitions on midi-in's).
 #pragma once
 #include <cstdint>
 

@@ -20,27 +20,29 @@ constexpr int LOG_LINE_MAX = 1024;
 // shows 1001 lines, so a backlog this long is never shown whole anyway.
 constexpr int32_t LOG_MAX_QUEUED_LINES = 4096;
 
+// Thread: any. Never waits for another thread.
 void LogMessage(const char* text);
-// printf-style convenience: formats into a local buffer, then LogMessage.
+// Thread: any. printf-style convenience: formats into a local buffer, then LogMessage.
 void LogFormat(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
 
-// The line as the debugger output shows it: every control character (ESC,
+// Thread: any. The line as the debugger output shows it: every control character (ESC,
 // BEL, ..., and DEL) as \xNN, so that a name read from a file cannot steer the
 // terminal. out must hold 4 * strlen(line) + 1 bytes.
 void EscapeControlCharacters(const char* line, char* out);
 
-// Each program's main calls this first: from then on the platform's notices
-// (platform/Notice.h) are lines of this log. Any thread.
+// Thread: any. Each program's main calls this first: from then on the
+// platform's notices (platform/Notice.h) are lines of this log.
 void LogPlatformNotices();
 
 // A console program takes the lines itself: while a sink is set, each line
 // goes to it (escaped, without a line feed) instead of the debugger output.
 // The sink is called on the logging thread, from any thread.
 using LogSink = void (*)(void* context, const char* line);
+// Thread: any.
 void SetLogSink(LogSink sink, void* context);
 
 // Where finished lines go besides the debugger output: post is called on the
@@ -50,16 +52,17 @@ struct LogTarget {
   void (*post)(void* context, const char* line);
   void* context;
 };
-// Any thread. The target (null: none) takes every line from now on; it must
+// Thread: any. The target (null: none) takes every line from now on; it must
 // stay valid until RemoveLogTarget.
 void SetLogTarget(const LogTarget* target);
-// Unregisters target if it is still the registered one, then waits for the
+// Thread: any. Unregisters target if it is still the registered one, then waits for the
 // posts already under way to end (they never wait, so this ends at once):
 // once it returns, no thread calls target any more.
 void RemoveLogTarget(const LogTarget* target);
 
-// Hands a finished line (allocated with malloc) to window as WM_LOGLINE, with
-// wParam the number of lines missed just before it (0 but after a flood); the
-// window then owns it. When window is 0 or the post fails the line is freed
-// here and the result is false. Any thread; never waits for the receiver.
+// Thread: any; never waits for the receiver. Hands a finished line
+// (allocated with malloc) to window as WM_LOGLINE, with wParam the number of
+// lines missed just before it (0 but after a flood); the window then owns it.
+// When window is 0 or the post fails the line is freed here and the result is
+// false.
 bool PostLogLine(platform::WindowHandle window, char* line, uintptr_t missedBefore = 0);

@@ -8,11 +8,11 @@
 namespace platform {
 
 using NoticeSink = void (*)(const char* text);
-// Any thread. The receiver (null: none) takes every line from now on; the
+// Thread: any. The receiver (null: none) takes every line from now on; the
 // one it replaces is returned.
 NoticeSink SetNoticeSink(NoticeSink sink);
 
-// Any thread but a real-time one (the receiver may allocate and post).
+// Thread: any but a real-time one (the receiver may allocate and post).
 void Notice(const char* text);
 void NoticeFormat(const char* format, ...)
 #if defined(__GNUC__)

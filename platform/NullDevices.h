@@ -57,7 +57,8 @@ class NullWaveOutApi : public WaveOutApi {
  public:
   NullDeviceList devices;
 
-  // Before the open: from now on opens succeed and the position is frames.
+  // Thread: ui, before the open. From now on opens succeed and the position
+  // is frames.
   void AcceptOpens(uint32_t frames);
 
   uint32_t GetNumDevs() override { return devices.Count(); }

@@ -20,39 +20,40 @@ constexpr uint32_t WM_MIDISTOP = platform::kMessageUser + 11;
 
 class MidiIn {
  public:
-  // User-interface thread. Starts the MidiIn thread and returns at once; the
+  // Thread: ui. Starts the MidiIn thread and returns at once; the
   // device is opened by that thread. Without its hidden window the thread
   // opens nothing, logs one line and ends.
   MidiIn(int32_t deviceId, MidiInHandler handler, void* userData);
-  // User-interface thread, after WaitStopped.
+  // Thread: ui, after WaitStopped.
   ~MidiIn();
   MidiIn(const MidiIn&) = delete;
   MidiIn& operator=(const MidiIn&) = delete;
 
-  // User-interface thread. Asks the thread to close the device and end;
-  // never blocks.
+  // Thread: ui. Asks the thread to close the device and end; never blocks.
   void RequestStop();
-  // User-interface thread, after RequestStop. Returns once the thread has
+  // Thread: ui, after RequestStop. Returns once the thread has
   // finished with this object. While WM_MIDISTOP cannot be posted it is
   // tried again at every wait.
   void WaitStopped();
+  // Thread: any.
   bool Ended() const { return ended.load(); }
 
  private:
   friend struct MidiInPeer;  // the tests' view of the thread and its device
 
-  // MidiIn thread only.
+  // Thread: midi-in, the functions up to InputCallback.
   static void ThreadMain(void* self);
   void Run();
   static intptr_t WindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
                              intptr_t lParam);
   intptr_t HandleWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
-  // The device's thread: logs or posts, nothing else.
+  // Thread: audio (real-time), the device's callback thread: logs or posts,
+  // nothing else.
   static void InputCallback(platform::MidiInHandle device, uint32_t message, uintptr_t instance,
                             uintptr_t param1, uintptr_t param2);
 
   int32_t deviceId;
-  platform::MidiInHandle device = 0;  // MidiIn thread only
+  platform::MidiInHandle device = 0;  // Thread: midi-in
   MidiInHandler handler;
   void* userData;
   std::atomic<platform::WindowHandle> window{0};
@@ -68,7 +69,8 @@ class MidiIn {
   // The end mark: set by the thread as its last access to this object.
   std::atomic<bool> ended{false};
 
-  // Posts WM_MIDISTOP when the window exists; notes a post that failed.
+  // Thread: ui. Posts WM_MIDISTOP when the window exists; notes a post that
+  // failed.
   void PostStop();
-  bool stopReceived_ = false;  // MidiIn thread: a WM_MIDISTOP was handled
+  bool stopReceived_ = false;  // Thread: midi-in. A WM_MIDISTOP was handled
 };

@@ -19,7 +19,8 @@ constexpr int32_t CONTROLLER_SUSTAIN = 64;
 constexpr int32_t CONTROLLER_ALL_SOUND_OFF = 120;
 constexpr int32_t CONTROLLER_ALL_NOTES_OFF = 123;
 
-// Touched only by the MidiIn thread once the synthesizer is constructed.
+// Thread: midi-in once the synthesizer is constructed (the replaying
+// caller's for a synthesizer without input).
 struct ChannelState {
   int32_t program = 0;
   int32_t volume = 100;
@@ -28,7 +29,7 @@ struct ChannelState {
 
 class Synthesizer {
  public:
-  // User-interface thread. Builds the mixer, then the echo output (none for
+  // Thread: ui. Builds the mixer, then the echo output (none for
   // echo id -1), then the MIDI input, last; takes the dump file (may be
   // platform::kNoFile). Never fails: a part without its device works without.
   // A part that finds no memory is one log line: without the mixer the run
@@ -36,36 +37,36 @@ class Synthesizer {
   // without them.
   Synthesizer(uint32_t waveDeviceId, int32_t midiInDeviceId, int32_t echoDeviceId,
               platform::FileHandle dumpFile);
-  // For replaying messages on the calling thread: no MIDI input, no echo, no
+  // Thread: ui (the render's driving thread). For replaying messages on the
+  // calling thread: no MIDI input, no echo, no
   // dump file, and the mixer handles its device on this thread too (the
   // caller hands it HandleMidiMessage and Mixer::DispatchQueued in turn,
   // and gives up when there is no mixer for want of memory).
   explicit Synthesizer(uint32_t waveDeviceId, MixerThread mixerThread);
-  // User-interface thread. Shutdown, then frees the parts; closes the dump
-  // file last.
+  // Thread: ui. Shutdown, then frees the parts; closes the dump file last.
   ~Synthesizer();
   Synthesizer(const Synthesizer&) = delete;
   Synthesizer& operator=(const Synthesizer&) = delete;
 
-  // User-interface thread. Asks every part to stop, then waits for each.
+  // Thread: ui. Asks every part to stop, then waits for each.
   void Shutdown();
 
-  // The MidiInHandler given to MidiIn; userData is the synthesizer. Runs on
-  // the MidiIn thread.
+  // Thread: midi-in. The MidiInHandler given to MidiIn; userData is the
+  // synthesizer.
   static void MidiInputCallback(void* userData, uint32_t message, uint32_t timeStamp);
-  // Echoes, records, then interprets one message; takes Mixer::Lock itself,
-  // around its voice work only. The MidiIn thread, or the caller's for a
-  // replaying synthesizer.
+  // Thread: midi-in, or the replaying caller's (ui). Echoes, records, then
+  // interprets one message; takes Mixer::Lock itself, around its voice work
+  // only.
   void HandleMidiMessage(uint32_t message, uint32_t timeStamp);
 
-  // The run's mixer, null when there was no memory for it: a replaying
-  // caller dispatches its device's notifications.
+  // Thread: ui. The run's mixer, null when there was no memory for it: a
+  // replaying caller dispatches its device's notifications.
   Mixer* GetMixer() const { return mixer.get(); }
 
  private:
   friend struct SynthesizerPeer;  // the tests' view of the parts and channels
 
-  // The handlers of HandleMidiMessage, on its thread.
+  // Thread: midi-in (HandleMidiMessage's). Its handlers.
   void SustainOff(int32_t channel);
   void SetChannelVolume(int32_t channel, int32_t value);
   // Controller 123: every playing looped voice of the channel is released as
@@ -85,7 +86,7 @@ class Synthesizer {
   void NoteOff(int32_t note, int32_t channel);
   void NoteOn(int32_t note, int32_t channel, int32_t velocity);
   bool shutDown_ = false;
-  // MidiIn thread: a write to the dump file failed; nothing more is written,
+  // Thread: midi-in. A write to the dump file failed; nothing more is written,
   // so the file ends with its last whole record.
   bool dumpFailed_ = false;
 };
