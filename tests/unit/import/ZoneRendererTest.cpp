@@ -88,6 +88,42 @@ TEST(ZoneRenderer, SoundThatDecaysToSilenceIsWrittenOutUntil60DbDownWithoutALoop
   EXPECT_EQ(out.frames.size(), 4410u);
 }
 
+// A stereo pair looped apart: the file loops as the left side does (80
+// frames) and begins that loop once the right side is 40 frames (the seam's
+// fade: half the loop) into its own loop, 50..150; the right side plays its
+// own frames, and its last frame of the file's loop is its frame one loop
+// before, so the repeat goes on from there without a jump.
+TEST(ZoneRenderer, SideLoopedApartPlaysItsOwnLoopAndMeetsItselfAtTheSeam) {
+  auto left = std::make_shared<SourceAudio>();
+  left->frames.assign(100, 0.5f);
+  auto right = std::make_shared<SourceAudio>();
+  for (int i = 0; i < 200; ++i) right->frames.push_back(static_cast<float>(i) / 1000.0f);
+  ImportZone zone;
+  zone.audio = {left, right};
+  zone.sources = 2;
+  zone.gain[0][0] = 1.0;
+  zone.gain[1][0] = 0.0;
+  zone.gain[0][1] = 0.0;
+  zone.gain[1][1] = 1.0;
+  zone.end = 100;
+  zone.loopStart = 10;
+  zone.loopEnd = 90;
+  zone.loop = LoopMode::kContinuous;
+  zone.secondApart = true;
+  zone.second = {0, 200, 50, 150};
+  zone.keyLo = zone.keyHi = zone.rootKey = 60;
+  RenderedSample out;
+  ASSERT_TRUE(RenderZone(zone, 60, 60, 8.0, &out));
+  EXPECT_EQ(out.channels, 2);
+  EXPECT_EQ(out.loopStart, 90);
+  EXPECT_EQ(out.loopEnd, 169);
+  ASSERT_EQ(out.frames.size(), 2u * 170u);
+  auto rightAt = [&](int i) { return out.frames[static_cast<size_t>(2 * i + 1)]; };
+  EXPECT_EQ(rightAt(129), std::lround(0.129f * 32768));
+  EXPECT_EQ(rightAt(169), rightAt(89));
+  EXPECT_EQ(out.frames[2 * 169], std::lround(0.5 * 32768));
+}
+
 TEST(RateFit, EveryKeyOfTheRangeEndsWithin2CentsAsTheEnginePlaysIt) {
   // 22050 frames a second on its own key: 512 frames a buffer, exact.
   EXPECT_EQ(RateFit::FlatCents(22050, 60, 60), 0.0);
