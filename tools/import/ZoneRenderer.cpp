@@ -38,6 +38,14 @@ void TuningFor(const ImportZone& zone, int key, int* base, double* idealRate) {
   }
 }
 
+bool RateFits(const ImportZone& zone, int keyLo, int keyHi) {
+  int base = 0;
+  double idealRate = 0.0;
+  TuningFor(zone, (keyLo + keyHi + 1) / 2, &base, &idealRate);
+  const int64_t loopLength = zone.loop != LoopMode::kNone ? zone.loopEnd - zone.loopStart : 0;
+  return RateFit::Choose(idealRate, base, keyLo, keyHi, loopLength, kMaxRatio, true).found;
+}
+
 bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
                 RenderedSample* out) {
   *out = RenderedSample();

@@ -34,6 +34,10 @@ struct RenderedSample {
 // else the key itself.
 void TuningFor(const ImportZone& zone, int key, int* base, double* idealRate);
 
+// True when one rate up to the resampling bound keeps every key of the
+// range in tune (RenderZone then succeeds on it).
+bool RateFits(const ImportZone& zone, int keyLo, int keyHi);
+
 // False when the range needs splitting: no rate up to the resampling bound
 // keeps every key within the tolerance (only for ranges of two keys or
 // more; a single key takes the best rate found, and says so in notes).
