@@ -80,7 +80,7 @@ bool SetWriter::WriteZone(const ImportZone& zone, int keyLo, int keyHi, std::vec
   }
   RenderedSample sample;
   if ((keyHi > keyLo && !RateFits(zone, keyLo, keyHi)) ||
-      !RenderZone(zone, keyLo, keyHi, maxSeconds_, &sample)) {
+      !RenderZone(zone, keyLo, keyHi, maxSeconds_, &sample, &rates_[Identity(zone, 0, 0, 0.0)])) {
     // No rate keeps the whole range in tune: the longest range from its
     // lowest key that one rate does keep in tune gets a file, and the rest
     // goes on from there. A range inside one that fits fits too, so this
@@ -95,6 +95,12 @@ bool SetWriter::WriteZone(const ImportZone& zone, int keyLo, int keyHi, std::vec
     }
     return WriteZone(zone, keyLo, lo, blocks, error) &&
            WriteZone(zone, lo + 1, keyHi, blocks, error);
+  }
+  if (sample.fit.found) {
+    std::vector<RateChoice>& rates = rates_[Identity(zone, 0, 0, 0.0)];
+    bool known = false;
+    for (const RateChoice& choice : rates) known = known || choice.rate == sample.fit.rate;
+    if (!known) rates.push_back(sample.fit);
   }
   Block block;
   // Zones that come out the same to the last value (the same sound on other

@@ -47,7 +47,7 @@ bool RateFits(const ImportZone& zone, int keyLo, int keyHi) {
 }
 
 bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
-                RenderedSample* out) {
+                RenderedSample* out, const std::vector<RateChoice>* earlier) {
   *out = RenderedSample();
   out->keyLo = keyLo;
   out->keyHi = keyHi;
@@ -59,7 +59,20 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
   const bool looped = zone.loop != LoopMode::kNone;
   const int64_t loopLength = looped ? zone.loopEnd - zone.loopStart : 0;
 
-  RateChoice fit = RateFit::Choose(idealRate, out->base, keyLo, keyHi, loopLength, kMaxRatio);
+  RateChoice fit;
+  if (earlier) {
+    // (Only a rate made for this ideal rate plays in tune: a zone that does
+    // not follow the keyboard in semitones has another on every key.)
+    for (const RateChoice& choice : *earlier)
+      if (std::fabs(idealRate * choice.ratio - choice.rate) <= 0.5 &&
+          RateFit::WorstCents(choice.rate, out->base, keyLo, keyHi) <= RateFit::kToleranceCents) {
+        fit = choice;
+        fit.worstCents = RateFit::WorstCents(choice.rate, out->base, keyLo, keyHi);
+        break;
+      }
+  }
+  if (!fit.found) fit = RateFit::Choose(idealRate, out->base, keyLo, keyHi, loopLength, kMaxRatio);
+  out->fit = fit;
   if (!fit.found && keyHi > keyLo) return false;
   out->rate = fit.rate;
   out->pitchFits = fit.found;
