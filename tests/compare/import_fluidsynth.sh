@@ -30,9 +30,10 @@ import struct, sys
 # Notes known to stay apart, by program (128: drums) and key, printed
 # "apart" (the run fails should one of them hold):
 #  - strings 80: one 50 ms window 1.7 dB off. The two sides of the pair are
-#    looped apart and the right one fades across the file's loop seam, and
-#    the filter is held where the font's modulation envelope moves it 200
-#    cents higher;
+#    looped apart (0.54 and 0.75 s): the file repeats the left side's loop,
+#    so from its first repeat on the right side plays other parts of its
+#    own loop than FluidSynth's voice does at that moment, and its level
+#    there varies by 2 dB;
 #  - crash cymbal 49: FluidSynth's release falls evenly in decibels, the
 #    engine's fade evenly in amplitude: both reach -40 dB at the same time
 #    from a held level, but on a sound that falls by itself as well (over

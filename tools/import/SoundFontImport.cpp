@@ -126,9 +126,15 @@ bool ZoneFrom(const SoundFont& font, const ResolvedZone& resolved,
   // The filter's cutoff is static at the velocities kept (the default
   // velocity-to-cutoff modulator moves it by a few cents at most near 127).
   // FluidSynth filters every voice, its cutoff at most 0.45 of its output
-  // rate: a resonance alone (the default cutoff) is heard there too.
-  if (g[kInitialFilterFc] < 13500 || g[kInitialFilterQ] > 0) {
-    zone->filterHz = std::min(8.176 * std::exp2(g[kInitialFilterFc] / 1200.0), 0.45 * 44100.0);
+  // rate: a resonance alone (the default cutoff) is heard there too. The
+  // modulation envelope moves the cutoff; a held note hears it at the
+  // envelope's sustain level.
+  const double heldCutoff =
+      g[kInitialFilterFc] +
+      g[kModEnvToFilterFc] * (1.0 - std::clamp(g[kSustainModEnv], 0, 1000) / 1000.0);
+  if (heldCutoff < 13500 || g[kInitialFilterQ] > 0) {
+    zone->filterHz = std::min(8.176 * std::exp2(std::clamp(heldCutoff, 1500.0, 13500.0) / 1200.0),
+                              0.45 * 44100.0);
     zone->filterQDb = std::clamp(g[kInitialFilterQ], 0, 960) / 10.0;
   }
   e.holdTimecentsPerKey = g[kKeynumToVolEnvHold];
