@@ -190,3 +190,37 @@ TEST(SetWriter, ZonesThatComeOutEqualShareOneFileAndEqualSidesAreWrittenMono) {
             "sustain, release 1 ms");
   EXPECT_NE(kept[3].find("-> 0002-tone.wav: stereo"), std::string::npos) << kept[3];
 }
+
+// A zone played up to four octaves below its root needs several rates: each
+// block runs from its lowest key as far as one rate keeps in tune (one key
+// more would not), and a block whose keys a rate already written fits
+// shares that file.
+TEST(SetWriter, SplitRangesRunAsFarAsOneRateFitsAndReuseRatesWritten) {
+  TempFolder folder;
+  ImportInstrument instrument;
+  instrument.name = "low";
+  ImportZone zone = LoopedZone();
+  zone.loop = LoopMode::kContinuous;
+  zone.rootKey = 72;
+  zone.keyLo = 24;
+  zone.keyHi = 72;
+  instrument.zones = {zone};
+  SetWriter writer(folder.Path(), 8.0);
+  std::string error;
+  ASSERT_TRUE(writer.Add(instrument, &error)) << error;
+  const std::vector<std::string>& kept = writer.Instruments()[0].kept;
+  int next = 24;
+  for (const std::string& line : kept) {
+    int lo = 0, hi = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "keys %d-%d", &lo, &hi), 2) << line;
+    EXPECT_EQ(lo, next);
+    EXPECT_TRUE(RateFits(zone, lo, hi)) << line;
+    if (hi < 72) {
+      EXPECT_FALSE(RateFits(zone, lo, hi + 1)) << line;
+    }
+    next = hi + 1;
+  }
+  EXPECT_EQ(next, 73);
+  EXPECT_EQ(writer.Totals().blocks, 8u);
+  EXPECT_EQ(writer.Totals().files, 7u);
+}
