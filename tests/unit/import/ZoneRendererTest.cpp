@@ -124,6 +124,21 @@ TEST(ZoneRenderer, SideLoopedApartPlaysItsOwnLoopAndMeetsItselfAtTheSeam) {
   EXPECT_EQ(out.frames[2 * 169], std::lround(0.5 * 32768));
 }
 
+// A resonance of 10 dB lowers the level by half its height, 5 dB, as
+// FluidSynth's filter does; a cutoff above what the source holds (0.45 of
+// 44100 Hz in a file at 22050 frames a second) leaves only that.
+TEST(ZoneRenderer, ResonanceLowersTheLevelByHalfItsHeight) {
+  ImportZone zone = LoopedZone();
+  auto audio = std::make_shared<SourceAudio>(*zone.audio[0]);
+  audio->rate = 22050;
+  zone.audio[0] = audio;
+  zone.filterHz = 0.45 * 44100;
+  zone.filterQDb = 10.0;
+  RenderedSample out;
+  ASSERT_TRUE(RenderZone(zone, 60, 60, 8.0, &out));
+  EXPECT_EQ(out.frames[0], std::lround(0.5 * std::pow(10.0, -5.0 / 20.0) * 32768));
+}
+
 TEST(RateFit, EveryKeyOfTheRangeEndsWithin2CentsAsTheEnginePlaysIt) {
   // 22050 frames a second on its own key: 512 frames a buffer, exact.
   EXPECT_EQ(RateFit::FlatCents(22050, 60, 60), 0.0);
