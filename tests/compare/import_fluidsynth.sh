@@ -33,13 +33,9 @@ import struct, sys
 #    looped apart (0.54 and 0.75 s): the file repeats the left side's loop,
 #    so from its first repeat on the right side plays other parts of its
 #    own loop than FluidSynth's voice does at that moment, and its level
-#    there varies by 2 dB;
-#  - crash cymbal 49: FluidSynth's release falls evenly in decibels, the
-#    engine's fade evenly in amplitude: both reach -40 dB at the same time
-#    from a held level, but on a sound that falls by itself as well (over
-#    a release of 12 s) the fade comes 1 s later.
-# (They are FluidR3_GM's: another font is measured without a list.)
-known = {(48, 80), (128, 49)} if sys.argv[3] == "FluidR3_GM.sf2" else set()
+#    there varies by 2 dB.
+# (It is FluidR3_GM's: another font is measured without a list.)
+known = {(48, 80)} if sys.argv[3] == "FluidR3_GM.sf2" else set()
 melodic = [(0, (36, 60, 84)), (19, (36, 60, 84)), (33, (28, 40, 52)), (48, (48, 64, 80)),
            (73, (60, 72, 84))]
 events, notes, t = [], [], 1.0

@@ -261,6 +261,29 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
     if (value > 32767.0 || value < -32768.0) out->clipped += 1;
     out->frames[i] = static_cast<int16_t>(std::clamp(value, -32768.0, 32767.0));
   }
+  // A file that ends (no loop holds it) falls by itself while it is
+  // released too: its mean fall from its loudest 50 ms to the last 50 ms
+  // within 60 dB of that, as heard on the middle key, shortens the fade.
+  if (out->loop == LoopMode::kNone) {
+    const double heard = fps * (final == &resampled ? fit.ratio : 1.0);
+    const size_t window = static_cast<size_t>(std::max(1.0, 0.05 * heard)) * channels;
+    std::vector<double> levels;
+    for (size_t at = 0; at + window <= out->frames.size(); at += window) {
+      double sum = 0.0;
+      for (size_t i = at; i < at + window; ++i)
+        sum += static_cast<double>(out->frames[i]) * out->frames[i];
+      levels.push_back(10.0 * std::log10(std::max(sum / static_cast<double>(window), 1e-9)));
+    }
+    const size_t loudest =
+        static_cast<size_t>(std::max_element(levels.begin(), levels.end()) - levels.begin());
+    size_t last = loudest;
+    for (size_t w = loudest; w < levels.size(); ++w)
+      if (levels[w] >= levels[loudest] - 60.0) last = w;
+    // Over 100 ms at least: a shorter sound has ended before its release matters.
+    if (last >= loudest + 2)
+      out->releaseMs = envelope.ReleaseMs((levels[loudest] - levels[last]) /
+                                          (static_cast<double>(last - loudest) * 0.05));
+  }
   // Two sides equal in every value (a pair of one sound, or gains that round
   // alike) play the same from a mono file, which the engine holds once.
   if (channels == 2) {

@@ -44,6 +44,9 @@ TEST(VolumeEnvelope, ReleaseReachesMinus40DbWhenTheFadeDoes) {
   spec.releaseDbPerSecond = 96.0;  // 96 dB in one second: -40 dB at 0.4167 s
   // The engine's linear fade reaches 1% at 99% of its length.
   EXPECT_EQ(VolumeEnvelope(spec, 60).ReleaseMs(), 421);
+  // On a sound that falls 32 dB a second by itself, both reach -40 dB at
+  // 40 / 128 s, the fade having taken 30 dB of it: 0.3125 / (1 - 10^-1.5).
+  EXPECT_EQ(VolumeEnvelope(spec, 60).ReleaseMs(32.0), 323);
 }
 
 TEST(ZoneRenderer, EnvelopeIsWrittenAheadOfTheLoopWhichRepeatsAtTheSustainLevel) {
