@@ -59,6 +59,15 @@ struct ImportZone {
   int64_t loopStart = 0;
   int64_t loopEnd = 0;
   LoopMode loop = LoopMode::kNone;
+  // A stereo pair whose sides were cut or looped apart: the second source's
+  // own frames and loop (counted as above, in its own audio). The file loops
+  // as the first side does; the second plays on through its own loop and
+  // fades across into what precedes the file's loop before each repeat.
+  struct Span {
+    int64_t start = 0, end = 0, loopStart = 0, loopEnd = 0;
+  };
+  bool secondApart = false;
+  Span second;
   int keyLo = 0;
   int keyHi = 127;
   int rootKey = 60;

@@ -21,13 +21,24 @@ double RateFit::WorstCents(int32_t rate, int base, int keyLo, int keyHi) {
 }
 
 RateChoice RateFit::Choose(double idealRate, int base, int keyLo, int keyHi, int64_t loopLength,
-                           double maxRatio) {
+                           double maxRatio, bool anyFit) {
   RateChoice best;
   best.worstCents = 1e9;
   auto consider = [&](double ratio, int64_t length) {
     const double rate = std::round(idealRate * ratio);
     if (rate < 1.0 || rate > 2147483647.0) return false;
     const int32_t whole = static_cast<int32_t>(rate);
+    // Only whether one fits: a rate is given up at its first key out of
+    // tune, the lowest (the slowest, mostly the flattest) tried first.
+    if (anyFit) {
+      for (int key = keyLo; key <= keyHi; ++key)
+        if (FlatCents(whole, base, key) > kToleranceCents) return false;
+      best.found = true;
+      best.rate = whole;
+      best.ratio = ratio;
+      best.loopLength = length;
+      return true;
+    }
     const double cents = WorstCents(whole, base, keyLo, keyHi);
     if (cents < best.worstCents) {
       best.rate = whole;

@@ -27,7 +27,8 @@ class RateFit {
   // base. Tries ratios from 1 up to maxRatio: for a sample without a loop
   // each whole rate in turn; for a looped one each whole loop length
   // (loopLength source frames become a whole number of written frames, so
-  // the loop stays seamless). Not found: the best rate tried.
+  // the loop stays seamless). Not found: the best rate tried. anyFit: only
+  // whether one is found matters (found, and the rate when found; faster).
   static RateChoice Choose(double idealRate, int base, int keyLo, int keyHi, int64_t loopLength,
-                           double maxRatio);
+                           double maxRatio, bool anyFit = false);
 };

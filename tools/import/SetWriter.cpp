@@ -30,18 +30,21 @@ std::string FileName(size_t number, const std::string& name) {
 std::string Identity(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds) {
   char text[1024];
   const EnvelopeSpec& e = zone.envelope;
-  std::snprintf(text, sizeof text,
-                "%p %p %d %d %d %.17g %.17g %.17g %.17g %lld %lld %lld %lld %d %d %d %d %.17g "
-                "%.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g",
-                static_cast<const void*>(zone.audio[0].get()),
-                static_cast<const void*>(zone.audio[1].get()), zone.channel[0], zone.channel[1],
-                zone.sources, zone.gain[0][0], zone.gain[0][1], zone.gain[1][0], zone.gain[1][1],
-                static_cast<long long>(zone.start), static_cast<long long>(zone.end),
-                static_cast<long long>(zone.loopStart), static_cast<long long>(zone.loopEnd),
-                static_cast<int>(zone.loop), keyLo, keyHi, zone.rootKey, zone.centsPerKey,
-                zone.tuneCents, e.delay, e.attack, e.hold, e.decayDbPerSecond, e.sustainDb,
-                e.releaseDbPerSecond, e.holdTimecentsPerKey, e.decayTimecentsPerKey, maxSeconds,
-                zone.filterHz, zone.filterQDb);
+  std::snprintf(
+      text, sizeof text,
+      "%p %p %d %d %d %.17g %.17g %.17g %.17g %lld %lld %lld %lld %d %d %d %d %.17g "
+      "%.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g "
+      "%d %lld %lld %lld %lld",
+      static_cast<const void*>(zone.audio[0].get()), static_cast<const void*>(zone.audio[1].get()),
+      zone.channel[0], zone.channel[1], zone.sources, zone.gain[0][0], zone.gain[0][1],
+      zone.gain[1][0], zone.gain[1][1], static_cast<long long>(zone.start),
+      static_cast<long long>(zone.end), static_cast<long long>(zone.loopStart),
+      static_cast<long long>(zone.loopEnd), static_cast<int>(zone.loop), keyLo, keyHi, zone.rootKey,
+      zone.centsPerKey, zone.tuneCents, e.delay, e.attack, e.hold, e.decayDbPerSecond, e.sustainDb,
+      e.releaseDbPerSecond, e.holdTimecentsPerKey, e.decayTimecentsPerKey, maxSeconds,
+      zone.filterHz, zone.filterQDb, zone.secondApart ? 1 : 0,
+      static_cast<long long>(zone.second.start), static_cast<long long>(zone.second.end),
+      static_cast<long long>(zone.second.loopStart), static_cast<long long>(zone.second.loopEnd));
   return text;
 }
 
@@ -76,11 +79,28 @@ bool SetWriter::WriteZone(const ImportZone& zone, int keyLo, int keyHi, std::vec
     return true;
   }
   RenderedSample sample;
-  if (!RenderZone(zone, keyLo, keyHi, maxSeconds_, &sample)) {
-    // No rate keeps the whole range in tune: each half gets its own.
-    const int middle = (keyLo + keyHi) / 2;
-    return WriteZone(zone, keyLo, middle, blocks, error) &&
-           WriteZone(zone, middle + 1, keyHi, blocks, error);
+  if ((keyHi > keyLo && !RateFits(zone, keyLo, keyHi)) ||
+      !RenderZone(zone, keyLo, keyHi, maxSeconds_, &sample, &rates_[Identity(zone, 0, 0, 0.0)])) {
+    // No rate keeps the whole range in tune: the longest range from its
+    // lowest key that one rate does keep in tune gets a file, and the rest
+    // goes on from there. A range inside one that fits fits too, so this
+    // writes as few files (each a resampled copy) as the rates allow.
+    int lo = keyLo, hi = keyHi - 1;  // keyLo alone always renders
+    while (lo < hi) {
+      const int middle = (lo + hi + 1) / 2;
+      if (RateFits(zone, keyLo, middle))
+        lo = middle;
+      else
+        hi = middle - 1;
+    }
+    return WriteZone(zone, keyLo, lo, blocks, error) &&
+           WriteZone(zone, lo + 1, keyHi, blocks, error);
+  }
+  if (sample.fit.found) {
+    std::vector<RateChoice>& rates = rates_[Identity(zone, 0, 0, 0.0)];
+    bool known = false;
+    for (const RateChoice& choice : rates) known = known || choice.rate == sample.fit.rate;
+    if (!known) rates.push_back(sample.fit);
   }
   Block block;
   // Zones that come out the same to the last value (the same sound on other

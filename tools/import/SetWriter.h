@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/import/ImportZone.h"
+#include "tools/import/RateFit.h"
 
 struct WrittenInstrument {
   std::string header;             // "Instrument 0 'Piano'" or "Channel 10 'Standard'"
@@ -56,6 +57,8 @@ class SetWriter {
   double maxSeconds_;
   std::string text_;
   std::map<std::string, Block> shared_;
+  // The rates chosen so far for each zone (by its identity without keys).
+  std::map<std::string, std::vector<RateChoice>> rates_;
   // The files written, by what they hold: a hash of the values, their
   // count, the channels and the rate.
   using Content = std::tuple<size_t, size_t, int, int32_t>;

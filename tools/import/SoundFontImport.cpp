@@ -125,8 +125,16 @@ bool ZoneFrom(const SoundFont& font, const ResolvedZone& resolved,
   e.releaseDbPerSecond = 96.0 / Seconds(std::max(g[kReleaseVolEnv], -7200));
   // The filter's cutoff is static at the velocities kept (the default
   // velocity-to-cutoff modulator moves it by a few cents at most near 127).
-  if (g[kInitialFilterFc] < 13500) {
-    zone->filterHz = 8.176 * std::exp2(g[kInitialFilterFc] / 1200.0);
+  // FluidSynth filters every voice, its cutoff at most 0.45 of its output
+  // rate: a resonance alone (the default cutoff) is heard there too. The
+  // modulation envelope moves the cutoff; a held note hears it at the
+  // envelope's sustain level.
+  const double heldCutoff =
+      g[kInitialFilterFc] +
+      g[kModEnvToFilterFc] * (1.0 - std::clamp(g[kSustainModEnv], 0, 1000) / 1000.0);
+  if (heldCutoff < 13500 || g[kInitialFilterQ] > 0) {
+    zone->filterHz = std::min(8.176 * std::exp2(std::clamp(heldCutoff, 1500.0, 13500.0) / 1200.0),
+                              0.45 * 44100.0);
     zone->filterQDb = std::clamp(g[kInitialFilterQ], 0, 960) / 10.0;
   }
   e.holdTimecentsPerKey = g[kKeynumToVolEnvHold];
@@ -192,12 +200,23 @@ bool BuildSoundFontInstrument(const SoundFont& font, const uint8_t* data, size_t
           left.loopStart == right.loopStart && left.loopEnd == right.loopEnd &&
           left.start == right.start &&
           right.start + frames <= static_cast<int64_t>(right.audio[0]->FrameCount());
-      if (sameShape) {
+      // Sides cut or looped apart keep their own frames, if both loop or
+      // neither does.
+      const bool apart =
+          !sameShape && (left.loop == LoopMode::kNone) == (right.loop == LoopMode::kNone);
+      if (sameShape || apart) {
         ImportZone stereo = left;
         stereo.sources = 2;
         stereo.audio[1] = right.audio[0];
+        stereo.channel[1] = right.channel[0];
         stereo.gain[0][1] = right.gain[0][0];
         stereo.gain[1][1] = right.gain[1][0];
+        if (apart) {
+          stereo.secondApart = true;
+          stereo.second = {right.start, right.end, right.loopStart, right.loopEnd};
+          instrument->approximations.push_back("'" + right.name + "' is looped as '" + left.name +
+                                               "' is, fading across its own loop's seam");
+        }
         candidate.zone = stereo;
       } else {
         // The two sides cannot share one file's loop: the left side plays

@@ -28,7 +28,14 @@ double VolumeEnvelope::Amplitude(double t) const {
 
 double VolumeEnvelope::SettleTime() const { return decayEnd_; }
 
-int VolumeEnvelope::ReleaseMs() const {
-  const double fall40 = 40.0 / spec_.releaseDbPerSecond;
-  return std::max(1, static_cast<int>(std::lround(fall40 / 0.99 * 1000.0)));
+int VolumeEnvelope::ReleaseMs(double soundDbPerSecond) const {
+  // Both fall 40 dB at t = 40 / (r + d): the release's r dB a second on the
+  // sound's d. The fade has then taken 40 r / (r + d) dB of it, which a
+  // linear fade of length L does at t = L (1 - 10^(-2 r / (r + d))).
+  const double r = spec_.releaseDbPerSecond;
+  const double d = std::max(0.0, soundDbPerSecond);
+  if (d == 0.0) return std::max(1, static_cast<int>(std::lround(40.0 / r / 0.99 * 1000.0)));
+  const double fall40 = 40.0 / (r + d);
+  const double length = fall40 / (1.0 - std::pow(10.0, -2.0 * r / (r + d)));
+  return std::max(1, static_cast<int>(std::lround(length * 1000.0)));
 }

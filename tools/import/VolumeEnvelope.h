@@ -19,8 +19,10 @@ class VolumeEnvelope {
   bool DecaysToSilence() const { return spec_.sustainDb >= 60.0; }
   // Milliseconds of the engine's linear release fade (which reaches -40 dB
   // at 99% of its length) so that it reaches -40 dB when this envelope's
-  // release does; at least 1.
-  int ReleaseMs() const;
+  // release does; at least 1. A sound that falls by itself as well, by
+  // soundDbPerSecond, reaches -40 dB sooner in both: the fade is made as
+  // long as brings it there at the same moment (the same rule when 0).
+  int ReleaseMs(double soundDbPerSecond = 0.0) const;
 
  private:
   EnvelopeSpec spec_;

@@ -20,6 +20,12 @@ double FramesPerSecond(const ImportZone& zone, int key) {
          std::exp2(((key - zone.rootKey) * zone.centsPerKey + zone.tuneCents) / 1200.0);
 }
 
+// Frames over which a second side apart fades across the file's loop seam:
+// 100 ms, at most half the loop.
+int64_t SeamFade(int64_t loopLength, double fps) {
+  return std::min(loopLength / 2, static_cast<int64_t>(0.1 * fps));
+}
+
 }  // namespace
 
 void TuningFor(const ImportZone& zone, int key, int* base, double* idealRate) {
@@ -32,8 +38,16 @@ void TuningFor(const ImportZone& zone, int key, int* base, double* idealRate) {
   }
 }
 
+bool RateFits(const ImportZone& zone, int keyLo, int keyHi) {
+  int base = 0;
+  double idealRate = 0.0;
+  TuningFor(zone, (keyLo + keyHi + 1) / 2, &base, &idealRate);
+  const int64_t loopLength = zone.loop != LoopMode::kNone ? zone.loopEnd - zone.loopStart : 0;
+  return RateFit::Choose(idealRate, base, keyLo, keyHi, loopLength, kMaxRatio, true).found;
+}
+
 bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
-                RenderedSample* out) {
+                RenderedSample* out, const std::vector<RateChoice>* earlier) {
   *out = RenderedSample();
   out->keyLo = keyLo;
   out->keyHi = keyHi;
@@ -45,7 +59,20 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
   const bool looped = zone.loop != LoopMode::kNone;
   const int64_t loopLength = looped ? zone.loopEnd - zone.loopStart : 0;
 
-  RateChoice fit = RateFit::Choose(idealRate, out->base, keyLo, keyHi, loopLength, kMaxRatio);
+  RateChoice fit;
+  if (earlier) {
+    // (Only a rate made for this ideal rate plays in tune: a zone that does
+    // not follow the keyboard in semitones has another on every key.)
+    for (const RateChoice& choice : *earlier)
+      if (std::fabs(idealRate * choice.ratio - choice.rate) <= 0.5 &&
+          RateFit::WorstCents(choice.rate, out->base, keyLo, keyHi) <= RateFit::kToleranceCents) {
+        fit = choice;
+        fit.worstCents = RateFit::WorstCents(choice.rate, out->base, keyLo, keyHi);
+        break;
+      }
+  }
+  if (!fit.found) fit = RateFit::Choose(idealRate, out->base, keyLo, keyHi, loopLength, kMaxRatio);
+  out->fit = fit;
   if (!fit.found && keyHi > keyLo) return false;
   out->rate = fit.rate;
   out->pitchFits = fit.found;
@@ -63,18 +90,24 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
   out->releaseMs = envelope.ReleaseMs();
   const double maxFrames = std::max(1.0, maxSeconds * fps);
   const double settleFrames = envelope.SettleTime() * fps;
-  int64_t frames = length;
+  const ImportZone::Span& second = zone.second;
+  const int64_t secondLength = zone.secondApart ? second.end - second.start : 0;
+  int64_t frames = std::max(length, secondLength);
   int64_t newLoopStart = -1;
   int64_t tail = 0;
   if (!looped) {
     double bound = maxFrames;
     if (envelope.DecaysToSilence()) bound = std::min(bound, std::ceil(settleFrames));
-    frames = std::min<int64_t>(length, static_cast<int64_t>(std::max(1.0, bound)));
+    frames = std::min<int64_t>(frames, static_cast<int64_t>(std::max(1.0, bound)));
   } else if (envelope.DecaysToSilence()) {
     frames = static_cast<int64_t>(std::max(1.0, std::min(std::ceil(settleFrames), maxFrames)));
     out->notes.push_back("the loop is written out until the sound has fallen 60 dB");
   } else {
-    const double target = std::min(settleFrames, maxFrames);
+    double target = std::min(settleFrames, maxFrames);
+    // A second side apart repeats only frames of its own loop: the file's
+    // loop begins past that loop's start by the fade at the seam.
+    if (zone.secondApart)
+      target = std::max(target, static_cast<double>(second.loopStart + SeamFade(loopLength, fps)));
     int64_t periods = 0;
     if (target > static_cast<double>(zone.loopStart))
       periods = static_cast<int64_t>(std::ceil((target - static_cast<double>(zone.loopStart)) /
@@ -99,6 +132,36 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
     }
     return zone.loopStart + (i - zone.loopStart) % loopLength;
   };
+  // The second side apart: a held note reads its own loop; past the file's
+  // loop (a sustain loop's tail) it plays on from its own loop's end.
+  const int64_t secondLoop = second.loopEnd - second.loopStart;
+  auto secondIndex = [&](int64_t i) -> int64_t {
+    if (newLoopStart >= 0 && tail > 0 && i >= newLoopStart + loopLength) {
+      const int64_t t = second.loopEnd + (i - newLoopStart - loopLength);
+      return t < secondLength ? t : -1;
+    }
+    if (!looped || secondLoop <= 0 || i < second.loopEnd) return i < secondLength ? i : -1;
+    return second.loopStart + (i - second.loopStart) % secondLoop;
+  };
+  // Over the last `fade` frames of the file's loop the second side moves
+  // across (equal power: its two stretches are unrelated) to the frames
+  // one loop earlier, so that the repeat continues it without a jump.
+  const int64_t seam = newLoopStart >= 0 ? newLoopStart + loopLength : -1;
+  const int64_t fade = seam >= 0 ? std::min(SeamFade(loopLength, fps), newLoopStart) : 0;
+  auto sourceValue = [&](int s, int64_t i) -> double {
+    const SourceAudio& audio = *zone.audio[static_cast<size_t>(s)];
+    if (s == 0 || !zone.secondApart) {
+      const int64_t at = sourceIndex(i);
+      return at < 0 ? 0.0 : audio.At(static_cast<size_t>(zone.start + at), zone.channel[s]);
+    }
+    auto read = [&](int64_t j) {
+      const int64_t at = secondIndex(j);
+      return at < 0 ? 0.0 : audio.At(static_cast<size_t>(second.start + at), zone.channel[s]);
+    };
+    if (fade <= 0 || i < seam - fade || i >= seam) return read(i);
+    const double w = static_cast<double>(i - (seam - fade) + 1) / static_cast<double>(fade);
+    return std::sqrt(1.0 - w) * read(i) + std::sqrt(w) * read(i - loopLength);
+  };
   // A centred pan gives equal gains but for the last bits of sin and cos.
   const bool mono = zone.sources == 1 && std::fabs(zone.gain[0][0] - zone.gain[1][0]) < 1e-9;
   const int channels = mono ? 1 : 2;
@@ -108,34 +171,42 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
   const double heldAmplitude =
       newLoopStart >= 0 ? envelope.Amplitude(static_cast<double>(newLoopStart) / fps) : 0.0;
   for (int64_t i = 0; i < total; ++i) {
-    const int64_t at = sourceIndex(i);
-    if (at < 0) continue;
+    if (!zone.secondApart && sourceIndex(i) < 0) continue;
     const double amplitude = newLoopStart >= 0 && i >= newLoopStart
                                  ? heldAmplitude
                                  : envelope.Amplitude(static_cast<double>(i) / fps);
+    double value[2] = {0.0, 0.0};
+    for (int s = 0; s < zone.sources; ++s) value[s] = sourceValue(s, i);
     for (int c = 0; c < channels; ++c) {
-      double value = 0.0;
-      for (int s = 0; s < zone.sources; ++s)
-        value += zone.gain[c][s] *
-                 zone.audio[s]->At(static_cast<size_t>(zone.start + at), zone.channel[s]);
-      mixed[static_cast<size_t>(i * channels + c)] = static_cast<float>(value * amplitude);
+      double sum = 0.0;
+      for (int s = 0; s < zone.sources; ++s) sum += zone.gain[c][s] * value[s];
+      mixed[static_cast<size_t>(i * channels + c)] = static_cast<float>(sum * amplitude);
     }
   }
 
   // The low-pass filter, as heard on the file's middle key: a cutoff of f Hz
   // there is f / fps of the file's own rate. Q as FluidSynth reads it (0 dB
-  // is a Butterworth response).
-  if (zone.filterHz > 0.0 && zone.filterHz / fps < 0.45) {
-    const double w0 = 2.0 * M_PI * zone.filterHz / fps;
+  // is a Butterworth response), and its gain lowered by half the resonance's
+  // height, as FluidSynth does (relative to a filter without resonance,
+  // which every other zone is heard through there). A cutoff at or above
+  // the source's Nyquist frequency leaves only that gain.
+  if (zone.filterHz > 0.0) {
+    const bool inBand = zone.filterHz / fps < 0.49;
+    const double w0 = 2.0 * M_PI * std::min(zone.filterHz / fps, 0.49);
     const double q = std::pow(10.0, (zone.filterQDb - 3.01) / 20.0);
+    const double gain = std::pow(10.0, -zone.filterQDb / 40.0);
     const double alpha = std::sin(w0) / (2.0 * q);
     const double a0 = 1.0 + alpha;
-    const double b0 = (1.0 - std::cos(w0)) / 2.0 / a0;
-    const double b1 = (1.0 - std::cos(w0)) / a0;
+    const double b0 = gain * (1.0 - std::cos(w0)) / 2.0 / a0;
+    const double b1 = gain * (1.0 - std::cos(w0)) / a0;
     const double a1 = -2.0 * std::cos(w0) / a0;
     const double a2 = (1.0 - alpha) / a0;
     for (int c = 0; c < channels; ++c) {
       double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+      if (!inBand) {
+        for (int64_t i = 0; i < total; ++i) mixed[static_cast<size_t>(i * channels + c)] *= gain;
+        continue;
+      }
       for (int64_t i = 0; i < total; ++i) {
         float& value = mixed[static_cast<size_t>(i * channels + c)];
         const double x0 = value;
@@ -189,6 +260,29 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
     const double value = std::round(static_cast<double>((*final)[i]) * 32768.0);
     if (value > 32767.0 || value < -32768.0) out->clipped += 1;
     out->frames[i] = static_cast<int16_t>(std::clamp(value, -32768.0, 32767.0));
+  }
+  // A file that ends (no loop holds it) falls by itself while it is
+  // released too: its mean fall from its loudest 50 ms to the last 50 ms
+  // within 60 dB of that, as heard on the middle key, shortens the fade.
+  if (out->loop == LoopMode::kNone) {
+    const double heard = fps * (final == &resampled ? fit.ratio : 1.0);
+    const size_t window = static_cast<size_t>(std::max(1.0, 0.05 * heard)) * channels;
+    std::vector<double> levels;
+    for (size_t at = 0; at + window <= out->frames.size(); at += window) {
+      double sum = 0.0;
+      for (size_t i = at; i < at + window; ++i)
+        sum += static_cast<double>(out->frames[i]) * out->frames[i];
+      levels.push_back(10.0 * std::log10(std::max(sum / static_cast<double>(window), 1e-9)));
+    }
+    const size_t loudest =
+        static_cast<size_t>(std::max_element(levels.begin(), levels.end()) - levels.begin());
+    size_t last = loudest;
+    for (size_t w = loudest; w < levels.size(); ++w)
+      if (levels[w] >= levels[loudest] - 60.0) last = w;
+    // Over 100 ms at least: a shorter sound has ended before its release matters.
+    if (last >= loudest + 2)
+      out->releaseMs = envelope.ReleaseMs((levels[loudest] - levels[last]) /
+                                          (static_cast<double>(last - loudest) * 0.05));
   }
   // Two sides equal in every value (a pair of one sound, or gains that round
   // alike) play the same from a mono file, which the engine holds once.

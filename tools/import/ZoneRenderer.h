@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/import/ImportZone.h"
+#include "tools/import/RateFit.h"
 
 struct RenderedSample {
   std::vector<int16_t> frames;  // interleaved
@@ -27,6 +28,7 @@ struct RenderedSample {
   bool pitchFits = true;
   double worstCents = 0.0;
   std::vector<std::string> notes;  // approximations made
+  RateChoice fit;                  // the rate chosen
 };
 
 // The base note and the rate (not rounded) at which the zone plays in tune
@@ -34,8 +36,14 @@ struct RenderedSample {
 // else the key itself.
 void TuningFor(const ImportZone& zone, int key, int* base, double* idealRate);
 
+// True when one rate up to the resampling bound keeps every key of the
+// range in tune (RenderZone then succeeds on it).
+bool RateFits(const ImportZone& zone, int keyLo, int keyHi);
+
 // False when the range needs splitting: no rate up to the resampling bound
 // keeps every key within the tolerance (only for ranges of two keys or
 // more; a single key takes the best rate found, and says so in notes).
+// earlier: rates chosen for other ranges of the zone, tried first: where one
+// keeps this range in tune too, the files may come out equal and be one.
 bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
-                RenderedSample* out);
+                RenderedSample* out, const std::vector<RateChoice>* earlier = nullptr);

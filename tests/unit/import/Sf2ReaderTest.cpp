@@ -193,7 +193,7 @@ TEST(Sf2Reader, Sf3SamplesAreOggStreamsAtByteOffsetsWithLoopsFromTheirOwnStart) 
 }
 
 TEST(Sf2Reader, UnlinkedMonoSamplesPannedApartJoinOrPlayOnBothSides) {
-  auto build = [](uint32_t rightLoopStart) {
+  auto build = [](uint32_t rightLoopStart, int16_t rightModes) {
     B builder;
     builder.SetFrames(std::vector<int16_t>(200, 500));
     builder.AddSample({"SL", 0, 100, 10, 90, 44100, 60, 0, 0, kMonoSample});
@@ -201,12 +201,13 @@ TEST(Sf2Reader, UnlinkedMonoSamplesPannedApartJoinOrPlayOnBothSides) {
     builder.Preset("Str", 0, 0);
     builder.PresetZone({{kInstrument, 0}});
     builder.Instrument("StrInst");
-    builder.InstrumentZone({{kPan, B::Amount(500)}, {kSampleModes, 1}, {kSampleId, 1}});
+    builder.InstrumentZone({{kPan, B::Amount(500)}, {kSampleModes, rightModes}, {kSampleId, 1}});
     builder.InstrumentZone({{kPan, B::Amount(-500)}, {kSampleModes, 1}, {kSampleId, 0}});
     return builder.Build();
   };
-  for (uint32_t rightLoopStart : {10u, 20u}) {
-    const std::vector<uint8_t> bytes = build(rightLoopStart);
+  // The same loop; another loop; a right side without a loop.
+  for (int shape = 0; shape < 3; ++shape) {
+    const std::vector<uint8_t> bytes = build(shape == 1 ? 20 : 10, shape == 2 ? 0 : 1);
     SoundFont font;
     std::string error;
     ASSERT_TRUE(ReadSoundFont(bytes.data(), bytes.size(), &font, &error)) << error;
@@ -217,12 +218,23 @@ TEST(Sf2Reader, UnlinkedMonoSamplesPannedApartJoinOrPlayOnBothSides) {
     const ImportZone& zone = instrument.zones[0];
     EXPECT_EQ(zone.name, "SL");  // the left side first, whatever the zones' order
     EXPECT_TRUE(instrument.dropped.empty());
-    if (rightLoopStart == 10) {
+    if (shape < 2) {
       EXPECT_EQ(zone.sources, 2);
       EXPECT_EQ(zone.audio[1]->name, "SR");
       EXPECT_NEAR(zone.gain[1][1], std::sqrt(2.0), 1e-12);
-    } else {
-      // Another loop: the left plays on both sides at its side's level.
+      EXPECT_EQ(zone.secondApart, shape == 1);
+    }
+    if (shape == 1) {
+      // Its own loop, played on within the left side's file.
+      EXPECT_EQ(zone.second.loopStart, 20);
+      EXPECT_EQ(zone.second.loopEnd, 90);
+      ASSERT_EQ(instrument.approximations.size(), 1u);
+      EXPECT_EQ(instrument.approximations[0],
+                "'SR' is looped as 'SL' is, fading across its own loop's seam");
+    }
+    if (shape == 2) {
+      // One side loops, the other does not: the left plays on both sides at
+      // its side's level.
       EXPECT_EQ(zone.sources, 1);
       EXPECT_NEAR(zone.gain[0][0], std::sqrt(2.0), 1e-12);
       EXPECT_NEAR(zone.gain[1][0], std::sqrt(2.0), 1e-12);

@@ -44,6 +44,9 @@ TEST(VolumeEnvelope, ReleaseReachesMinus40DbWhenTheFadeDoes) {
   spec.releaseDbPerSecond = 96.0;  // 96 dB in one second: -40 dB at 0.4167 s
   // The engine's linear fade reaches 1% at 99% of its length.
   EXPECT_EQ(VolumeEnvelope(spec, 60).ReleaseMs(), 421);
+  // On a sound that falls 32 dB a second by itself, both reach -40 dB at
+  // 40 / 128 s, the fade having taken 30 dB of it: 0.3125 / (1 - 10^-1.5).
+  EXPECT_EQ(VolumeEnvelope(spec, 60).ReleaseMs(32.0), 323);
 }
 
 TEST(ZoneRenderer, EnvelopeIsWrittenAheadOfTheLoopWhichRepeatsAtTheSustainLevel) {
@@ -86,6 +89,57 @@ TEST(ZoneRenderer, SoundThatDecaysToSilenceIsWrittenOutUntil60DbDownWithoutALoop
   // --max-seconds bounds it.
   ASSERT_TRUE(RenderZone(zone, 60, 60, 0.1, &out));
   EXPECT_EQ(out.frames.size(), 4410u);
+}
+
+// A stereo pair looped apart: the file loops as the left side does (80
+// frames) and begins that loop once the right side is 40 frames (the seam's
+// fade: half the loop) into its own loop, 50..150; the right side plays its
+// own frames, and its last frame of the file's loop is its frame one loop
+// before, so the repeat goes on from there without a jump.
+TEST(ZoneRenderer, SideLoopedApartPlaysItsOwnLoopAndMeetsItselfAtTheSeam) {
+  auto left = std::make_shared<SourceAudio>();
+  left->frames.assign(100, 0.5f);
+  auto right = std::make_shared<SourceAudio>();
+  for (int i = 0; i < 200; ++i) right->frames.push_back(static_cast<float>(i) / 1000.0f);
+  ImportZone zone;
+  zone.audio = {left, right};
+  zone.sources = 2;
+  zone.gain[0][0] = 1.0;
+  zone.gain[1][0] = 0.0;
+  zone.gain[0][1] = 0.0;
+  zone.gain[1][1] = 1.0;
+  zone.end = 100;
+  zone.loopStart = 10;
+  zone.loopEnd = 90;
+  zone.loop = LoopMode::kContinuous;
+  zone.secondApart = true;
+  zone.second = {0, 200, 50, 150};
+  zone.keyLo = zone.keyHi = zone.rootKey = 60;
+  RenderedSample out;
+  ASSERT_TRUE(RenderZone(zone, 60, 60, 8.0, &out));
+  EXPECT_EQ(out.channels, 2);
+  EXPECT_EQ(out.loopStart, 90);
+  EXPECT_EQ(out.loopEnd, 169);
+  ASSERT_EQ(out.frames.size(), 2u * 170u);
+  auto rightAt = [&](int i) { return out.frames[static_cast<size_t>(2 * i + 1)]; };
+  EXPECT_EQ(rightAt(129), std::lround(0.129f * 32768));
+  EXPECT_EQ(rightAt(169), rightAt(89));
+  EXPECT_EQ(out.frames[2 * 169], std::lround(0.5 * 32768));
+}
+
+// A resonance of 10 dB lowers the level by half its height, 5 dB, as
+// FluidSynth's filter does; a cutoff above what the source holds (0.45 of
+// 44100 Hz in a file at 22050 frames a second) leaves only that.
+TEST(ZoneRenderer, ResonanceLowersTheLevelByHalfItsHeight) {
+  ImportZone zone = LoopedZone();
+  auto audio = std::make_shared<SourceAudio>(*zone.audio[0]);
+  audio->rate = 22050;
+  zone.audio[0] = audio;
+  zone.filterHz = 0.45 * 44100;
+  zone.filterQDb = 10.0;
+  RenderedSample out;
+  ASSERT_TRUE(RenderZone(zone, 60, 60, 8.0, &out));
+  EXPECT_EQ(out.frames[0], std::lround(0.5 * std::pow(10.0, -5.0 / 20.0) * 32768));
 }
 
 TEST(RateFit, EveryKeyOfTheRangeEndsWithin2CentsAsTheEnginePlaysIt) {
@@ -153,4 +207,38 @@ TEST(SetWriter, ZonesThatComeOutEqualShareOneFileAndEqualSidesAreWrittenMono) {
             "keys 64-64 'tone' -> 0001-tone.wav: mono, 44100 Hz, base 60, 0.02 s, loop "
             "sustain, release 1 ms");
   EXPECT_NE(kept[3].find("-> 0002-tone.wav: stereo"), std::string::npos) << kept[3];
+}
+
+// A zone played up to four octaves below its root needs several rates: each
+// block runs from its lowest key as far as one rate keeps in tune (one key
+// more would not), and a block whose keys a rate already written fits
+// shares that file.
+TEST(SetWriter, SplitRangesRunAsFarAsOneRateFitsAndReuseRatesWritten) {
+  TempFolder folder;
+  ImportInstrument instrument;
+  instrument.name = "low";
+  ImportZone zone = LoopedZone();
+  zone.loop = LoopMode::kContinuous;
+  zone.rootKey = 72;
+  zone.keyLo = 24;
+  zone.keyHi = 72;
+  instrument.zones = {zone};
+  SetWriter writer(folder.Path(), 8.0);
+  std::string error;
+  ASSERT_TRUE(writer.Add(instrument, &error)) << error;
+  const std::vector<std::string>& kept = writer.Instruments()[0].kept;
+  int next = 24;
+  for (const std::string& line : kept) {
+    int lo = 0, hi = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "keys %d-%d", &lo, &hi), 2) << line;
+    EXPECT_EQ(lo, next);
+    EXPECT_TRUE(RateFits(zone, lo, hi)) << line;
+    if (hi < 72) {
+      EXPECT_FALSE(RateFits(zone, lo, hi + 1)) << line;
+    }
+    next = hi + 1;
+  }
+  EXPECT_EQ(next, 73);
+  EXPECT_EQ(writer.Totals().blocks, 8u);
+  EXPECT_EQ(writer.Totals().files, 7u);
 }
