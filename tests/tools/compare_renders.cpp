@@ -129,15 +129,10 @@ size_t Onset(const Render& r, size_t from, size_t limit) {
   return from;
 }
 
-// The period in frames, near `expected` (within 12%: a sample may be
-// tuned a semitone off its key's nominal pitch), from the normalised
-// autocorrelation of one second, refined by a parabola; measured over a
-// lag of several periods for precision.
-double Period(const std::vector<double>& x, size_t from, double expected) {
+// The normalised autocorrelation of one second from `from` at each lag of
+// [lo, hi], and the best lag refined by a parabola.
+double BestLag(const std::vector<double>& x, size_t from, long lo, long hi) {
   const size_t n = 44100;
-  const double periods = std::max(1.0, std::round(0.02 * kRate / expected));
-  const double target = expected * periods;
-  const long lo = static_cast<long>(target * 0.88), hi = static_cast<long>(target * 1.12) + 1;
   std::vector<double> score(static_cast<size_t>(hi - lo + 1));
   for (long lag = lo; lag <= hi; ++lag) {
     double s = 0.0, e0 = 0.0, e1 = 0.0;
@@ -153,7 +148,24 @@ double Period(const std::vector<double>& x, size_t from, double expected) {
     if (score[i] > score[best]) best = i;
   const double a = score[best - 1], b = score[best], c = score[best + 1];
   const double shift = (a - 2 * b + c) != 0.0 ? 0.5 * (a - c) / (a - 2 * b + c) : 0.0;
-  return (static_cast<double>(lo) + static_cast<double>(best) + shift) / periods;
+  return static_cast<double>(lo) + static_cast<double>(best) + shift;
+}
+
+// The period in frames, near `expected` (within 12%: a sample may be
+// tuned a semitone off its key's nominal pitch): the best lag of one
+// period, then, for precision, the best lag within a third of a period of
+// that many periods. (Searching 12% of several periods at once could land
+// on one period more or fewer: a short loop that holds no whole number of
+// periods repeats exactly at its own length, which such a window may hold.)
+double Period(const std::vector<double>& x, size_t from, double expected) {
+  const double one = BestLag(x, from, static_cast<long>(expected * 0.88),
+                             static_cast<long>(expected * 1.12) + 1);
+  const double periods = std::max(1.0, std::round(0.02 * kRate / one));
+  if (periods == 1.0) return one;
+  const double target = one * periods;
+  return BestLag(x, from, static_cast<long>(target - one / 3.0),
+                 static_cast<long>(target + one / 3.0) + 1) /
+         periods;
 }
 
 // Seconds after `off` until the 10 ms level is 40 dB below its level at off.
