@@ -4,6 +4,7 @@
 // envelope. The writer turns each into 16-bit WAV files the engine plays
 // in tune.
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -43,6 +44,31 @@ struct EnvelopeSpec {
   double decayTimecentsPerKey = 0.0;
 };
 
+// The modulation envelope, as FluidSynth plays it: 0 for delay, a linear
+// rise to 1 over attack, 1 for hold, then a linear fall of 1 per decay
+// time down to sustain (0 to 1). Hold and decay may follow the key
+// (timecents per key below key 60).
+struct ModEnvelopeSpec {
+  double delay = 0.0;
+  double attack = 0.0;
+  double hold = 0.0;
+  double decay = 0.0;  // 0: at once
+  double sustain = 1.0;
+  double holdTimecentsPerKey = 0.0;
+  double decayTimecentsPerKey = 0.0;
+  double Value(double t, int key) const {
+    if (t < delay) return 0.0;
+    t -= delay;
+    if (t < attack) return t / attack;
+    t -= attack;
+    const double heldFor = hold * std::exp2(holdTimecentsPerKey * (60 - key) / 1200.0);
+    if (t < heldFor) return 1.0;
+    t -= heldFor;
+    const double fall = decay * std::exp2(decayTimecentsPerKey * (60 - key) / 1200.0);
+    return fall > 0.0 ? std::max(sustain, 1.0 - t / fall) : sustain;
+  }
+};
+
 struct ImportZone {
   // One or two sources: a mono zone plays audio[0]; a stereo one plays
   // audio[0] and audio[1] (which may be one stereo file read twice).
@@ -78,6 +104,13 @@ struct ImportZone {
   // Hz as heard (0: none) and its resonance in dB.
   double filterHz = 0.0;
   double filterQDb = 0.0;
+  // A cutoff that follows the modulation envelope: filterCents (absolute
+  // cents, 8.176 Hz at 0) plus filterEnvCents times the envelope's value,
+  // within 1500 and 13500 cents and 0.45 of 44100 Hz. filterEnvCents 0: the
+  // cutoff is filterHz throughout.
+  double filterCents = 0.0;
+  double filterEnvCents = 0.0;
+  ModEnvelopeSpec modEnvelope;
   std::string name;
 };
 

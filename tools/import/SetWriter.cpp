@@ -30,11 +30,12 @@ std::string FileName(size_t number, const std::string& name) {
 std::string Identity(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds) {
   char text[1024];
   const EnvelopeSpec& e = zone.envelope;
+  const ModEnvelopeSpec& m = zone.modEnvelope;
   std::snprintf(
       text, sizeof text,
       "%p %p %d %d %d %.17g %.17g %.17g %.17g %lld %lld %lld %lld %d %d %d %d %.17g "
       "%.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g "
-      "%d %lld %lld %lld %lld",
+      "%d %lld %lld %lld %lld %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g",
       static_cast<const void*>(zone.audio[0].get()), static_cast<const void*>(zone.audio[1].get()),
       zone.channel[0], zone.channel[1], zone.sources, zone.gain[0][0], zone.gain[0][1],
       zone.gain[1][0], zone.gain[1][1], static_cast<long long>(zone.start),
@@ -44,7 +45,9 @@ std::string Identity(const ImportZone& zone, int keyLo, int keyHi, double maxSec
       e.releaseDbPerSecond, e.holdTimecentsPerKey, e.decayTimecentsPerKey, maxSeconds,
       zone.filterHz, zone.filterQDb, zone.secondApart ? 1 : 0,
       static_cast<long long>(zone.second.start), static_cast<long long>(zone.second.end),
-      static_cast<long long>(zone.second.loopStart), static_cast<long long>(zone.second.loopEnd));
+      static_cast<long long>(zone.second.loopStart), static_cast<long long>(zone.second.loopEnd),
+      zone.filterCents, zone.filterEnvCents, m.delay, m.attack, m.hold, m.decay, m.sustain,
+      m.holdTimecentsPerKey, m.decayTimecentsPerKey);
   return text;
 }
 

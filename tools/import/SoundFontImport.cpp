@@ -123,19 +123,32 @@ bool ZoneFrom(const SoundFont& font, const ResolvedZone& resolved,
   e.decayDbPerSecond = 96.0 / Seconds(g[kDecayVolEnv]);
   e.sustainDb = 96.0 * std::min(g[kSustainVolEnv], 1000) / 1000.0;
   e.releaseDbPerSecond = 96.0 / Seconds(std::max(g[kReleaseVolEnv], -7200));
-  // The filter's cutoff is static at the velocities kept (the default
-  // velocity-to-cutoff modulator moves it by a few cents at most near 127).
-  // FluidSynth filters every voice, its cutoff at most 0.45 of its output
-  // rate: a resonance alone (the default cutoff) is heard there too. The
-  // modulation envelope moves the cutoff; a held note hears it at the
-  // envelope's sustain level.
+  // The velocity-to-cutoff modulator moves the cutoff by a few cents at
+  // most near 127. FluidSynth filters every voice, its cutoff at most 0.45
+  // of its output rate: a resonance alone (the default cutoff) is heard
+  // there too. The modulation envelope moves the cutoff as the note plays:
+  // written into the frames ahead of the loop, which hears it where the
+  // loop begins.
   const double heldCutoff =
       g[kInitialFilterFc] +
       g[kModEnvToFilterFc] * (1.0 - std::clamp(g[kSustainModEnv], 0, 1000) / 1000.0);
-  if (heldCutoff < 13500 || g[kInitialFilterQ] > 0) {
+  const double peakCutoff = g[kInitialFilterFc] + std::max(0, g[kModEnvToFilterFc]);
+  if (heldCutoff < 13500 || g[kInitialFilterFc] < 13500 || g[kInitialFilterQ] > 0) {
     zone->filterHz = std::min(8.176 * std::exp2(std::clamp(heldCutoff, 1500.0, 13500.0) / 1200.0),
                               0.45 * 44100.0);
     zone->filterQDb = std::clamp(g[kInitialFilterQ], 0, 960) / 10.0;
+    if (g[kModEnvToFilterFc] != 0 && std::min(heldCutoff, peakCutoff) < 13500) {
+      zone->filterCents = g[kInitialFilterFc];
+      zone->filterEnvCents = g[kModEnvToFilterFc];
+      ModEnvelopeSpec& m = zone->modEnvelope;
+      m.delay = g[kDelayModEnv] <= -12000 ? 0.0 : Seconds(g[kDelayModEnv]);
+      m.attack = g[kAttackModEnv] <= -12000 ? 0.0 : Seconds(g[kAttackModEnv]);
+      m.hold = g[kHoldModEnv] <= -12000 ? 0.0 : Seconds(g[kHoldModEnv]);
+      m.decay = g[kDecayModEnv] <= -12000 ? 0.0 : Seconds(g[kDecayModEnv]);
+      m.sustain = 1.0 - std::clamp(g[kSustainModEnv], 0, 1000) / 1000.0;
+      m.holdTimecentsPerKey = g[kKeynumToModEnvHold];
+      m.decayTimecentsPerKey = g[kKeynumToModEnvDecay];
+    }
   }
   e.holdTimecentsPerKey = g[kKeynumToVolEnvHold];
   e.decayTimecentsPerKey = g[kKeynumToVolEnvDecay];

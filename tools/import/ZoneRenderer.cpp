@@ -190,25 +190,48 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
   // height, as FluidSynth does (relative to a filter without resonance,
   // which every other zone is heard through there). A cutoff at or above
   // the source's Nyquist frequency leaves only that gain.
+  // A cutoff that follows the modulation envelope is set anew every 32
+  // frames, and held from the loop's start on (where the volume is too).
   if (zone.filterHz > 0.0) {
-    const bool inBand = zone.filterHz / fps < 0.49;
-    const double w0 = 2.0 * M_PI * std::min(zone.filterHz / fps, 0.49);
     const double q = std::pow(10.0, (zone.filterQDb - 3.01) / 20.0);
     const double gain = std::pow(10.0, -zone.filterQDb / 40.0);
-    const double alpha = std::sin(w0) / (2.0 * q);
-    const double a0 = 1.0 + alpha;
-    const double b0 = gain * (1.0 - std::cos(w0)) / 2.0 / a0;
-    const double b1 = gain * (1.0 - std::cos(w0)) / a0;
-    const double a1 = -2.0 * std::cos(w0) / a0;
-    const double a2 = (1.0 - alpha) / a0;
+    double b0 = 0.0, b1 = 0.0, a1 = 0.0, a2 = 0.0;
+    bool inBand = false;
+    auto setCutoff = [&](double hz) {
+      inBand = hz / fps < 0.49;
+      const double w0 = 2.0 * M_PI * std::min(hz / fps, 0.49);
+      const double alpha = std::sin(w0) / (2.0 * q);
+      const double a0 = 1.0 + alpha;
+      b0 = gain * (1.0 - std::cos(w0)) / 2.0 / a0;
+      b1 = gain * (1.0 - std::cos(w0)) / a0;
+      a1 = -2.0 * std::cos(w0) / a0;
+      a2 = (1.0 - alpha) / a0;
+    };
+    const bool moving = zone.filterEnvCents != 0.0;
+    auto cutoffAt = [&](int64_t i) {
+      const double t = static_cast<double>(newLoopStart >= 0 ? std::min(i, newLoopStart) : i) / fps;
+      const double cents = std::clamp(
+          zone.filterCents + zone.filterEnvCents * zone.modEnvelope.Value(t, key), 1500.0, 13500.0);
+      return std::min(8.176 * std::exp2(cents / 1200.0), 0.45 * 44100.0);
+    };
+    setCutoff(moving ? cutoffAt(0) : zone.filterHz);
     for (int c = 0; c < channels; ++c) {
       double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
-      if (!inBand) {
+      if (!moving && !inBand) {
         for (int64_t i = 0; i < total; ++i) mixed[static_cast<size_t>(i * channels + c)] *= gain;
         continue;
       }
       for (int64_t i = 0; i < total; ++i) {
+        if (moving && i % 32 == 0) setCutoff(cutoffAt(i));
         float& value = mixed[static_cast<size_t>(i * channels + c)];
+        if (!inBand) {
+          value = static_cast<float>(value * gain);
+          x2 = x1;
+          x1 = value;
+          y2 = y1;
+          y1 = value;
+          continue;
+        }
         const double x0 = value;
         const double y0 = b0 * x0 + b1 * x1 + b0 * x2 - a1 * y1 - a2 * y2;
         x2 = x1;

@@ -242,3 +242,32 @@ TEST(SetWriter, SplitRangesRunAsFarAsOneRateFitsAndReuseRatesWritten) {
   EXPECT_EQ(writer.Totals().blocks, 8u);
   EXPECT_EQ(writer.Totals().files, 7u);
 }
+
+// A cutoff that follows the modulation envelope: 11025 Hz passes while the
+// envelope holds the cutoff at 13500 cents (19845 Hz, the bound), and is
+// gone once it has fallen to 6900 cents (443 Hz) 20 ms in.
+TEST(ZoneRenderer, CutoffFollowsTheModulationEnvelope) {
+  auto audio = std::make_shared<SourceAudio>();
+  const float cycle[4] = {0.5f, 0.0f, -0.5f, 0.0f};
+  for (int i = 0; i < 3000; ++i) audio->frames.push_back(cycle[i % 4]);
+  ImportZone zone;
+  zone.audio[0] = audio;
+  zone.end = 3000;
+  zone.keyLo = zone.keyHi = zone.rootKey = 60;
+  zone.filterHz = 443.0;
+  zone.filterCents = 6900;
+  zone.filterEnvCents = 6600;
+  zone.modEnvelope.hold = 0.01;
+  zone.modEnvelope.decay = 0.01;
+  zone.modEnvelope.sustain = 0.0;
+  RenderedSample out;
+  ASSERT_TRUE(RenderZone(zone, 60, 60, 8.0, &out));
+  ASSERT_EQ(out.frames.size(), 3000u);
+  auto peak = [&](size_t from, size_t to) {
+    int worst = 0;
+    for (size_t i = from; i < to; ++i) worst = std::max(worst, std::abs(int{out.frames[i]}));
+    return worst;
+  };
+  EXPECT_GT(peak(100, 400), 14000);
+  EXPECT_LT(peak(2000, 3000), 200);
+}
