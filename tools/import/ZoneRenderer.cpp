@@ -39,6 +39,20 @@ void TuningFor(const ImportZone& zone, int key, int* base, double* idealRate) {
 }
 
 bool RateFits(const ImportZone& zone, int keyLo, int keyHi) {
+  // A low-pass filter is written as heard on the file's middle key: on a
+  // key k semitones away, its cutoff is heard k semitones off. Where the
+  // cutoff falls below 4 kHz, a file spans at most five keys, so that no
+  // key hears it more than two semitones off.
+  if (zone.filterHz > 0.0 && keyHi - keyLo >= 5) {
+    double lowest = zone.filterHz;
+    if (zone.filterEnvCents != 0.0) {
+      const double cents =
+          std::min({zone.filterCents, zone.filterCents + zone.filterEnvCents,
+                    zone.filterCents + zone.filterEnvCents * zone.modEnvelope.sustain});
+      lowest = 8.176 * std::exp2(std::clamp(cents, 1500.0, 13500.0) / 1200.0);
+    }
+    if (lowest < 4000.0) return false;
+  }
   int base = 0;
   double idealRate = 0.0;
   TuningFor(zone, (keyLo + keyHi + 1) / 2, &base, &idealRate);

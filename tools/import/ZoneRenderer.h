@@ -37,7 +37,8 @@ struct RenderedSample {
 void TuningFor(const ImportZone& zone, int key, int* base, double* idealRate);
 
 // True when one rate up to the resampling bound keeps every key of the
-// range in tune (RenderZone then succeeds on it).
+// range in tune (RenderZone then succeeds on it), and a low-pass filter
+// whose cutoff falls below 4 kHz spans at most five keys.
 bool RateFits(const ImportZone& zone, int keyLo, int keyHi);
 
 // False when the range needs splitting: no rate up to the resampling bound

@@ -271,3 +271,15 @@ TEST(ZoneRenderer, CutoffFollowsTheModulationEnvelope) {
   EXPECT_GT(peak(100, 400), 14000);
   EXPECT_LT(peak(2000, 3000), 200);
 }
+
+// A cutoff below 4 kHz is written as heard on the file's middle key: a
+// file spans five keys at most, none more than two semitones from it.
+TEST(ZoneRenderer, AHeardCutoffSpansFiveKeysAtMost) {
+  ImportZone zone = LoopedZone();
+  EXPECT_TRUE(RateFits(zone, 58, 63));
+  zone.filterHz = 3999.0;
+  EXPECT_TRUE(RateFits(zone, 58, 62));
+  EXPECT_FALSE(RateFits(zone, 58, 63));
+  zone.filterHz = 4000.0;
+  EXPECT_TRUE(RateFits(zone, 58, 63));
+}
