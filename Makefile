@@ -196,12 +196,15 @@ bench-import:
 	$(call configure-and-build,build,$(CMAKE_FLAGS),pelvane-import pelvane-render pelvane_make_midi)
 	bench/import.sh build
 
-# FluidR3_GM imported and rendered note by note against FluidSynth
-# (tests/compare/import_fluidsynth.sh).
+# FluidR3_GM and TimGM6mb imported and rendered note by note against
+# FluidSynth (tests/compare/import_fluidsynth.sh), and a generated SFZ kit
+# against the sound its samples describe (tests/compare/import_sfz.sh).
 compare-import:
-	@scripts/ensure-packages $(IMPORT_PACKAGES) python3
+	@scripts/ensure-packages $(IMPORT_PACKAGES) timgm6mb-soundfont sox python3
 	$(call configure-and-build,build,$(CMAKE_FLAGS),pelvane-import pelvane-render pelvane_compare_renders)
-	PELVANE_BUILD=$(CURDIR)/build tests/compare/import_fluidsynth.sh
+	PELVANE_BUILD=$(CURDIR)/build PELVANE_FONT=/usr/share/sounds/sf2/FluidR3_GM.sf2 tests/compare/import_fluidsynth.sh
+	PELVANE_BUILD=$(CURDIR)/build PELVANE_FONT=/usr/share/sounds/sf2/TimGM6mb.sf2 tests/compare/import_fluidsynth.sh
+	PELVANE_BUILD=$(CURDIR)/build tests/compare/import_sfz.sh
 
 # clang-format over our own sources (scripts/format lists them); format-check
 # changes nothing and fails on a file that differs.

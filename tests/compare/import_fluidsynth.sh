@@ -13,9 +13,10 @@
 # boundary, a note-off reaches the buffers mixed after it, three later).
 set -euo pipefail
 build=${PELVANE_BUILD:?}
-# PELVANE_FONT chooses another font (TimGM6mb: /usr/share/sounds/sf2/TimGM6mb.sf2).
+# PELVANE_FONT chooses the font (TimGM6mb: /usr/share/sounds/sf2/TimGM6mb.sf2);
+# a font without a list of known notes is measured without one.
 font=${PELVANE_FONT:-/usr/share/sounds/sf2/FluidR3_GM.sf2}
-[ -f "$font" ] || { echo "FAIL: $font is missing (package fluid-soundfont-gm)"; exit 1; }
+[ -f "$font" ] || { echo "FAIL: $font is missing (packages fluid-soundfont-gm, timgm6mb-soundfont)"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # PELVANE_KEEP=1 keeps the renders to listen to.
@@ -27,15 +28,32 @@ cd "$work"
 cat import.txt
 python3 - notes.mid notes.txt "$(basename "$font")" <<'PY'
 import struct, sys
-# Notes known to stay apart, by program (128: drums) and key, printed
+# Notes known to stay apart, by font, program (128: drums) and key, printed
 # "apart" (the run fails should one of them hold):
-#  - strings 80: one 50 ms window 1.7 dB off. The two sides of the pair are
-#    looped apart (0.54 and 0.75 s): the file repeats the left side's loop,
-#    so from its first repeat on the right side plays other parts of its
-#    own loop than FluidSynth's voice does at that moment, and its level
-#    there varies by 2 dB.
-# (It is FluidR3_GM's: another font is measured without a list.)
-known = {(48, 80)} if sys.argv[3] == "FluidR3_GM.sf2" else set()
+known = {
+    # - strings 80: one 50 ms window 1.7 dB off. The two sides of the pair
+    #   are looped apart (0.54 and 0.75 s): the file repeats the left side's
+    #   loop, so from its first repeat on the right side plays other parts
+    #   of its own loop than FluidSynth's voice does at that moment, and its
+    #   level there varies by 2 dB.
+    "FluidR3_GM.sf2": {(48, 80)},
+    # - piano 36 and 84: pitch 4 cents apart, one sharp, one flat. The
+    #   engine's whole-frame stepping leaves a key up to 2 cents flat (the
+    #   importer's bound); with a bound of 0.5 cents key 84 measures +1
+    #   cent and key 36 +7.6: the measure of these decaying piano tones
+    #   moves with the stepping more than their tuning does.
+    # - organ 36: 6 dB apart at the attack: a second layer sounds under it
+    #   ('Octave Wave E4', looped over 40 frames against the organ's 383,
+    #   at another speed), which one looped file cannot hold with it; the
+    #   engine plays one sample a note.
+    # - bass 28: one window 1.7 dB off late in the hold: its low-pass
+    #   cutoff is written as heard two semitones up, on the middle key of
+    #   its file's five.
+    # - strings 48, 64 and 80: 5 to 8 dB apart: five layers sound at once
+    #   (a stereo pair looped apart and three synthetic layers, two with
+    #   pitch envelopes), each looped on its own; one plays.
+    "TimGM6mb.sf2": {(0, 36), (0, 84), (19, 36), (33, 28), (48, 48), (48, 64), (48, 80)},
+}.get(sys.argv[3], set())
 melodic = [(0, (36, 60, 84)), (19, (36, 60, 84)), (33, (28, 40, 52)), (48, (48, 64, 80)),
            (73, (60, 72, 84))]
 events, notes, t = [], [], 1.0
