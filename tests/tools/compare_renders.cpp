@@ -158,8 +158,8 @@ double BestLag(const std::vector<double>& x, size_t from, long lo, long hi) {
 // on one period more or fewer: a short loop that holds no whole number of
 // periods repeats exactly at its own length, which such a window may hold.)
 double Period(const std::vector<double>& x, size_t from, double expected) {
-  const double one = BestLag(x, from, static_cast<long>(expected * 0.88),
-                             static_cast<long>(expected * 1.12) + 1);
+  const double one =
+      BestLag(x, from, static_cast<long>(expected * 0.88), static_cast<long>(expected * 1.12) + 1);
   const double periods = std::max(1.0, std::round(0.02 * kRate / one));
   if (periods == 1.0) return one;
   const double target = one * periods;
