@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# pelvane-import measured against FluidSynth: FluidR3_GM imported, then the
+# pelvane-import measured against FluidSynth: a font (FluidR3_GM unless
+# PELVANE_FONT names another; make compare-import runs TimGM6mb too) imported, then the
 # same notes rendered by pelvane-render with the imported set and by
 # FluidSynth with the font (reverb and chorus off) and compared note by
 # note (tests/tools/compare_renders.cpp: pitch within 3 cents, every 50 ms
