@@ -38,11 +38,14 @@ known = {
     #   of its own loop than FluidSynth's voice does at that moment, and its
     #   level there varies by 2 dB.
     "FluidR3_GM.sf2": {(48, 80)},
-    # - piano 36 and 84: pitch 4 cents apart, one sharp, one flat. The
-    #   engine's whole-frame stepping leaves a key up to 2 cents flat (the
-    #   importer's bound); with a bound of 0.5 cents key 84 measures +1
-    #   cent and key 36 +7.6: the measure of these decaying piano tones
-    #   moves with the stepping more than their tuning does.
+    # - piano 84: pitch 3.5 cents flat. Its file serves keys 84 to 86 and
+    #   is written with the cutoff (moved by the modulation envelope) as
+    #   key 85 hears it; written for key 84 alone it measures -1.6 cents
+    #   (and every filtered zone so costs TimGM6mb 1246 MB of files, not
+    #   463). The engine's whole-frame stepping leaves it 1.2 cents flat.
+    # - piano 36: pitch 4.3 cents sharp (4.6 with a file for its key
+    #   alone, +7.6 at other rates): not found; the measure of this
+    #   decaying low piano tone moves with how its file is made.
     # - organ 36: 6 dB apart at the attack: a second layer sounds under it
     #   ('Octave Wave E4', looped over 40 frames against the organ's 383,
     #   at another speed), which one looped file cannot hold with it; the

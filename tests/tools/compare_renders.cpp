@@ -147,25 +147,30 @@ double BestLag(const std::vector<double>& x, size_t from, long lo, long hi) {
   for (size_t i = 1; i + 1 < score.size(); ++i)
     if (score[i] > score[best]) best = i;
   const double a = score[best - 1], b = score[best], c = score[best + 1];
+  // (At the window's edge the peak may lie beyond it: half a lag at most.)
   const double shift = (a - 2 * b + c) != 0.0 ? 0.5 * (a - c) / (a - 2 * b + c) : 0.0;
-  return static_cast<double>(lo) + static_cast<double>(best) + shift;
+  return static_cast<double>(lo) + static_cast<double>(best) + std::clamp(shift, -0.5, 0.5);
 }
 
 // The period in frames, near `expected` (within 12%: a sample may be
 // tuned a semitone off its key's nominal pitch): the best lag of one
-// period, then, for precision, the best lag within a third of a period of
-// that many periods. (Searching 12% of several periods at once could land
-// on one period more or fewer: a short loop that holds no whole number of
-// periods repeats exactly at its own length, which such a window may hold.)
+// period, refined over 4 periods and then over some 20 ms of them, each
+// time within half a period of that many. (Searching 12% of several
+// periods at once could land on one period more or fewer: a short loop
+// that holds no whole number of periods repeats exactly at its own length,
+// which such a window may hold.)
 double Period(const std::vector<double>& x, size_t from, double expected) {
-  const double one =
+  double period =
       BestLag(x, from, static_cast<long>(expected * 0.88), static_cast<long>(expected * 1.12) + 1);
-  const double periods = std::max(1.0, std::round(0.02 * kRate / one));
-  if (periods == 1.0) return one;
-  const double target = one * periods;
-  return BestLag(x, from, static_cast<long>(target - one / 3.0),
-                 static_cast<long>(target + one / 3.0) + 1) /
-         periods;
+  const double periods = std::max(1.0, std::round(0.02 * kRate / period));
+  for (const double count : {std::min(4.0, periods), periods}) {
+    if (count == 1.0) continue;
+    const double target = period * count;
+    period = BestLag(x, from, static_cast<long>(target - period / 2.0),
+                     static_cast<long>(target + period / 2.0) + 1) /
+             count;
+  }
+  return period;
 }
 
 // Seconds after `off` until the 10 ms level is 40 dB below its level at off.
