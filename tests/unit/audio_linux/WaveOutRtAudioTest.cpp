@@ -202,7 +202,7 @@ TEST_P(WaveOutJackTest, PlaysBuffersInOrderWholeAndOnceAcrossPeriods) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Periods, WaveOutJackTest,
-                         ::testing::Values(Shape{256, 1000}, Shape{2048, 1024}),
+                         ::testing::Values(Shape{256, 1000}, Shape{2048, 1024}, Shape{8192, 1024}),
                          [](const ::testing::TestParamInfo<Shape>& shape) {
                            return "Period" + std::to_string(shape.param.period) + "Buffer" +
                                   std::to_string(shape.param.bufferFrames);
