@@ -19,7 +19,9 @@ jack_note() {
   "$build/tests/tools/pelvane_jack_record" "$work/$1.wav" Pelvane "$work/ready" 60 &
   local recorder=$! note hold=500
   [ -z "${4:-}" ] || hold=1500
-  "$build/tests/tools/pelvane_mixer_note" "$work/ready" jack "$hold" 2>"$work/$1.log" &
+  # The frames ahead and the queue hold up to about 0.35 s: the silence after
+  # the note waits well beyond that before the mixer stops.
+  "$build/tests/tools/pelvane_mixer_note" "$work/ready" jack "$hold" 1000 2>"$work/$1.log" &
   note=$!
   if [ -n "${4:-}" ]; then
     wait_for "grep -q '^mixer_note: note on$' '$work/$1.log'" 20 || fail "no note at $1"
@@ -50,8 +52,8 @@ touch "$work/ready"
 # The sink's four periods of 1024 frames and the frames ahead hold about 0.8 s.
 "$build/tests/tools/pelvane_mixer_note" "$work/ready" mapper 1500 1500 2>"$work/pulse.log" ||
   { cat "$work/pulse.log" >&2; fail "mixer_note on PulseAudio"; }
-# What the server still held when the mixer stopped, and a third of a second more.
-wait_for "[ \$(stat -c %s '$work/pulse.raw') -ge $(($(stat -c %s "$work/pulse.raw") + 8000 * 4))  ]" 20 ||
+# What the server still held when the mixer stopped, and a second more.
+wait_for "[ \$(stat -c %s '$work/pulse.raw') -ge $(($(stat -c %s "$work/pulse.raw") + 8000 * 4)) ]" 20 ||
   fail "parec stopped recording"
 kill -INT "$recorder"
 wait "$recorder" || true
