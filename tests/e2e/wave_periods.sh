@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The wave output at periods larger than the mixer's four buffers reach: one
 # held note through the Mixer into a private JACK server (dummy driver) at
-# periods of 4096 and 8192 frames at 44100 and 48000, once with the period
-# changed from 256 to 4096 while the note sounds, and into a private
+# periods of 4096 and 8192 frames at 44100 and 48000, with the period changed
+# from 256 to 4096 and back while the note sounds, and into a private
 # PulseAudio null sink at 8000 frames/s. Each recording is checked by
 # pelvane_check_tone: no silence inside the note, nothing within 60 dB of the
 # tone away from its harmonics, the pitch and level, the fade, silence.
@@ -39,6 +39,7 @@ jack_note 48000-4096 48000 4096
 jack_note 44100-8192 44100 8192
 jack_note 48000-8192 48000 8192
 jack_note 48000-256-4096 48000 256 4096
+jack_note 48000-4096-256 48000 4096 256
 
 echo "--- PulseAudio at 8000 frames/s"
 export JACK_DEFAULT_SERVER=pelvane-e2e-none-$$ JACK_NO_START_SERVER=1
