@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Note-on to sound through the whole synthesizer on private JACK servers
-# (dummy driver) at the common periods and two rates. Usage: bench/latency.sh BUILD_DIR
+# (dummy driver) at the common periods and two rates. Usage: bench/latency.sh BUILD_DIR;
+# PERIODS="4096 8192" bench/latency.sh BUILD_DIR measures other periods.
 set -euo pipefail
 build=${1:?usage: bench/latency.sh BUILD_DIR}
 log=$(mktemp)
 trap 'rm -f "$log" "$log.run"' EXIT
 export JACK_NO_START_SERVER=1
 for rate in 44100 48000; do
-  for period in 256 512 1024; do
+  for period in ${PERIODS:-256 512 1024}; do
     export JACK_DEFAULT_SERVER=pelvane-latency-$$-$rate-$period
     jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -S -t 5000 -d dummy -r "$rate" -p "$period" >"$log" 2>&1 &
     server=$!

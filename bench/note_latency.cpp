@@ -40,6 +40,10 @@ class Probe {
     if (!client_) return;
     rate_ = jack_get_sample_rate(client_);
     spacing_ = rate_ * 6 / 10;
+    // Periods beyond 2048 frames hold the sound back by several periods (the
+    // device copies frames ahead): each note must have ended before the next.
+    const jack_nframes_t period = jack_get_buffer_size(client_);
+    if (period > 2048) spacing_ += 6 * period;
     midi_ = jack_port_register(client_, "src", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     in_[0] = jack_port_register(client_, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     in_[1] = jack_port_register(client_, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
@@ -191,8 +195,9 @@ int main(int argc, char** argv) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   probe.Play();
-  WaitFor([&] { return probe.Sent() == notes; }, int(notes) * 1000 + 10000);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const int periodMs = int(1000.0 * probe.Period() / probe.Rate());
+  WaitFor([&] { return probe.Sent() == notes; }, int(notes) * (1000 + 6 * periodMs) + 10000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::max(300, 4 * periodMs)));
   std::vector<long> latencies = probe.Latencies();
   delete synthesizer;
   if (latencies.size() != notes) {

@@ -27,6 +27,8 @@ struct JackClient::Link {
   void* lostContext = nullptr;
   Changed changed = nullptr;
   void* changedContext = nullptr;
+  BufferSize bufferSize = nullptr;
+  void* bufferSizeContext = nullptr;
 
   bool Enter() {
     inside.fetch_add(1);
@@ -49,6 +51,13 @@ struct JackClient::Link {
     int result = link->process(frames, link->processContext);
     link->Leave();
     return result;
+  }
+  static int OnBufferSize(jack_nframes_t frames, void* self) {
+    auto* link = static_cast<Link*>(self);
+    if (!link->Enter()) return 0;
+    link->bufferSize(frames, link->bufferSizeContext);
+    link->Leave();
+    return 0;
   }
   static void OnShutdown(jack_status_t, const char* reason, void* self);
   static void OnClient(const char*, int, void* self) { static_cast<Link*>(self)->Change(); }
@@ -131,6 +140,14 @@ void JackClient::SetProcess(Process process, void* context) {
   link_->process = process;
   link_->processContext = context;
   jack_set_process_callback(client_, &Link::OnProcess, link_);
+}
+
+void JackClient::SetBufferSize(BufferSize bufferSize, void* context) {
+  std::lock_guard<std::recursive_mutex> hold(TableMutex());
+  if (client_ == nullptr) return;
+  link_->bufferSize = bufferSize;
+  link_->bufferSizeContext = context;
+  jack_set_buffer_size_callback(client_, &Link::OnBufferSize, link_);
 }
 
 void JackClient::SetLost(Lost lost, void* context) {

@@ -36,6 +36,7 @@ class JackClient {
   using Process = int (*)(jack_nframes_t frames, void* context);
   using Lost = void (*)(void* context, const char* reason);
   using Changed = void (*)(void* context);
+  using BufferSize = void (*)(jack_nframes_t frames, void* context);
 
   // Opens a client of that name on the running server (never starts one).
   // Null with libjack's status when there is none.
@@ -50,8 +51,10 @@ class JackClient {
   // Before activation. The process callback runs on JACK's real-time thread;
   // lost once, on libjack's thread, when the server goes (it may only store
   // and post); changed on libjack's notification thread for every client,
-  // port registration or rename.
+  // port registration or rename; bufferSize before the first process call
+  // and before every change of the period, while no process call runs.
   void SetProcess(Process process, void* context);
+  void SetBufferSize(BufferSize bufferSize, void* context);
   void SetLost(Lost lost, void* context);
   void SetChanged(Changed changed, void* context);
 

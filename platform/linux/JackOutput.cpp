@@ -32,6 +32,7 @@ std::unique_ptr<JackOutput> JackOutput::Open(WaveDevice& device, const char* cli
     return nullptr;
   }
   output->client_->SetProcess(&JackOutput::Process, output.get());
+  output->client_->SetBufferSize(&JackOutput::OnBufferSize, output.get());
   output->client_->SetLost(&JackOutput::OnShutdown, output.get());
   return output;
 }
@@ -99,6 +100,12 @@ int JackOutput::Process(jack_nframes_t frames, void* self) {
   auto* right = static_cast<float*>(jack_port_get_buffer(output->ports_[1], frames));
   output->device_.RenderFloat(left, right, 1, frames);
   return 0;
+}
+
+// libjack's notification thread (or the process thread before its first
+// cycle), while no process call runs.
+void JackOutput::OnBufferSize(jack_nframes_t frames, void* self) {
+  static_cast<JackOutput*>(self)->device_.PreparePeriod(frames);
 }
 
 // A thread of libjack's, like a signal handler: only tells the device.

@@ -4,8 +4,10 @@
 // server changes its period (and formats an error text on the process thread
 // each time), and when the server goes away it closes the stream from a
 // thread of its own, racing our close, and says so only on standard error.
-// Here the process callback takes any period, and a server that goes away is
-// told through the device.
+// Here the process callback takes any period (a change of period is told to
+// the device before the first callback of the new size, so that it can copy
+// frames ahead in time), and a server that goes away is told through the
+// device.
 #pragma once
 #include <jack/jack.h>
 #include <jack/thread.h>
@@ -38,6 +40,7 @@ class JackOutput : public DeviceOutput {
  private:
   explicit JackOutput(WaveDevice& device) : device_(device) {}
   static int Process(jack_nframes_t frames, void* self);
+  static void OnBufferSize(jack_nframes_t frames, void* self);
   static void OnShutdown(void* self, const char* reason);
 
   WaveDevice& device_;

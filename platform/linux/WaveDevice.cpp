@@ -16,8 +16,8 @@ namespace platform {
 
 namespace {
 
-// Audio thread. Hidden from ThreadSanitizer: the mixer mixes a new voice into
-// a queued buffer after reading the play position without synchronising with
+// The copier. Hidden from ThreadSanitizer: the mixer mixes a new voice into a
+// queued buffer after reading the play position without synchronising with
 // the device (as waveOut's hardware would read it), so a buffer the device has
 // just started may still be written. That costs at most a few late frames of
 // the new voice, by design; every other access here is ordered by atomics.
@@ -28,6 +28,11 @@ __attribute__((no_sanitize("thread"))) void CopyFrames(int16_t* to, const char* 
 }
 
 pid_t CurrentTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+void PauseMicroseconds(long microseconds) {
+  const timespec pause = {0, microseconds * 1000};
+  nanosleep(&pause, nullptr);
+}
 
 }  // namespace
 
@@ -62,35 +67,70 @@ bool WaveDevice::StartRelay(bool raiseAudioThread) {
   return true;
 }
 
+uint32_t WaveDevice::Need(unsigned frames) const {
+  if (!converter_.Ready()) return frames;
+  // The converter reads its input in chunks and keeps up to one of them.
+  const uint64_t input = (uint64_t(frames) * kRate + rate_ - 1) / rate_;
+  return static_cast<uint32_t>(input + 2 * RateConverter::kChunkFrames);
+}
+
 uint32_t WaveDevice::Write(WaveHeader* header) {
   if (header->flags & kWaveHeaderInQueue) return kWaveStillPlaying;
   const uint64_t written = written_.load(std::memory_order_relaxed);
-  if (written - returned_.load(std::memory_order_acquire) >= kRingSize) return kWaveNoMemory;
+  if (written - returned_.load(std::memory_order_acquire) >= kQueueSize) return kWaveNoMemory;
   header->flags = (header->flags & ~kWaveHeaderDone) | kWaveHeaderInQueue;
-  ring_[written % kRingSize] = header;
   written_.store(written + 1, std::memory_order_release);
+  // Never full: no more buffers are out than the queue holds.
+  queued_.TryPush(header);
+  // A relay that copies ahead takes the buffer at once.
+  if (copier_.load(std::memory_order_relaxed) != kCallbackCopies) sem_post(&wake_);
   return kWaveOk;
 }
 
-void WaveDevice::ShutOutCallback() {
-  stopped_.store(true);
+void WaveDevice::Hold() {
+  holds_.fetch_add(1);
   // Not a spin: the caller may be the time-critical Mixer thread, and the
   // audio thread it waits for may need the same processor.
-  const timespec pause = {0, 200000};
-  while (busy_.load()) nanosleep(&pause, nullptr);
+  while (busy_.load()) PauseMicroseconds(200);
 }
 
+void WaveDevice::ShutOutCallback() { Hold(); }
+
 void WaveDevice::Reset() {
-  ShutOutCallback();
-  played_.store(written_.load());
-  offset_ = 0;
-  position_.store(0);
-  converter_.Reset();
+  Hold();
   {
     LockGuard hold(relayLock_);
+    while (ahead_.Peek() != nullptr) ahead_.Pop();
+    aheadOffset_ = 0;
+    aheadFrames_.store(0);
+    for (WaveHeader** oldest = queued_.Peek(); oldest != nullptr; oldest = queued_.Peek()) {
+      WaveHeader* header = *oldest;
+      queued_.Pop();
+      played_.TryPush(header);
+    }
+    offset_ = 0;
+    position_.store(0);
+    converter_.Reset();
     ReturnFinished();
   }
-  stopped_.store(false);
+  Release();
+}
+
+void WaveDevice::PreparePeriod(unsigned frames) {
+  const uint32_t need = Need(frames);
+  need_.store(need);
+  // Smaller callbacks take the queue back themselves, once the frames ahead
+  // are played.
+  if (need <= kDirectFrames) return;
+  Hold();
+  copier_.exchange(kRelayCopies, std::memory_order_acq_rel);
+  Release();
+  sem_post(&wake_);
+  // The first of the larger callbacks must find its frames ahead. Before the
+  // device first played nothing is queued yet, and nothing can be late.
+  if (!playedOnce_.load()) return;
+  for (int waited = 0; waited < 100 && aheadFrames_.load() < need && !lost_.load(); ++waited)
+    PauseMicroseconds(1000);
 }
 
 // Audio thread: once, the thread's id for the relay to raise (one cheap
@@ -104,7 +144,7 @@ void WaveDevice::NoteAudioThread() {
 
 bool WaveDevice::Enter() {
   busy_.store(true);
-  if (!stopped_.load()) return true;
+  if (holds_.load() == 0) return true;
   busy_.store(false);
   return false;
 }
@@ -115,32 +155,75 @@ void WaveDevice::Leave() {
   busy_.store(false);
 }
 
-void WaveDevice::Pull(int16_t* out, unsigned count) {
-  const uint64_t written = written_.load(std::memory_order_acquire);
-  uint64_t played = played_.load(std::memory_order_relaxed);
-  uint64_t frames = 0;
-  while (count > 0 && played != written) {
-    WaveHeader* header = ring_[played % kRingSize];
+uint32_t WaveDevice::TakeQueued(int16_t* out, uint32_t count, bool* finished) {
+  uint32_t taken = 0;
+  while (taken < count) {
+    WaveHeader** oldest = queued_.Peek();
+    if (oldest == nullptr) break;
+    WaveHeader* header = *oldest;
     const uint32_t length = header->bufferLength / 4;
-    const uint32_t take = std::min<uint32_t>(length - offset_, count);
-    CopyFrames(out, header->data + size_t(offset_) * 4, take);
-    out += size_t(take) * 2;
-    count -= take;
-    frames += take;
+    const uint32_t take = std::min(length - offset_, count - taken);
+    CopyFrames(out + size_t(taken) * 2, header->data + size_t(offset_) * 4, take);
+    taken += take;
     offset_ += take;
     if (offset_ >= length) {
       offset_ = 0;
-      ++played;
-      played_.store(played, std::memory_order_release);
-      finished_ = true;
+      queued_.Pop();
+      played_.TryPush(header);  // never full, as queued_
+      *finished = true;
     }
   }
-  position_.fetch_add(frames, std::memory_order_release);
-  std::memset(out, 0, size_t(count) * 4);
+  position_.fetch_add(taken, std::memory_order_release);
+  return taken;
+}
+
+uint32_t WaveDevice::TakeAhead(int16_t* out, uint32_t count) {
+  uint32_t taken = 0;
+  while (taken < count) {
+    Chunk* chunk = ahead_.Peek();
+    if (chunk == nullptr) break;
+    const uint32_t take = std::min(chunk->frames - aheadOffset_, count - taken);
+    std::memcpy(out + size_t(taken) * 2, chunk->data + size_t(aheadOffset_) * 2, size_t(take) * 4);
+    taken += take;
+    aheadOffset_ += take;
+    if (aheadOffset_ >= chunk->frames) {
+      aheadOffset_ = 0;
+      ahead_.Pop();
+    }
+  }
+  if (taken > 0) aheadFrames_.fetch_sub(taken, std::memory_order_relaxed);
+  return taken;
+}
+
+void WaveDevice::Pull(int16_t* out, unsigned count) {
+  // Read before the frames ahead: a relay that handed the queue back pushed
+  // its last frames before it said so.
+  const bool mayCopy = copier_.load(std::memory_order_acquire) == kCallbackCopies;
+  uint32_t got = TakeAhead(out, count);
+  if (got < count && mayCopy) got += TakeQueued(out + size_t(got) * 2, count - got, &finished_);
+  std::memset(out + size_t(got) * 2, 0, size_t(count - got) * 4);
 }
 
 void WaveDevice::PullInto(void* self, int16_t* frames, unsigned count) {
   static_cast<WaveDevice*>(self)->Pull(frames, count);
+}
+
+// Only the callback moves the copying away from itself (or PreparePeriod
+// while it holds the callback out); only the relay gives it back.
+void WaveDevice::Steer(unsigned frames) {
+  const uint32_t need = Need(frames);
+  need_.store(need, std::memory_order_relaxed);
+  int copier = copier_.load(std::memory_order_relaxed);
+  if (need > kDirectFrames) {
+    if (copier == kCallbackCopies)
+      copier_.store(kRelayCopies, std::memory_order_release);
+    else if (copier == kRelayHandsBack)
+      copier_.compare_exchange_strong(copier, kRelayCopies, std::memory_order_acq_rel);
+    sem_post(&wake_);  // the relay tops up what this call took
+  } else if (copier == kRelayCopies &&
+             copier_.compare_exchange_strong(copier, kRelayHandsBack, std::memory_order_acq_rel)) {
+    sem_post(&wake_);
+  }
 }
 
 void WaveDevice::RenderInt16(int16_t* out, unsigned frames) {
@@ -149,7 +232,9 @@ void WaveDevice::RenderInt16(int16_t* out, unsigned frames) {
     return;
   }
   NoteAudioThread();
+  playedOnce_.store(true, std::memory_order_relaxed);
   Pull(out, frames);
+  Steer(frames);
   Leave();
 }
 
@@ -159,6 +244,8 @@ void WaveDevice::RenderFloat(float* left, float* right, size_t stride, unsigned 
     return;
   }
   NoteAudioThread();
+  playedOnce_.store(true, std::memory_order_relaxed);
+  const unsigned all = frames;
   while (frames > 0) {
     const unsigned count = std::min(frames, kScratchFrames);
     if (converter_.Ready()) {
@@ -176,6 +263,7 @@ void WaveDevice::RenderFloat(float* left, float* right, size_t stride, unsigned 
     right += size_t(count) * stride;
     frames -= count;
   }
+  Steer(all);
   Leave();
 }
 
@@ -188,15 +276,28 @@ void WaveDevice::Lost(const char* reason) {
   sem_post(&wake_);
 }
 
+// Relay thread, holding relayLock_. Whole chunks: the target is passed by
+// less than one.
+void WaveDevice::TopUp() {
+  const uint32_t target =
+      std::min(need_.load(std::memory_order_relaxed) + kAheadMargin, kAheadCapacity - kChunkFrames);
+  bool finished = false;
+  while (aheadFrames_.load(std::memory_order_relaxed) < target && queued_.Peek() != nullptr) {
+    const bool pushed = ahead_.TryPushRun(1, [&](Chunk& chunk, uint32_t) {
+      chunk.frames = TakeQueued(chunk.data, kChunkFrames, &finished);
+      // Counted before the chunk is published, so never below what the callback takes.
+      aheadFrames_.fetch_add(chunk.frames, std::memory_order_relaxed);
+    });
+    if (!pushed) break;
+  }
+}
+
 // Relay thread, or Reset (holding relayLock_ keeps the two apart).
 void WaveDevice::ReturnFinished() {
-  const uint64_t played = played_.load(std::memory_order_acquire);
-  uint64_t returned = returned_.load(std::memory_order_relaxed);
-  while (returned != played) {
-    WaveHeader* header = ring_[returned % kRingSize];
+  WaveHeader* header = nullptr;
+  while (played_.TryPop(&header)) {
     header->flags = (header->flags & ~kWaveHeaderInQueue) | kWaveHeaderDone;
-    ++returned;
-    returned_.store(returned, std::memory_order_release);
+    returned_.fetch_add(1, std::memory_order_release);
     PostToWindow(window_, kMessageWaveOutDone, reinterpret_cast<uintptr_t>(this),
                  reinterpret_cast<intptr_t>(header));
   }
@@ -221,6 +322,12 @@ void WaveDevice::RelayMain(bool raiseAudioThread) {
     }
     {
       LockGuard hold(relayLock_);
+      int copier = copier_.load(std::memory_order_acquire);
+      // Handing back: the frames pushed so far and the place in the oldest
+      // buffer go with the release.
+      if (copier == kRelayHandsBack)
+        copier_.compare_exchange_strong(copier, kCallbackCopies, std::memory_order_acq_rel);
+      if (copier == kRelayCopies) TopUp();
       ReturnFinished();
     }
     if (!lostTold && lost_.load()) {

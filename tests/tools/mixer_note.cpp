@@ -1,11 +1,14 @@
-// pelvane_mixer_note READY_FILE [mapper]
+// pelvane_mixer_note READY_FILE [jack|mapper [HOLD_MS [AFTER_MS]]]
 // Plays one note through the Mixer on the JACK device (with "mapper": on
 // WAVE_MAPPER, the system's choice, as under Wine): waits until READY_FILE
 // exists (the recorder is listening), lets the device play silence for a
 // moment, starts note 64 of the default instrument (velocity 100, volume 100)
-// under the lock, holds it, releases it, waits until the mixer has removed the
-// voice, plays silence again and stops the mixer.
+// under the lock, says "mixer_note: note on" on standard error, holds it
+// (500 ms unless told), releases it, waits until the mixer has removed the
+// voice, plays silence again (400 ms unless told: longer than the frames the
+// device and the server still hold) and stops the mixer.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/Instrument.h"
@@ -38,9 +41,12 @@ int32_t VoiceCount(Mixer& mixer) {
 
 int main(int argc, char** argv) {
   LogPlatformNotices();
-  const bool mapper = argc == 3 && std::strcmp(argv[2], "mapper") == 0;
-  if (argc != 2 && !mapper) {
-    std::fprintf(stderr, "usage: %s READY_FILE [mapper]\n", argv[0]);
+  const bool mapper = argc >= 3 && std::strcmp(argv[2], "mapper") == 0;
+  const int holdMs = argc >= 4 ? std::atoi(argv[3]) : 500;
+  const int afterMs = argc == 5 ? std::atoi(argv[4]) : 400;
+  if (argc < 2 || argc > 5 || (argc >= 3 && !mapper && std::strcmp(argv[2], "jack") != 0) ||
+      holdMs <= 0 || afterMs <= 0) {
+    std::fprintf(stderr, "usage: %s READY_FILE [jack|mapper [HOLD_MS [AFTER_MS]]]\n", argv[0]);
     return 2;
   }
   uint32_t device = platform::kWaveMapper;
@@ -74,14 +80,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "mixer_note: StartVoice refused the note\n");
     return 1;
   }
-  platform::SleepMs(500);
+  std::fprintf(stderr, "mixer_note: note on\n");
+  platform::SleepMs(holdMs);
   mixer->Lock();
   voice->state = VOICE_RELEASING;
   voice->releaseCounter = VOICE_RELEASE_FRAMES;
   mixer->Unlock();
   bool removed =
       WaitFor([](void* m) { return VoiceCount(*static_cast<Mixer*>(m)) == 0; }, mixer, 10000);
-  platform::SleepMs(400);  // silence after the voice is gone
+  platform::SleepMs(afterMs);  // silence after the voice is gone
 
   mixer->ScheduleShutdown();
   mixer->WaitForShutdown();
