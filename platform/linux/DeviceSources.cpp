@@ -59,6 +59,7 @@ class JackSource : public DeviceSource {
       Disconnect();
       return false;
     }
+    client_->ListThrough();
     return true;
   }
 

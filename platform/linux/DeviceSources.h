@@ -6,9 +6,10 @@
 //
 // A source does not decide whether something changed: it describes the state
 // it watches (the other programs' ports, a count of sink or card events), and
-// the watch compares descriptions. So our own short-lived clients (every
-// device listing opens some) and our own ports never count, and a client that
-// comes and goes within one burst changes nothing.
+// the watch compares descriptions. So our own short-lived clients (a device
+// listing without the watch opens some) and our own ports never count, and a
+// client that comes and goes within one burst changes nothing. The JACK
+// source's client is also the one the listings read the graph through.
 #pragma once
 #include <poll.h>
 

@@ -3,8 +3,16 @@
 // eventfd that libjack's callback thread writes to. The first
 // sign of a change opens a short window in which more signs only join it;
 // when it closes, the sources describe what they watch, and only a
-// description that differs from the last one posts WM_DEVICECHANGE. Sources
-// whose server is not running are tried again every few seconds.
+// description that differs from the last one counts. Sources whose server is
+// not running are tried again every few seconds.
+//
+// A change that counts is listed on the watch's thread (DeviceLists.h), so
+// the window never waits for the sound servers. The listing goes to a
+// message window of the window's own thread, which keeps it for the
+// backends and only then posts WM_DEVICECHANGE: the listing the window's
+// refill reads is changed only between two of its messages, and is complete.
+// Signs that come while a listing runs wait in the descriptors and open the
+// next window: however many there were, they make one more listing.
 #include "platform/DeviceWatch.h"
 
 #include <poll.h>
@@ -13,10 +21,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/linux/DeviceLists.h"
 #include "platform/linux/DeviceSources.h"
 
 namespace platform {
@@ -28,11 +38,16 @@ namespace {
 // new device is listed well within a second.
 constexpr auto kCoalesce = std::chrono::milliseconds(200);
 constexpr auto kRetry = std::chrono::seconds(2);
+// To the relay window: a listing is ready.
+constexpr uint32_t kMessageListed = kMessageUser + 0x219;
 
 }  // namespace
 
 struct DeviceWatch::Impl {
   WindowHandle window = 0;
+  WindowHandle relay = 0;  // on the window's thread
+  std::mutex listedMutex;
+  std::shared_ptr<const DeviceListing> listed;  // the newest listing not yet kept
   int wake = -1;
   std::atomic<bool> quit{false};
   std::vector<std::unique_ptr<DeviceSource>> sources;
@@ -124,10 +139,32 @@ struct DeviceWatch::Impl {
         std::string state = Describe();
         if (state != last) {
           last = state;
-          PostToWindow(window, kMessageDeviceChange, kDeviceNodesChanged, 0);
+          std::shared_ptr<const DeviceListing> listing = ListDevices();
+          {
+            std::lock_guard<std::mutex> hold(listedMutex);
+            listed = std::move(listing);
+          }
+          PostToWindow(relay, kMessageListed, 0, 0);
         }
       }
     }
+  }
+
+  // The window's thread. Listings that were made while it was busy are
+  // one change: the newest is kept, the message posted once.
+  static intptr_t Relay(WindowHandle relay, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    auto* self = static_cast<Impl*>(GetWindowOwner(relay));
+    if (message != kMessageListed || self == nullptr)
+      return DefaultWindowProcedure(relay, message, wParam, lParam);
+    std::shared_ptr<const DeviceListing> listing;
+    {
+      std::lock_guard<std::mutex> hold(self->listedMutex);
+      listing = std::move(self->listed);
+    }
+    if (listing == nullptr) return 0;
+    KeepListing(std::move(listing));
+    PostToWindow(self->window, kMessageDeviceChange, kDeviceNodesChanged, 0);
+    return 0;
   }
 };
 
@@ -135,6 +172,10 @@ DeviceWatch::DeviceWatch(WindowHandle window) : impl_(std::make_unique<Impl>()) 
   impl_->window = window;
   impl_->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (impl_->wake < 0) return;
+  impl_->relay = CreateMessageWindow("device listing");
+  if (impl_->relay == 0) return;
+  SetWindowOwner(impl_->relay, impl_.get());
+  SetWindowProcedure(impl_->relay, &Impl::Relay);
   impl_->sources.push_back(MakeJackSource(&Impl::Wake, impl_.get()));
   impl_->sources.push_back(MakeSequencerSource());
   impl_->sources.push_back(MakePulseSource());
@@ -154,6 +195,12 @@ DeviceWatch::~DeviceWatch() {
   // descriptor the callbacks write to goes.
   impl_->sources.clear();
   if (impl_->wake >= 0) close(impl_->wake);
+  // Without the watch nothing tells the kept listing is old: the backends
+  // list on each call again. A listing still queued for the relay goes with it.
+  if (impl_->relay != 0) {
+    KeepListing(nullptr);
+    DestroyMessageWindow(impl_->relay);
+  }
 }
 
 }  // namespace platform

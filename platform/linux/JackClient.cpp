@@ -108,6 +108,16 @@ std::recursive_mutex& JackClient::TableMutex() {
   return mutex;
 }
 
+JackClient*& JackClient::ListerSlot() {
+  static JackClient* lister = nullptr;
+  return lister;
+}
+
+void JackClient::ListThrough() {
+  std::lock_guard<std::recursive_mutex> hold(TableMutex());
+  ListerSlot() = this;
+}
+
 std::unique_ptr<JackClient> JackClient::Open(const char* name, jack_status_t* status) {
   std::lock_guard<std::recursive_mutex> hold(TableMutex());
   CloseLostLocked();
@@ -181,6 +191,7 @@ bool JackClient::Close() {
     link = link_;
     client_ = nullptr;
     link_ = nullptr;
+    if (ListerSlot() == this) ListerSlot() = nullptr;
     g_open.erase(std::remove(g_open.begin(), g_open.end(), this), g_open.end());
   }
   if (raw == nullptr) return true;

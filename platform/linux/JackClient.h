@@ -86,18 +86,29 @@ class JackClient {
     f();
   }
 
-  // Runs f(jack_client_t*) under the table's lock with one short-lived
-  // client of the listing's own ("Pelvane list": never activated, no ports);
-  // false without a server. A listing reads the whole graph through it,
-  // where RtAudio opens a client for every device it describes.
+  // Runs f(jack_client_t*) under the table's lock with the client that
+  // lists: the one named by ListThrough while it is open and its server
+  // there, else one short-lived client of the listing's own ("Pelvane list":
+  // never activated, no ports); false without a server. A listing reads the
+  // whole graph through it, where RtAudio opens a client for every device it
+  // describes.
   template <class F>
   static bool WithLister(F&& f) {
     std::lock_guard<std::recursive_mutex> hold(TableMutex());
+    JackClient* kept = ListerSlot();
+    if (kept != nullptr && kept->client_ != nullptr && !kept->Gone()) {
+      f(kept->client_);
+      return true;
+    }
     std::unique_ptr<JackClient> lister = Open("Pelvane list", nullptr);
     if (!lister) return false;
     f(lister->client_);
     return true;
   }
+  // Lists through this client from now until it closes: the device watch's,
+  // open all the time, so that a listing costs the server nothing (a client
+  // opened during a burst of other clients waits for every one of them).
+  void ListThrough();
 
   // A client that a library opened and holds (RtMidi's output): close is
   // called under the table's lock when the server has gone, before the next
@@ -111,6 +122,7 @@ class JackClient {
   struct Link;
   JackClient() = default;
   static std::recursive_mutex& TableMutex();
+  static JackClient*& ListerSlot();  // under the table's lock
   static void CloseLostLocked();
   static bool CloseBounded(jack_client_t* client, Link* link);
 

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "platform/Notice.h"
+#include "platform/linux/DeviceLists.h"
 #include "platform/linux/JackClient.h"
 #include "platform/linux/JackMidiIn.h"
 #include "platform/linux/ShortMessage.h"
@@ -107,10 +108,7 @@ void WaitForJackCycles() {
   client->Close();
 }
 
-struct Port {
-  RtMidi::Api api;
-  std::string name;  // RtMidi's port name, as listed
-};
+using Port = MidiPort;
 
 // Records what RtMidi reports through its error callback; warnings are dropped
 // (they would otherwise go to stderr).
@@ -159,7 +157,7 @@ void AddJackPorts(bool sources, std::vector<Port>& ports) {
 // Lists the other side's ports: for an input, the sources (RtMidiIn's list);
 // for an output, the destinations (RtMidiOut's list). ALSA first, then JACK.
 template <class RtMidiClass>
-std::vector<Port> ListPorts() {
+std::vector<Port> ListPortsNow() {
   std::vector<Port> ports;
   try {
     ErrorSink sink;
@@ -175,6 +173,15 @@ std::vector<Port> ListPorts() {
   }
   AddJackPorts(std::is_same<RtMidiClass, RtMidiIn>::value, ports);
   return ports;
+}
+
+// The kept listing while the device watch keeps one, else a listing now.
+template <class RtMidiClass>
+std::vector<Port> ListPorts() {
+  constexpr bool sources = std::is_same<RtMidiClass, RtMidiIn>::value;
+  std::shared_ptr<const DeviceListing> kept = KeptListing();
+  if (!kept) return ListPortsNow<RtMidiClass>();
+  return sources ? kept->midiIn : kept->midiOut;
 }
 
 // The index RtMidi gives the port of that name right now, or -1.
@@ -554,6 +561,10 @@ class RtMidiApi : public MidiApi {
 };
 
 }  // namespace
+
+std::vector<MidiPort> ListMidiPorts(bool sources) {
+  return sources ? ListPortsNow<RtMidiIn>() : ListPortsNow<RtMidiOut>();
+}
 
 MidiApi& NativeMidiApi() {
   static RtMidiApi api;

@@ -13,6 +13,7 @@
 // 44100 when the card takes it, else at the card's preferred rate.
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
+#include <pulse/pulseaudio.h>
 #include <rtaudio/RtAudio.h>
 #include <sys/stat.h>
 
@@ -29,6 +30,7 @@
 #include "platform/Notice.h"
 #include "platform/RealTime.h"
 #include "platform/WaveOut.h"
+#include "platform/linux/DeviceLists.h"
 #include "platform/linux/JackClient.h"
 #include "platform/linux/JackOutput.h"
 #include "platform/linux/RealTimePriority.h"
@@ -44,14 +46,18 @@ constexpr unsigned kRequestedPeriod = 1024;
 constexpr const char* kStreamName = "Pelvane";
 constexpr int kMaxOpen = 16;
 
-struct Endpoint {
-  RtAudio::Api api;
-  unsigned index;               // RtAudio's device number within that API
-  std::string system;           // the audio system's own name ("system" for JACK)
-  std::string name;             // as listed
-  std::vector<unsigned> rates;  // what RtAudio says the device takes
-  unsigned preferredRate;
-};
+using Endpoint = AudioEndpoint;
+
+// RtAudio 5's PulseAudio backend keeps what a device listing collects in
+// one global record, and every getDeviceCount, from a listing or from an
+// openStream, refills it: two RtAudio objects at work on two threads (the
+// watch's listing and the Mixer's open) corrupt it. So every RtAudio object
+// is made, used and destroyed under this lock; only the streams' own
+// callbacks run outside it.
+std::mutex& RtAudioMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
 
 // The device's product name as the device lists show it: which audio system,
 // then the system's own name, cut to 31 characters.
@@ -91,9 +97,52 @@ bool PulseServerReachable() {
          IsSocket("/run/pulse/native");
 }
 
+// RtAudio 5 copies the server's default sink name without looking whether
+// there is one, and a server without any sink has none: its listing would
+// crash. So the server is asked first (two seconds at most).
+bool PulseHasDefaultSink() {
+  struct Asked {
+    bool done = false;
+    bool sink = false;
+  } asked;
+  pa_mainloop* loop = pa_mainloop_new();
+  if (loop == nullptr) return false;
+  pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Pelvane list");
+  bool going = context != nullptr &&
+               pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+  pa_operation* question = nullptr;
+  const pa_usec_t deadline = pa_rtclock_now() + 2 * PA_USEC_PER_SEC;
+  while (going && !asked.done && pa_rtclock_now() < deadline) {
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (!PA_CONTEXT_IS_GOOD(state)) break;
+    if (state == PA_CONTEXT_READY && question == nullptr) {
+      question = pa_context_get_server_info(
+          context,
+          [](pa_context*, const pa_server_info* info, void* self) {
+            auto* answer = static_cast<Asked*>(self);
+            answer->sink = info != nullptr && info->default_sink_name != nullptr &&
+                           info->default_sink_name[0] != 0;
+            answer->done = true;
+          },
+          &asked);
+      if (question == nullptr) break;
+    }
+    going = pa_mainloop_prepare(loop, 100000) >= 0 && pa_mainloop_poll(loop) >= 0 &&
+            pa_mainloop_dispatch(loop) >= 0;
+  }
+  if (question != nullptr) pa_operation_unref(question);
+  if (context != nullptr) {
+    pa_context_disconnect(context);
+    pa_context_unref(context);
+  }
+  pa_mainloop_free(loop);
+  return asked.sink;
+}
+
 // Every output device of one API that can take two channels, in RtAudio's
 // order. RtAudio reports problems by throwing and by printing; both stay here.
 void AddEndpoints(RtAudio::Api api, const char* system, std::vector<Endpoint>& out) {
+  std::lock_guard<std::mutex> serial(RtAudioMutex());
   try {
     RtAudio audio(api);
     audio.showWarnings(false);
@@ -141,13 +190,10 @@ void AddJackEndpoints(std::vector<Endpoint>& out) {
   });
 }
 
+// The kept listing while the device watch keeps one, else a listing now.
 std::vector<Endpoint> Enumerate() {
-  SilenceLibraries();
-  std::vector<Endpoint> endpoints;
-  AddJackEndpoints(endpoints);
-  if (PulseServerReachable()) AddEndpoints(RtAudio::LINUX_PULSE, "PulseAudio", endpoints);
-  AddEndpoints(RtAudio::LINUX_ALSA, "ALSA", endpoints);
-  return endpoints;
+  std::shared_ptr<const DeviceListing> kept = KeptListing();
+  return kept ? kept->wave : ListAudioEndpoints();
 }
 
 bool Takes(const Endpoint& endpoint, unsigned rate) {
@@ -178,6 +224,7 @@ class RtAudioOutput : public DeviceOutput {
   static std::unique_ptr<RtAudioOutput> Open(const Endpoint& endpoint, unsigned rate,
                                              WaveDevice& device, std::string* error) {
     std::unique_ptr<RtAudioOutput> output(new RtAudioOutput(device, rate != WaveDevice::kRate));
+    std::lock_guard<std::mutex> serial(RtAudioMutex());
     try {
       output->audio_ = std::make_unique<RtAudio>(endpoint.api);
       output->audio_->showWarnings(false);
@@ -206,6 +253,7 @@ class RtAudioOutput : public DeviceOutput {
   ~RtAudioOutput() override { Shutdown(); }
 
   bool Start(std::string* error) {
+    std::lock_guard<std::mutex> serial(RtAudioMutex());
     try {
       audio_->startStream();
     } catch (const RtAudioError& failure) {
@@ -217,6 +265,7 @@ class RtAudioOutput : public DeviceOutput {
 
   void Shutdown() override {
     if (!audio_) return;
+    std::lock_guard<std::mutex> serial(RtAudioMutex());
     try {
       if (audio_->isStreamOpen()) {
         if (audio_->isStreamRunning()) audio_->abortStream();
@@ -493,6 +542,16 @@ class WaveOutRtAudio : public WaveOutApi {
 };
 
 }  // namespace
+
+std::vector<AudioEndpoint> ListAudioEndpoints() {
+  SilenceLibraries();
+  std::vector<Endpoint> endpoints;
+  AddJackEndpoints(endpoints);
+  if (PulseServerReachable() && PulseHasDefaultSink())
+    AddEndpoints(RtAudio::LINUX_PULSE, "PulseAudio", endpoints);
+  AddEndpoints(RtAudio::LINUX_ALSA, "ALSA", endpoints);
+  return endpoints;
+}
 
 WaveOutApi& NativeWaveOutApi() {
   static WaveOutRtAudio api;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A storm of devices: 100 JACK clients, each a wave device and a MIDI source,
-# appear within 2.5 s while Pelvane plays on JACK. Stop, sent in the middle
-# of it, is answered at once (the window never waits for a listing), a Start
-# and another Stop after it too, and once the storm is over the lists hold
-# every client. Prints how long each answer took.
+# appear within 2.5 s while Pelvane plays on JACK. Stop, sent when half of
+# them are there, is answered at once (the window never waits for a
+# listing), and so are a Start and another Stop after it; once the storm is
+# over the lists hold every client. Prints how long each answer took.
 source "${PELVANE_SOURCE:?}/tests/e2e/lib/pelvane.bash"
 build=${PELVANE_BUILD:?}
 work=$E2E_WORK
@@ -14,14 +14,21 @@ mkdir "$work/run"
 start_pelvane "$work/run"
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 count() { log_lines | grep -c -- "$1" || true; }
-# answer COMMAND PATTERN N: sends COMMAND and prints the milliseconds until the
-# log holds N lines matching PATTERN; fails after 20 s.
+# within MS WHAT T0: fails unless less than MS milliseconds passed since T0.
+within() {
+  local took=$(($(now_ms) - $3))
+  echo "$2 answered in $took ms"
+  [ "$took" -lt "$1" ] || fail "$2 took $took ms"
+}
+# answer COMMAND PATTERN N [BOUND]: sends COMMAND and waits until the log
+# holds N lines matching PATTERN (20 s at most); then fails unless that took
+# less than BOUND ms (no bound: any time).
 answer() {
   local t0 i
   t0=$(now_ms)
   echo "$1" >&3
   for ((i = 0; i < 4000; i++)); do
-    [ "$(count "$2")" -ge "$3" ] && { echo "$1 answered in $(($(now_ms) - t0)) ms"; return 0; }
+    [ "$(count "$2")" -ge "$3" ] && { within "${4:-999999}" "$1" "$t0"; return 0; }
     sleep 0.005
   done
   fail "'$1' was not answered"
@@ -32,10 +39,16 @@ answer start '^Wave out opened$' 1
 "$build/tests/tools/pelvane_jack_storm" 100 2500 >"$work/storm.out" &
 storm=$!
 E2E_PIDS+=($storm)
-sleep 1.25
-answer stop '^Mixer: IsShutdown()$' 1 | tee "$work/stop.txt"
-answer start '^Wave out opened$' 2
-answer stop '^Mixer: IsShutdown()$' 2
+wait_for "grep -qx 'half up' '$work/storm.out'" 30 || fail "the storm did not come up"
+# Each answer takes well under 200 ms here (printed above); the bound is five
+# times that, as on a loaded machine the JACK server's own cycles (Stop closes
+# two clients on a server busy with the storm) and this script's polling of
+# the log add to it. A window that waits behind a listing takes seconds.
+bound=1000
+answer stop '^Mixer: IsShutdown()$' 1 $bound
+answer start '^Wave out opened$' 2 $bound
+answer stop '^Mixer: IsShutdown()$' 2 $bound
+grep -qx 'all 100 up' "$work/storm.out" && echo "(the storm was over before the last answer)"
 wait_for "grep -qx 'all 100 up' '$work/storm.out'" 30 || fail "the storm did not come up"
 # The lists end right: the last client can be chosen as a wave device and
 # as a source. (A "list" line is cut to the log's line length; the select
@@ -52,11 +65,6 @@ selectable() {
 }
 wait_for "selectable wave 'JACK: pvstorm-99'" 30 || fail "the wave list never held the whole storm"
 wait_for "selectable midiin 'JACK: pvstorm-99:out'" 30 || fail "the MIDI In list never held the whole storm"
-ms=$(sed -E 's/.* in ([0-9]+) ms/\1/' "$work/stop.txt")
-# Before the lists were made off the window's thread, this Stop waited for
-# seconds behind the refills (13 s for 60 clients); the bound here is loose
-# on purpose, the figure is printed above.
-[ "$ms" -lt 3000 ] || fail "Stop during the storm took $ms ms"
 kill -TERM "$storm"
 wait "$storm" || true
 stop_pelvane

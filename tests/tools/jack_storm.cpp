@@ -2,7 +2,8 @@
 // A burst of devices: opens COUNT JACK clients "pvstorm-N", each with two
 // audio inputs and a MIDI output (a wave device and a MIDI source to list),
 // spread evenly over MILLISECONDS, then holds them until SIGTERM or SIGINT
-// and closes them all. Prints "all N up" once the last is there.
+// and closes them all. Prints "half up" once half of them are there and
+// "all N up" once the last is.
 #include <jack/jack.h>
 
 #include <chrono>
@@ -40,6 +41,10 @@ int main(int argc, char** argv) {
     jack_port_register(client, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     jack_port_register(client, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    if (i + 1 == count / 2) {
+      std::printf("half up\n");
+      std::fflush(stdout);
+    }
     std::this_thread::sleep_for(spacing);
   }
   if (static_cast<int>(clients.size()) == count) std::printf("all %d up\n", count);

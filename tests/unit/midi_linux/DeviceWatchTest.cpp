@@ -12,6 +12,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,6 +122,65 @@ TEST(DeviceWatchJackTest, OtherClientsPostOncePerBurstOursNever) {
   EXPECT_EQ(platform::kWaveOk, wave.Close(out));
   EXPECT_EQ(platform::kMidiOk, midi.InClose(in));
   EXPECT_EQ(0, changes.Pump(1500ms));
+}
+
+// The clients that register on the server while it lives, by name.
+class ClientSpy {
+ public:
+  ClientSpy() {
+    client_ = jack_client_open("pvtest-spy", JackNoStartServer, nullptr);
+    if (client_ == nullptr) return;
+    jack_set_client_registration_callback(client_, &ClientSpy::OnClient, this);
+    jack_activate(client_);
+  }
+  ~ClientSpy() {
+    if (client_ != nullptr) jack_client_close(client_);
+  }
+  int Count(const std::string& name) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    int count = 0;
+    for (const std::string& seen : names_) count += seen == name;
+    return count;
+  }
+  bool ok() const { return client_ != nullptr; }
+
+ private:
+  static void OnClient(const char* name, int registered, void* self) {
+    auto* spy = static_cast<ClientSpy*>(self);
+    std::lock_guard<std::mutex> hold(spy->mutex_);
+    if (registered) spy->names_.emplace_back(name);
+  }
+  jack_client_t* client_ = nullptr;
+  std::mutex mutex_;
+  std::vector<std::string> names_;
+};
+
+TEST(DeviceWatchJackTest, TheWatchListsThroughItsClientAndTheWindowReadsItsListing) {
+  JackServer server(1024);
+  ASSERT_TRUE(server.Ready()) << "jackd did not start";
+  ClientSpy spy;
+  ASSERT_TRUE(spy.ok());
+  ChangeCounter changes;
+  platform::DeviceWatch watch(changes.window());
+  platform::MidiApi& midi = platform::NativeMidiApi();
+  platform::WaveOutApi& wave = platform::NativeWaveOutApi();
+
+  JackMidiSender late("pvtest-late", {}, 1);
+  ASSERT_TRUE(late.ok());
+  ASSERT_EQ(1, changes.Pump(10s, 1));
+  // The window's refill, after the message: the new source is there, and
+  // none of the three calls asks the server for anything.
+  EXPECT_GE(IndexOfInput(midi, "JACK: pvtest-late:out"), 0);
+  wave.GetNumDevs();
+  midi.OutGetNumDevs();
+  // The server tells the spy of clients in the order they came: once the
+  // last one is seen, every one before it was.
+  jack_client_t* last = jack_client_open("pvtest-last", JackNoStartServer, nullptr);
+  ASSERT_NE(nullptr, last);
+  for (int i = 0; i < 1000 && spy.Count("pvtest-last") == 0; ++i) std::this_thread::sleep_for(5ms);
+  jack_client_close(last);
+  ASSERT_EQ(1, spy.Count("pvtest-late"));
+  EXPECT_EQ(0, spy.Count("Pelvane list"));
 }
 
 // pulseaudio -n with only the native protocol, in a folder of its own, made
