@@ -13,6 +13,7 @@
 # note-on is mixed into the queued buffers and heard from the next
 # boundary, a note-off reaches the buffers mixed after it, three later).
 set -euo pipefail
+export PYTHONPATH=$(cd "$(dirname "$0")" && pwd)
 build=${PELVANE_BUILD:?}
 # PELVANE_FONT chooses the font (TimGM6mb: /usr/share/sounds/sf2/TimGM6mb.sf2);
 # a font without a list of known notes is measured without one.
@@ -28,7 +29,7 @@ cd "$work"
 "$build/tools/pelvane-import" --velocity 127 "$font" gm >import.txt 2>&1 || { cat import.txt; exit 1; }
 cat import.txt
 python3 - notes.mid notes.txt "$(basename "$font")" <<'PY'
-import struct, sys
+import sys, smf
 # Notes known to stay apart, by font, program (128: drums) and key, printed
 # "apart" (the run fails should one of them hold):
 known = {
@@ -76,21 +77,7 @@ events.append((t - 0.5, bytes([0xC0, 19])))
 note(0, 60, 10.0, "o", 2.0, 19)
 for key in (36, 38, 42, 49):
     note(9, key, 2.0, "d", 8.0, 128)
-# 120 bpm, 480 ticks a quarter: 960 ticks a second.
-track, last = b"", 0
-def vlq(n):
-    out = [n & 0x7F]
-    while n > 127:
-        n >>= 7
-        out.insert(0, 0x80 | (n & 0x7F))
-    return bytes(out)
-for time, message in sorted(events, key=lambda e: e[0]):
-    tick = int(round(time * 960))
-    track += vlq(tick - last) + message
-    last = tick
-track += vlq(960) + b"\xff\x2f\x00"
-open(sys.argv[1], "wb").write(b"MThd" + struct.pack(">IHHH", 6, 0, 1, 480) + b"MTrk" +
-                              struct.pack(">I", len(track)) + track)
+smf.write(sys.argv[1], events)
 open(sys.argv[2], "w").write("\n".join(notes) + "\n")
 PY
 "$build/tools/pelvane-render" --dir gm notes.mid pelvane.wav 2>&1 | tail -n 1

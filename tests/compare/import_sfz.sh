@@ -13,6 +13,7 @@
 # hold. Each tone is heard near its key's own pitch (the measure looks
 # there), and each loop holds a whole number of its periods.
 set -euo pipefail
+export PYTHONPATH=$(cd "$(dirname "$0")" && pwd)
 build=${PELVANE_BUILD:?}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -36,7 +37,7 @@ EOF
 cat import.txt
 
 python3 - notes.mid notes.txt expected.wav <<'PY'
-import math, struct, sys
+import math, struct, sys, smf
 # key: (frequency heard, amplitude, release seconds), from the kit above.
 tones = {60: (48000 / 183, 0.5, 0.5),
          64: (44100 / 151 * 2 ** (210 / 1200), 0.5 * 10 ** (-6 / 20), 0.3),
@@ -61,20 +62,7 @@ open(sys.argv[3], "wb").write(b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WA
                               struct.pack("<I", 16) + fmt + b"data" + struct.pack("<I", len(data)) +
                               data)
 open(sys.argv[2], "w").write("".join("%.3f %.3f %d %s\n" % n for n in notes))
-track, last = b"", 0
-def vlq(n):
-    out = [n & 0x7F]
-    while n > 127:
-        n >>= 7
-        out.insert(0, 0x80 | (n & 0x7F))
-    return bytes(out)
-for time, message in sorted(events, key=lambda e: e[0]):
-    tick = int(round(time * 960))
-    track += vlq(tick - last) + message
-    last = tick
-track += vlq(960) + b"\xff\x2f\x00"
-open(sys.argv[1], "wb").write(b"MThd" + struct.pack(">IHHH", 6, 0, 1, 480) + b"MTrk" +
-                              struct.pack(">I", len(track)) + track)
+smf.write(sys.argv[1], events)
 PY
 "$build/tools/pelvane-render" --dir set notes.mid pelvane.wav 2>&1 | tail -n 1
 "$build/tests/tools/pelvane_compare_renders" pelvane.wav expected.wav notes.txt
