@@ -21,11 +21,19 @@
 //   thread NAME realtime 0|1 heap H locks L writes W sleeps S pi-locks P
 // pi-locks counts the locks of priority-inheriting mutexes, so that a report
 // of zeros is known to come from a run that took Mixer::Lock.
+//
+// Linked into a test program instead, it counts through RealTimeCounter.h:
+// the test says which calls count, and no file is watched. There it also
+// tells the trylocks of mutexes without priority inheritance and the
+// semaphore posts (a post wakes a waiting thread, which the rules allow).
+#include "support/RealTimeCounter.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <semaphore.h>
 #include <sys/prctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -50,7 +58,8 @@ void* __libc_memalign(size_t, size_t);
 
 namespace {
 
-enum Kind { kHeap, kLock, kWrite, kSleep, kPiLock, kKinds };
+// The report has the first five; the last two only the test interface.
+enum Kind { kHeap, kLock, kWrite, kSleep, kPiLock, kTryLock, kPost, kKinds };
 
 struct ThreadCounts {
   std::atomic<long> tid{0};
@@ -62,6 +71,7 @@ struct ThreadCounts {
 constexpr int kMaxThreads = 256;
 ThreadCounts g_threads[kMaxThreads];
 std::atomic<bool> g_counting{false};
+std::atomic<PelvaneRtCountFilter> g_filter{nullptr};  // set: decides in place of the rule
 
 thread_local int t_piHeld = 0;  // priority-inheriting mutexes this thread holds
 thread_local int t_inside = 0;  // inside our own bookkeeping
@@ -91,8 +101,9 @@ ThreadCounts* Slot() {
 void Note(Kind kind) {
   if (!g_counting.load(std::memory_order_relaxed) || t_inside) return;
   ++t_inside;
-  const bool realtime = RealTime();
-  if (realtime || t_piHeld > 0 || kind == kPiLock) {
+  const PelvaneRtCountFilter filter = g_filter.load(std::memory_order_relaxed);
+  const bool realtime = !filter && RealTime();
+  if (filter ? filter() != 0 : realtime || t_piHeld > 0 || kind == kPiLock) {
     if (ThreadCounts* slot = Slot()) {
       if (realtime) slot->realtime.store(true, std::memory_order_relaxed);
       slot->counts[kind].fetch_add(1, std::memory_order_relaxed);
@@ -218,6 +229,7 @@ int pthread_mutex_lock(pthread_mutex_t* mutex) {
   return result;
 }
 int pthread_mutex_trylock(pthread_mutex_t* mutex) {
+  Note(PriorityInheriting(mutex) ? kPiLock : kTryLock);
   const int result = Real(g_realTryLock, "pthread_mutex_trylock")(mutex);
   if (PriorityInheriting(mutex) && result == 0) ++t_piHeld;
   return result;
@@ -277,6 +289,29 @@ std::atomic<SelectFunction> g_realSelect{nullptr};
 int select(int count, fd_set* reads, fd_set* writes, fd_set* errors, timeval* timeout) {
   if (!timeout || timeout->tv_sec != 0 || timeout->tv_usec != 0) Note(kSleep);
   return Real(g_realSelect, "select")(count, reads, writes, errors, timeout);
+}
+
+using PostFunction = int (*)(sem_t*);
+std::atomic<PostFunction> g_realPost{nullptr};
+int sem_post(sem_t* semaphore) {
+  Note(kPost);
+  return Real(g_realPost, "sem_post")(semaphore);
+}
+
+void pelvane_rtcount_start(PelvaneRtCountFilter counted) {
+  for (ThreadCounts& slot : g_threads)
+    for (std::atomic<long>& count : slot.counts) count.store(0);
+  g_filter.store(counted);
+  g_counting.store(true);
+}
+
+PelvaneRtCounts pelvane_rtcount_stop() {
+  g_counting.store(false);
+  long totals[kKinds] = {};
+  for (ThreadCounts& slot : g_threads)
+    for (int k = 0; k < kKinds; ++k) totals[k] += slot.counts[k].load();
+  return PelvaneRtCounts{totals[kHeap],  totals[kLock],  totals[kTryLock], totals[kPiLock],
+                         totals[kWrite], totals[kSleep], totals[kPost]};
 }
 
 }  // extern "C"

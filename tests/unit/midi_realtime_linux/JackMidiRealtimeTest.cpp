@@ -2,23 +2,21 @@
 // every message arrives once and in order, and JACK's real-time thread that
 // runs our input's process callback never allocates, frees or locks a mutex.
 //
-// This executable replaces malloc, free and their kin (libstdc++'s operator
-// new and delete go through them) and pthread_mutex_lock/trylock, counting
-// the calls made on threads marked real-time. It also stands in for
-// jack_set_process_callback, so that the process callback of our input's
-// client ("Pelvane MIDI") marks its thread the first time it runs; the mark
-// stays, so libjack's own work on that thread between periods counts too.
-// Sanitizers bring their own allocator and interceptors: under them the
-// flood still runs, but nothing is counted.
+// This executable has the real-time counter linked in
+// (support/RealTimeCounter.cpp), counting the heap calls (libstdc++'s
+// operator new and delete go through them) and mutex locks made on threads
+// marked real-time: the server runs without real-time scheduling. It also
+// stands in for jack_set_process_callback, so that the process callback of
+// our input's client ("Pelvane MIDI") marks its thread the first time it
+// runs; the mark stays, so libjack's own work on that thread between periods
+// counts too. Sanitizers bring their own allocator and interceptors: under
+// them the flood still runs, but nothing is counted.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
-#include <pthread.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -26,19 +24,11 @@
 #include "platform/Midi.h"
 #include "support/JackMidiSender.h"
 #include "support/JackServer.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define PELVANE_COUNTING 0
-#else
-#define PELVANE_COUNTING 1
-#endif
+#include "support/RealTimeCounter.h"
 
 namespace {
 
 thread_local bool t_realtime = false;
-std::atomic<uint64_t> g_allocations{0};
-std::atomic<uint64_t> g_frees{0};
-std::atomic<uint64_t> g_locks{0};
 std::atomic<uint64_t> g_markedPeriods{0};
 
 struct Process {
@@ -72,53 +62,6 @@ int jack_set_process_callback(jack_client_t* client, JackProcessCallback callbac
   return next(client, &MarkedProcess, &g_ours);
 }
 
-#if PELVANE_COUNTING
-void* __libc_malloc(size_t size);
-void* __libc_calloc(size_t count, size_t size);
-void* __libc_realloc(void* memory, size_t size);
-void* __libc_memalign(size_t alignment, size_t size);
-void __libc_free(void* memory);
-
-void* malloc(size_t size) {
-  if (t_realtime) g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size) {
-  if (t_realtime) g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return __libc_calloc(count, size);
-}
-void* realloc(void* memory, size_t size) {
-  if (t_realtime) g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return __libc_realloc(memory, size);
-}
-void* memalign(size_t alignment, size_t size) {
-  if (t_realtime) g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return __libc_memalign(alignment, size);
-}
-void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
-int posix_memalign(void** memory, size_t alignment, size_t size) {
-  *memory = memalign(alignment, size);
-  return *memory != nullptr ? 0 : ENOMEM;
-}
-void free(void* memory) {
-  if (t_realtime && memory != nullptr) g_frees.fetch_add(1, std::memory_order_relaxed);
-  __libc_free(memory);
-}
-
-int pthread_mutex_lock(pthread_mutex_t* mutex) {
-  using Function = int (*)(pthread_mutex_t*);
-  static Function next = Next<Function>("pthread_mutex_lock");
-  if (t_realtime) g_locks.fetch_add(1, std::memory_order_relaxed);
-  return next(mutex);
-}
-int pthread_mutex_trylock(pthread_mutex_t* mutex) {
-  using Function = int (*)(pthread_mutex_t*);
-  static Function next = Next<Function>("pthread_mutex_trylock");
-  if (t_realtime) g_locks.fetch_add(1, std::memory_order_relaxed);
-  return next(mutex);
-}
-#endif
-
 }  // extern "C"
 
 namespace {
@@ -143,6 +86,9 @@ struct Received {
 };
 
 TEST(JackMidiRealtimeTest, ATenSecondFloodArrivesWholeAndTheProcessThreadNeitherAllocatesNorLocks) {
+#if defined(PELVANE_RTCOUNT)
+  pelvane_rtcount_start([] { return int(t_realtime); });
+#endif
   JackServer server(1024);
   ASSERT_TRUE(server.Ready()) << "jackd did not start";
   // 64 messages in each 1024-frame period at 44100 Hz: 431 periods, ten seconds.
@@ -176,7 +122,9 @@ TEST(JackMidiRealtimeTest, ATenSecondFloodArrivesWholeAndTheProcessThreadNeither
   while (received.count.load(std::memory_order_acquire) < total &&
          std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  uint64_t allocations = g_allocations.load(), frees = g_frees.load(), locks = g_locks.load();
+#if defined(PELVANE_RTCOUNT)
+  const PelvaneRtCounts counts = pelvane_rtcount_stop();
+#endif
   uint64_t periods = g_markedPeriods.load();
   EXPECT_EQ(platform::kMidiOk, api.InClose(in));
   std::printf("%zu messages in %.1f s; our process callback ran %llu periods\n", total,
@@ -191,15 +139,12 @@ TEST(JackMidiRealtimeTest, ATenSecondFloodArrivesWholeAndTheProcessThreadNeither
     }
   }
   EXPECT_GE(periods, 431u);
-#if PELVANE_COUNTING
-  std::printf("on JACK's real-time thread: %llu allocations, %llu frees, %llu mutex locks\n",
-              static_cast<unsigned long long>(allocations), static_cast<unsigned long long>(frees),
-              static_cast<unsigned long long>(locks));
-  EXPECT_EQ(0u, allocations);
-  EXPECT_EQ(0u, frees);
-  EXPECT_EQ(0u, locks);
+#if defined(PELVANE_RTCOUNT)
+  const long locks = counts.locks + counts.tryLocks + counts.piLocks;
+  std::printf("on JACK's real-time thread: %ld heap calls, %ld mutex locks\n", counts.heap, locks);
+  EXPECT_EQ(0, counts.heap);
+  EXPECT_EQ(0, locks);
 #else
-  (void)allocations, (void)frees, (void)locks;
   std::printf("built with a sanitizer: allocations and locks are not counted\n");
 #endif
 }

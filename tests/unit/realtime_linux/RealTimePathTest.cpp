@@ -4,16 +4,14 @@
 // error that nobody reads neither stops the refills nor Stop, while its lost
 // lines are counted exactly.
 //
-// This executable interposes the heap functions and pthread_mutex_lock: the
-// program's own definitions take the place of the C library's for every
-// library in the process (libjack, libsamplerate, libstdc++), and count the
-// calls made inside a RealTimeScope. Sanitizers bring their own allocator,
-// so there the counting is left out and its test skipped.
-#include <dlfcn.h>
+// This executable has the real-time counter linked in
+// (support/RealTimeCounter.cpp), counting the calls made inside a
+// RealTimeScope by every library in the process (libjack, libsamplerate,
+// libstdc++). Sanitizers bring their own allocator, so there the counter is
+// left out and its test skipped.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <semaphore.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -37,111 +35,8 @@
 #include "support/JackServer.h"
 #include "support/LogCapture.h"
 #include "support/MixerPeer.h"
+#include "support/RealTimeCounter.h"
 #include "support/doubles/SleepMs.h"
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define PELVANE_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define PELVANE_SANITIZED 1
-#endif
-
-namespace {
-
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_heapCalls{0};
-std::atomic<long> g_otherLocks{0};
-std::atomic<long> g_mixerLocks{0};
-std::atomic<long> g_wakeUps{0};
-std::atomic<pthread_mutex_t*> g_mixerLock{nullptr};
-
-[[maybe_unused]] bool Counting() {
-  return g_counting.load(std::memory_order_relaxed) && platform::InRealTimeScope();
-}
-
-}  // namespace
-
-#if !defined(PELVANE_SANITIZED)
-extern "C" {
-void* __libc_malloc(size_t);
-void __libc_free(void*);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
-
-void* malloc(size_t size) {
-  if (Counting()) g_heapCalls++;
-  return __libc_malloc(size);
-}
-void free(void* block) {
-  if (block && Counting()) g_heapCalls++;
-  __libc_free(block);
-}
-void* calloc(size_t count, size_t size) {
-  if (Counting()) g_heapCalls++;
-  return __libc_calloc(count, size);
-}
-void* realloc(void* block, size_t size) {
-  if (Counting()) g_heapCalls++;
-  return __libc_realloc(block, size);
-}
-void* memalign(size_t alignment, size_t size) {
-  if (Counting()) g_heapCalls++;
-  return __libc_memalign(alignment, size);
-}
-void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
-int posix_memalign(void** block, size_t alignment, size_t size) {
-  *block = memalign(alignment, size);
-  return *block ? 0 : ENOMEM;
-}
-
-}  // extern "C"
-
-// The C library's own functions, looked up at first use (dlsym takes no
-// pthread mutex of ours).
-template <typename Function>
-Function Real(std::atomic<Function>& cache, const char* name) {
-  Function function = cache.load(std::memory_order_relaxed);
-  if (!function) {
-    function = reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
-    cache.store(function, std::memory_order_relaxed);
-  }
-  return function;
-}
-
-extern "C" {
-using LockFunction = int (*)(pthread_mutex_t*);
-std::atomic<LockFunction> g_realLock{nullptr};
-std::atomic<LockFunction> g_realTryLock{nullptr};
-
-static void NoteLock(pthread_mutex_t* mutex) {
-  if (!Counting()) return;
-  if (mutex == g_mixerLock.load())
-    g_mixerLocks++;
-  else
-    g_otherLocks++;
-}
-int pthread_mutex_lock(pthread_mutex_t* mutex) {
-  NoteLock(mutex);
-  return Real(g_realLock, "pthread_mutex_lock")(mutex);
-}
-int pthread_mutex_trylock(pthread_mutex_t* mutex) {
-  NoteLock(mutex);
-  return Real(g_realTryLock, "pthread_mutex_trylock")(mutex);
-}
-
-using PostFunction = int (*)(sem_t*);
-std::atomic<PostFunction> g_realPost{nullptr};
-// The audio callback wakes the relay thread through this once a buffer ends:
-// proof that the callback ran inside its scope.
-int sem_post(sem_t* semaphore) {
-  if (Counting()) g_wakeUps++;
-  return Real(g_realPost, "sem_post")(semaphore);
-}
-}
-#endif
 
 namespace {
 
@@ -169,17 +64,18 @@ int32_t Voices(Mixer& mixer) {
 // conversion runs too): whenever voices end, new ones take their places, some
 // released at once so that fades end and voices leave in every refill.
 TEST(RealTimePath, TenSecondsOf256VoicesNeitherAllocateNorWait) {
-#if defined(PELVANE_SANITIZED)
+#if !defined(PELVANE_RTCOUNT)
   GTEST_SKIP() << "a sanitizer's allocator cannot be counted";
 #else
-  // The counters count: a scope on this thread sees its own calls.
-  g_counting = true;
+  const PelvaneRtCountFilter inScope = [] { return int(platform::InRealTimeScope()); };
+  // The counter counts: a scope on this thread sees its own calls.
+  pelvane_rtcount_start(inScope);
   {
     platform::RealTimeScope scope;
-    std::free(std::malloc(16));
+    void* volatile block = std::malloc(16);  // volatile: the pair is not optimised away
+    std::free(block);
   }
-  g_counting = false;
-  ASSERT_EQ(g_heapCalls.exchange(0), 2);
+  ASSERT_EQ(pelvane_rtcount_stop().heap, 2);
 
   JackServer server(256, 48000);
   ASSERT_TRUE(server.Ready()) << "the JACK server did not start";
@@ -193,11 +89,11 @@ TEST(RealTimePath, TenSecondsOf256VoicesNeitherAllocateNorWait) {
   ASSERT_TRUE(log.WaitFor("Wave out opened"));
   // Mixer::Lock is the one lock the refill takes: a pthread mutex at the
   // start of the Lock's storage, with priority inheritance (glibc marks such
-  // a mutex with PTHREAD_MUTEX_PRIO_INHERIT_NP, 32, in its kind).
+  // a mutex with PTHREAD_MUTEX_PRIO_INHERIT_NP, 32, in its kind), the
+  // program's only such mutex; the counter counts every other one apart.
   auto* mixerLock = reinterpret_cast<pthread_mutex_t*>(&MixerPeer::Lock(*mixer));
   EXPECT_NE(mixerLock->__data.__kind & 32, 0);
-  g_mixerLock = mixerLock;
-  g_counting = true;
+  pelvane_rtcount_start(inScope);
 
   int32_t peak = 0, started = 0;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -216,21 +112,24 @@ TEST(RealTimePath, TenSecondsOf256VoicesNeitherAllocateNorWait) {
     mixer->Unlock();
     platform::SleepMs(20);
   }
-  g_counting = false;
+  const PelvaneRtCounts counts = pelvane_rtcount_stop();
   mixer->ScheduleShutdown();
   mixer->WaitForShutdown();
 
   EXPECT_EQ(peak, MIXER_MAX_VOICES);
   EXPECT_GT(started, 2 * MIXER_MAX_VOICES) << "voices ended and were replaced";
-  // About 430 refills and as many buffers ended in ten seconds.
-  EXPECT_GT(g_mixerLocks.load(), 100);
-  EXPECT_GT(g_wakeUps.load(), 100);
+  // About 430 refills and as many buffers ended in ten seconds (the audio
+  // callback wakes the relay thread with a semaphore once a buffer ends:
+  // proof that the callback ran inside its scope).
+  const long otherLocks = counts.locks + counts.tryLocks;
+  EXPECT_GT(counts.piLocks, 100);
+  EXPECT_GT(counts.posts, 100);
   std::printf(
       "%d voices started; in the real-time scopes %ld refills, %ld buffers ended, %ld heap calls, "
       "%ld other locks\n",
-      started, g_mixerLocks.load(), g_wakeUps.load(), g_heapCalls.load(), g_otherLocks.load());
-  EXPECT_EQ(g_heapCalls.load(), 0);
-  EXPECT_EQ(g_otherLocks.load(), 0);
+      started, counts.piLocks, counts.posts, counts.heap, otherLocks);
+  EXPECT_EQ(counts.heap, 0);
+  EXPECT_EQ(otherLocks, 0);
 #endif
 }
 
