@@ -5,22 +5,8 @@
 # one error line with exit status 1 and nothing half-written: a truncated
 # and a corrupted font, a kit naming a missing file, an OUTDIR that is a
 # file or read-only, an existing default.pvi without --force.
-set -euo pipefail
-build=${PELVANE_BUILD:?}
-import="$build/tools/pelvane-import"
-render="$build/tools/pelvane-render"
-work=$(mktemp -d)
-trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+source "${PELVANE_SOURCE:?}/tests/e2e/lib/render.bash"
 chmod 755 "$work"
-cd "$work"
-fail() { echo "FAIL: $*"; exit 1; }
-expect_error() {
-  local expected=$1 status=0
-  shift
-  timeout 120 "$@" >out.txt 2>err.txt || status=$?
-  [ "$status" -eq 1 ] || fail "$*: exit status $status ($(cat err.txt))"
-  [ "$(cat err.txt)" = "$expected" ] || fail "$*: expected [$expected], got [$(cat err.txt)]"
-}
 no_leftovers() {
   ! find "$work" -name '*.pelvane-import-*' | grep . || fail "a temporary folder was left"
 }

@@ -3,14 +3,8 @@
 # dump file rendered, listed and checked (note times, pitches, the tail, the
 # summary), byte-identical twice over and, when the Windows build exists,
 # under Wine as well; malformed inputs end with one error line.
-set -euo pipefail
-build=${PELVANE_BUILD:?}
+source "${PELVANE_SOURCE:?}/tests/e2e/lib/render.bash"
 source_dir=${PELVANE_SOURCE:?}
-render="$build/tools/pelvane-render"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fail() { echo "FAIL: $*"; exit 1; }
 expect_eq() { [ "$1" = "$2" ] || fail "$3: expected [$2], got [$1]"; }
 
 "$build/tests/tools/pelvane_make_midi" tempo tempo.mid

@@ -4,14 +4,8 @@
 # bytes after a streaming header; -q shows nothing but errors; --rate
 # converts to the rate asked for, the input's length at that rate; --gain
 # lowers the level; their defaults (44100, 0 dB) keep the bytes.
-set -euo pipefail
-build=${PELVANE_BUILD:?}
+source "${PELVANE_SOURCE:?}/tests/e2e/lib/render.bash"
 source_dir=${PELVANE_SOURCE:?}
-render="$build/tools/pelvane-render"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fail() { echo "FAIL: $*"; exit 1; }
 
 "$build/tests/tools/pelvane_make_midi" song 20 song.mid
 cp -r "$source_dir/examples" kit

@@ -5,13 +5,7 @@
 # FIFO, FIFOs and /dev/zero as input, a file-size limit, a memory limit, a
 # full standard output. Nothing the user had is ever lost or emptied, and
 # each refusal is one error line with exit status 1.
-set -euo pipefail
-build=${PELVANE_BUILD:?}
-render="$build/tools/pelvane-render"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fail() { echo "FAIL: $*"; exit 1; }
+source "${PELVANE_SOURCE:?}/tests/e2e/lib/render.bash"
 # expect_error LINE COMMAND...: exit status 1 and exactly this on standard error.
 expect_error() {
   local expected=$1 status=0

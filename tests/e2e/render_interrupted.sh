@@ -4,13 +4,7 @@
 # was, and exits with 128 + the signal's number. An output name of 250 bytes
 # renders (its temporary name is cut to fit the 255 bytes of a name); a
 # signal ignored from the start (nohup) stays ignored.
-set -euo pipefail
-build=${PELVANE_BUILD:?}
-render="$build/tools/pelvane-render"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fail() { echo "FAIL: $*"; exit 1; }
+source "${PELVANE_SOURCE:?}/tests/e2e/lib/render.bash"
 
 "$build/tests/tools/pelvane_make_sparse" piece 3600 long.mid
 echo "the old take" >out.wav

@@ -3,13 +3,7 @@
 # loops its middle, with a release of 500 ms: the note sounds, at one level,
 # for as long as it is held, then fades out evenly over 500 ms. The same set
 # without the loop and release lines plays the sample once, 0.5 s.
-set -euo pipefail
-build=${PELVANE_BUILD:?}
-render="$build/tools/pelvane-render"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fail() { echo "FAIL: $*"; exit 1; }
+source "${PELVANE_SOURCE:?}/tests/e2e/lib/render.bash"
 
 mkdir looped once
 # 22050 frames of a 441 Hz sine (100 frames a period), its smpl chunk
