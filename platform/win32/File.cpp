@@ -117,6 +117,10 @@ void DescribeError(int code, char* text, uint32_t size) {
     case ERROR_DIRECTORY:
       posix = ENOTDIR;
       break;
+    // A path past MAX_PATH, or a name past what the file system holds.
+    case ERROR_FILENAME_EXCED_RANGE:
+      posix = ENAMETOOLONG;
+      break;
     default:
       break;
   }

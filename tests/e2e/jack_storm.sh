@@ -36,7 +36,7 @@ answer() {
 
 echo "select wave JACK: system" >&3
 answer start '^Wave out opened$' 1
-"$build/tests/tools/pelvane_jack_storm" 100 2500 >"$work/storm.out" &
+"$build/tests/tools/pelvane_jack_storm" 100 2500 >"$work/storm.out" 2>"$work/storm.err" &
 storm=$!
 E2E_PIDS+=($storm)
 wait_for "grep -qx 'half up' '$work/storm.out'" 30 || fail "the storm did not come up"
@@ -77,7 +77,29 @@ wait_for "selectable wave 'JACK: pvstorm-99'" $settle ||
   { lists_held wave; fail "the wave list never held the whole storm"; }
 wait_for "selectable midiin 'JACK: pvstorm-99:out'" $settle ||
   { lists_held midiin; fail "the MIDI In list never held the whole storm"; }
+# The storm leaves, every client closing in turn, while the last one is
+# still the chosen wave device and MIDI source. A Start just after the last
+# has gone is answered as quickly: with the vanished choice it fails and
+# says why (the window may have refilled its lists meanwhile, and then opens
+# the first device of the new list).
 kill -TERM "$storm"
+wait_for "grep -qx 'all gone' '$work/storm.out' || grep -qs 'teardown stuck' '$work/storm.err'" 60 || fail "the storm's clients did not all leave"
+opens() { echo $(($(count '^Wave out opened$') + $(count '^Mixer: waveOutOpen() failed'))); }
+failed=$(count '^Mixer: waveOutOpen() failed')
+opened=$(opens)
+t0=$(now_ms)
+echo start >&3
+wait_for "[ \$(opens) -gt $opened ]" 20 || fail "'start' after the storm was not answered"
+within $bound "start after the storm" "$t0"
+# (A client the server has not dropped yet is still listed but cannot be
+# connected: the storm's clients are never activated.)
+if [ "$(count '^Mixer: waveOutOpen() failed')" -gt "$failed" ]; then
+  vanished="^Mixer: waveOutOpen\(\) failed: 1 \(JACK: pvstorm-99: JACK: ('pvstorm-99' has fewer than two inputs|cannot connect to pvstorm-99:in_1)\)$"
+  [ "$(log_lines | grep -cE "$vanished")" -eq 1 ] ||
+    fail "the vanished wave device was not told: $(log_lines | grep 'waveOutOpen() failed')"
+  gone="^Midi-In: cannot open 'JACK: pvstorm-99:out': JACK: (the port is gone|the input port cannot be registered or connected)$"
+  wait_for "[ \$(log_lines | grep -cE \"\$gone\") -eq 1 ]" 10 || fail "the vanished MIDI source was not told"
+fi
 wait "$storm" || true
 stop_pelvane
 echo PASS

@@ -3,9 +3,18 @@
 // audio inputs and a MIDI output (a wave device and a MIDI source to list),
 // spread evenly over MILLISECONDS, then holds them until SIGTERM or SIGINT
 // and closes them all. Prints "half up" once half of them are there and
-// "all N up" once the last is.
+// "all N up" once the last is, "all gone" once every one is closed.
+//
+// The close is bounded, so that a wedged server or client library never
+// holds the test (a sanitizer-built storm once deadlocked in its runtime's
+// lock there, as libjack stops a client's threads with pthread_cancel): after
+// kTeardownBound the process ends without the rest ("teardown stuck" on
+// standard error), and the server drops the clients whose connections went
+// with it.
 #include <jack/jack.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +26,7 @@
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int) { g_stop = 1; }
+constexpr auto kTeardownBound = std::chrono::seconds(20);
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,6 +60,24 @@ int main(int argc, char** argv) {
   if (static_cast<int>(clients.size()) == count) std::printf("all %d up\n", count);
   std::fflush(stdout);
   while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  for (jack_client_t* client : clients) jack_client_close(client);
+  std::atomic<size_t> closed{0};
+  std::thread closer([&] {
+    for (jack_client_t* client : clients) {
+      jack_client_close(client);
+      closed.fetch_add(1);
+    }
+  });
+  const auto deadline = std::chrono::steady_clock::now() + kTeardownBound;
+  while (closed.load() < clients.size() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (closed.load() < clients.size()) {
+    std::fprintf(stderr, "pelvane_jack_storm: teardown stuck after %zu of %zu clients\n",
+                 closed.load(), clients.size());
+    std::fflush(nullptr);
+    _exit(3);
+  }
+  closer.join();
+  std::printf("all gone\n");
+  std::fflush(stdout);
   return static_cast<int>(clients.size()) == count ? 0 : 1;
 }

@@ -197,6 +197,15 @@ TEST_F(WaveLoader, ALoopOfSymbolicLinksIsToldAsSuch) {
             Lines{"Sample: Cannot open file 'a.wav': Too many levels of symbolic links"});
 }
 
+// 297 characters: past a Linux file name's 255 bytes and past Windows's
+// 260-character paths, so both systems refuse the name itself.
+TEST_F(WaveLoader, ANameTooLongIsToldAsSuchNotAsMissing) {
+  const std::string name = std::string(293, 'n') + ".wav";
+  Sample s;
+  EXPECT_FALSE(LoadFile(s, name.c_str()));
+  EXPECT_EQ(log.Lines(), Lines{"Sample: Cannot open file '" + name + "': File name too long"});
+}
+
 TEST_F(WaveLoader, DataShorterThanOneFrameLoadsAsAnEmptySample) {
   WriteBytes("mono.wav", Wave(1, 44100, 16, {5}));
   WriteBytes("stereo.wav", Wave(2, 22050, 16, Values16({1})));
