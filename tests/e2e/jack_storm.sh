@@ -3,7 +3,9 @@
 # appear within 2.5 s while Pelvane plays on JACK. Stop, sent when half of
 # them are there, is answered at once (the window never waits for a
 # listing), and so are a Start and another Stop after it; once the storm is
-# over the lists hold every client. Prints how long each answer took.
+# over the lists hold every client. A Start just after they left, and a
+# close in the middle of a second storm, are answered as quickly. Prints how
+# long each answer took.
 source "${PELVANE_SOURCE:?}/tests/e2e/lib/pelvane.bash"
 build=${PELVANE_BUILD:?}
 work=$E2E_WORK
@@ -101,5 +103,16 @@ if [ "$(count '^Mixer: waveOutOpen() failed')" -gt "$failed" ]; then
   wait_for "[ \$(log_lines | grep -cE \"\$gone\") -eq 1 ]" 10 || fail "the vanished MIDI source was not told"
 fi
 wait "$storm" || true
+# Closing the window in the middle of a second storm is answered as quickly.
+"$build/tests/tools/pelvane_jack_storm" 100 2500 >"$work/storm2.out" 2>"$work/storm2.err" &
+storm=$!
+E2E_PIDS+=($storm)
+wait_for "grep -qx 'half up' '$work/storm2.out'" 30 || fail "the second storm did not come up"
+t0=$(now_ms)
 stop_pelvane
+within $bound close "$t0"
+kill -TERM "$storm"
+wait_for "grep -qx 'all gone' '$work/storm2.out' || grep -qs 'teardown stuck' '$work/storm2.err'" 60 ||
+  fail "the second storm's clients did not all leave"
+wait "$storm" || true
 echo PASS
