@@ -1,5 +1,5 @@
 // The systems that tell us when Linux sound and MIDI devices come and go, for
-// the device watch (platform/linux/DeviceWatch.cpp). Each one is used by the
+// the device watch (platform/linux/watch/DeviceWatch.cpp). Each one is used by the
 // watch's thread only (and by the thread that starts the watch, before the
 // watch's thread runs), except where libjack calls back on a thread of its
 // own: those callbacks do nothing but call `wake`.

@@ -31,10 +31,10 @@
 #include <vector>
 
 #include "platform/Notice.h"
-#include "platform/linux/DeviceLists.h"
 #include "platform/linux/JackClient.h"
-#include "platform/linux/JackMidiIn.h"
-#include "platform/linux/ShortMessage.h"
+#include "platform/linux/midi/JackMidiIn.h"
+#include "platform/linux/midi/ShortMessage.h"
+#include "platform/linux/watch/DeviceLists.h"
 
 namespace platform {
 

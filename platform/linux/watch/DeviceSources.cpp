@@ -1,4 +1,4 @@
-#include "platform/linux/DeviceSources.h"
+#include "platform/linux/watch/DeviceSources.h"
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>

@@ -30,11 +30,11 @@
 #include "platform/Notice.h"
 #include "platform/RealTime.h"
 #include "platform/WaveOut.h"
-#include "platform/linux/DeviceLists.h"
 #include "platform/linux/JackClient.h"
-#include "platform/linux/JackOutput.h"
 #include "platform/linux/RealTimePriority.h"
-#include "platform/linux/WaveDevice.h"
+#include "platform/linux/audio/JackOutput.h"
+#include "platform/linux/audio/WaveDevice.h"
+#include "platform/linux/watch/DeviceLists.h"
 
 namespace platform {
 
