@@ -1,7 +1,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/linux/RateConverter.h"
+#include "platform/linux/audio/RateConverter.h"
 #include "tools/RateStage.h"
 
 namespace {

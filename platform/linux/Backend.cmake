@@ -1,3 +1,11 @@
+# The Linux backend by concern: the OS basics beside this file (platform's
+# glob), the wave output in audio/, the MIDI devices in midi/, the device
+# watch in watch/; the Qt toolkit in qt/ is a library of its own.
+file(GLOB PLATFORM_LINUX_DEVICES CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_LIST_DIR}/audio/*.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/midi/*.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/watch/*.cpp)
+target_sources(pelvane_platform PRIVATE ${PLATFORM_LINUX_DEVICES})
 # Linux backends: RtAudio for the wave output on PulseAudio and ALSA and for
 # listing the devices, libjack for the wave output on JACK, libsamplerate for
 # devices at other rates than 44100, RtMidi for the MIDI devices (ALSA

@@ -27,6 +27,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/linux/SoundServers.h"
+
 namespace platform {
 
 class JackClient {
@@ -100,7 +102,7 @@ class JackClient {
       f(kept->client_);
       return true;
     }
-    std::unique_ptr<JackClient> lister = Open("Pelvane list", nullptr);
+    std::unique_ptr<JackClient> lister = Open(kListClientName, nullptr);
     if (!lister) return false;
     f(lister->client_);
     return true;

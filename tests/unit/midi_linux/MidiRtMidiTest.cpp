@@ -20,7 +20,7 @@
 
 #include "platform/Midi.h"
 #include "platform/Notice.h"
-#include "platform/linux/JackMidiIn.h"
+#include "platform/linux/midi/JackMidiIn.h"
 #include "support/JackMidiSender.h"
 #include "support/JackServer.h"
 

@@ -40,7 +40,7 @@
 #include "platform/Lock.h"
 #include "platform/Ring.h"
 #include "platform/WaveOut.h"
-#include "platform/linux/RateConverter.h"
+#include "platform/linux/audio/RateConverter.h"
 
 namespace platform {
 

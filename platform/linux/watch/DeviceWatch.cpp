@@ -26,8 +26,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/DeviceLists.h"
-#include "platform/linux/DeviceSources.h"
+#include "platform/linux/watch/DeviceLists.h"
+#include "platform/linux/watch/DeviceSources.h"
 
 namespace platform {
 

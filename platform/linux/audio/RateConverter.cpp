@@ -1,4 +1,4 @@
-#include "platform/linux/RateConverter.h"
+#include "platform/linux/audio/RateConverter.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/WaveDevice.h"
+#include "platform/linux/audio/WaveDevice.h"
 
 #include <pthread.h>
 #include <sys/syscall.h>

@@ -1,5 +1,5 @@
 // The systems that tell us when Linux sound and MIDI devices come and go, for
-// the device watch (platform/linux/DeviceWatch.cpp). Each one is used by the
+// the device watch (platform/linux/watch/DeviceWatch.cpp). Each one is used by the
 // watch's thread only (and by the thread that starts the watch, before the
 // watch's thread runs), except where libjack calls back on a thread of its
 // own: those callbacks do nothing but call `wake`.
@@ -10,6 +10,9 @@
 // listing without the watch opens some) and our own ports never count, and a
 // client that comes and goes within one burst changes nothing. The JACK
 // source's client is also the one the listings read the graph through.
+// Each source is a class of its own, in the file of its name (JackSource.cpp,
+// SequencerSource.cpp, PulseSource.cpp, SoundCardSource.cpp); our own clients
+// are told apart by IsOwnClient (platform/linux/SoundServers.h).
 #pragma once
 #include <poll.h>
 
@@ -54,9 +57,5 @@ std::unique_ptr<DeviceSource> MakeSequencerSource();
 std::unique_ptr<DeviceSource> MakePulseSource();
 // ALSA sound cards (udev).
 std::unique_ptr<DeviceSource> MakeSoundCardSource();
-
-// Clients of this program: the wave output's JACK client ("Pelvane", made
-// unique as "Pelvane-01"), the MIDI ports' ("Pelvane MIDI") and the watch's own.
-bool IsOwnClientName(const char* name);
 
 }  // namespace platform

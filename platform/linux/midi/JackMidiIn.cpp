@@ -1,4 +1,4 @@
-#include "platform/linux/JackMidiIn.h"
+#include "platform/linux/midi/JackMidiIn.h"
 
 #include <jack/midiport.h>
 #include <pthread.h>
@@ -7,7 +7,7 @@
 
 #include "platform/Notice.h"
 #include "platform/linux/RealTimePriority.h"
-#include "platform/linux/ShortMessage.h"
+#include "platform/linux/midi/ShortMessage.h"
 
 namespace platform {
 

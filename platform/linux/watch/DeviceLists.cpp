@@ -1,4 +1,4 @@
-#include "platform/linux/DeviceLists.h"
+#include "platform/linux/watch/DeviceLists.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/JackOutput.h"
+#include "platform/linux/audio/JackOutput.h"
 
 #include <cstring>
 #include <vector>

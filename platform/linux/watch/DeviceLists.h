@@ -37,7 +37,8 @@ struct DeviceListing {
   std::vector<MidiPort> midiOut;  // the destinations
 };
 
-// Any thread: lists now, asking the systems (WaveOutRtAudio.cpp, MidiRtMidi.cpp).
+// Any thread: lists now, asking the systems (audio/AudioEndpoints.cpp,
+// midi/MidiRtMidi.cpp).
 std::vector<AudioEndpoint> ListAudioEndpoints();
 std::vector<MidiPort> ListMidiPorts(bool sources);
 inline std::shared_ptr<const DeviceListing> ListDevices() {

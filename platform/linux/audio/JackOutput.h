@@ -16,7 +16,7 @@
 #include <string>
 
 #include "platform/linux/JackClient.h"
-#include "platform/linux/WaveDevice.h"
+#include "platform/linux/audio/WaveDevice.h"
 
 namespace platform {
 

@@ -31,36 +31,19 @@
 #include <vector>
 
 #include "platform/Notice.h"
-#include "platform/linux/DeviceLists.h"
 #include "platform/linux/JackClient.h"
-#include "platform/linux/JackMidiIn.h"
-#include "platform/linux/ShortMessage.h"
+#include "platform/linux/SoundServers.h"
+#include "platform/linux/midi/JackMidiIn.h"
+#include "platform/linux/midi/ShortMessage.h"
+#include "platform/linux/watch/DeviceLists.h"
 
 namespace platform {
 
 namespace {
 
-// The client name of every port we create. Ports of clients with this name
-// are never listed, so the synthesizer can never be wired to itself (its echo
-// output feeding its own input would loop forever). It differs from the wave
-// output's JACK client ("Pelvane"), so that name stays the audio's whatever
-// order the clients open in.
-constexpr const char* kClientName = "Pelvane MIDI";
 constexpr size_t kMaxNameLength = 31;
 
 thread_local int t_lastError = 0;
-
-void SilentJackMessage(const char*) {}
-
-// libjack prints every failed server connection to stderr; an enumeration
-// with no server running is normal for us, so its chatter is turned off.
-void SilenceJack() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    jack_set_error_function(SilentJackMessage);
-    jack_set_info_function(SilentJackMessage);
-  });
-}
 
 bool AlsaSequencerPresent() { return access("/dev/snd/seq", R_OK | W_OK) == 0; }
 
@@ -72,14 +55,6 @@ bool JackServerRunning() {
   return JackClient::WithLister([](jack_client_t*) {});
 }
 
-bool IsOwnPort(const std::string& portName) {
-  std::string client = portName.substr(0, portName.find(':'));
-  size_t n = std::strlen(kClientName);
-  if (client.compare(0, n, kClientName) != 0) return false;
-  // JACK makes clashing client names unique as "Pelvane MIDI-01", "-02", ...
-  return client.size() == n || client[n] == '-';
-}
-
 // RtMidi's JACK output hands each message to its process callback through a
 // ring buffer, and its close waits for one cycle only: a message queued just
 // after that cycle took the buffer's contents would be dropped with the port.
@@ -88,7 +63,7 @@ bool IsOwnPort(const std::string& portName) {
 void WaitForJackCycles() {
   SilenceJack();
   jack_status_t status;
-  std::unique_ptr<JackClient> client = JackClient::Open(kClientName, &status);
+  std::unique_ptr<JackClient> client = JackClient::Open(kMidiClientName, &status);
   if (!client) return;
   std::atomic<int> cycles{0};
   client->SetProcess(
@@ -128,11 +103,11 @@ std::unique_ptr<RtMidiClass> MakeClient(RtMidi::Api api, ErrorSink* sink) {
   std::unique_ptr<RtMidiClass> client;
   if (api == RtMidi::UNIX_JACK) {
     JackClient::Opening([&] {
-      if (JackServerRunning()) client = std::make_unique<RtMidiClass>(api, kClientName);
+      if (JackServerRunning()) client = std::make_unique<RtMidiClass>(api, kMidiClientName);
     });
     if (!client) return nullptr;
   } else {
-    client = std::make_unique<RtMidiClass>(api, kClientName);
+    client = std::make_unique<RtMidiClass>(api, kMidiClientName);
   }
   client->setErrorCallback(&ErrorSink::Callback, sink);
   return client;
@@ -148,7 +123,7 @@ void AddJackPorts(bool sources, std::vector<Port>& ports) {
     const char** names = jack_get_ports(raw, nullptr, JACK_DEFAULT_MIDI_TYPE,
                                         sources ? JackPortIsOutput : JackPortIsInput);
     for (const char** name = names; name != nullptr && *name != nullptr; ++name) {
-      if (!IsOwnPort(*name)) ports.push_back({RtMidi::UNIX_JACK, *name});
+      if (!IsOwnClient(*name)) ports.push_back({RtMidi::UNIX_JACK, *name});
     }
     if (names != nullptr) jack_free(names);
   });
@@ -165,7 +140,7 @@ std::vector<Port> ListPortsNow() {
       unsigned count = client->getPortCount();
       for (unsigned i = 0; i < count; ++i) {
         std::string name = client->getPortName(i);
-        if (!name.empty() && !IsOwnPort(name)) ports.push_back({RtMidi::LINUX_ALSA, name});
+        if (!name.empty() && !IsOwnClient(name)) ports.push_back({RtMidi::LINUX_ALSA, name});
       }
     }
   } catch (...) {
@@ -297,7 +272,7 @@ class RtMidiApi : public MidiApi {
     in->instance = instance;
     if (port.api == RtMidi::UNIX_JACK) {
       in->jack = std::make_unique<JackMidiIn>(&InPort::OnJackMessage, in.get());
-      JackMidiIn::OpenResult opened = in->jack->Open(kClientName, port.name);
+      JackMidiIn::OpenResult opened = in->jack->Open(kMidiClientName, port.name);
       if (opened != JackMidiIn::OpenResult::kOk) {
         TellInFailure(port, in->jack->Failure().c_str());
         return Fail(kMidiError, opened == JackMidiIn::OpenResult::kNoSuchPort
