@@ -6,14 +6,6 @@
 # full standard output. Nothing the user had is ever lost or emptied, and
 # each refusal is one error line with exit status 1.
 source "${PELVANE_SOURCE:?}/tests/e2e/lib/render.bash"
-# expect_error LINE COMMAND...: exit status 1 and exactly this on standard error.
-expect_error() {
-  local expected=$1 status=0
-  shift
-  timeout 60 "$@" >out.txt 2>err.txt || status=$?
-  [ "$status" -eq 1 ] || fail "$*: exit status $status ($(cat err.txt))"
-  [ "$(cat err.txt)" = "$expected" ] || fail "$*: expected [$expected], got [$(cat err.txt)]"
-}
 no_leftovers() { ! ls -a | grep '\.pelvane-' >/dev/null || fail "a temporary file was left: $(ls -a)"; }
 
 "$build/tests/tools/pelvane_make_midi" tempo song.mid
