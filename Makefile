@@ -186,7 +186,7 @@ fuzz:
 # pelvane-render against FluidSynth on a generated dense song and sparse piece.
 bench-render:
 	@scripts/ensure-packages $(BENCH_PACKAGES)
-	$(call configure-and-build,build-bench,$(BENCH_CMAKE_FLAGS),pelvane-render render_song render_sparse)
+	$(call configure-and-build,build-bench,$(BENCH_CMAKE_FLAGS),pelvane-render pelvane-import render_song render_sparse)
 	bench/render.sh build-bench
 
 # pelvane-import on FluidR3_GM: import time, load time, memory and render
