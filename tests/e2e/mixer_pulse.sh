@@ -8,8 +8,10 @@ build=${PELVANE_BUILD:?}
 work=$E2E_WORK
 export JACK_DEFAULT_SERVER=pelvane-e2e-none-$$ JACK_NO_START_SERVER=1
 
-for rate in 48000 96000; do
-  echo "--- PulseAudio at $rate frames/s"
+# pulse_note RATE: the note recorded from the sink at RATE; non-zero when the
+# tone is wrong.
+pulse_note() {
+  local rate=$1 recorder
   start_pulse "$rate"
   # The reader keeps the null sink running in real time.
   parec --device=null.monitor --latency-msec=20 --raw --format=s16le --rate="$rate" --channels=2 \
@@ -34,7 +36,12 @@ data = data[:len(data) // 4 * 4]
 with wave.open(sys.argv[2], 'wb') as w:
     w.setnchannels(2); w.setsampwidth(2); w.setframerate(int(sys.argv[3])); w.writeframes(data)
 PY
-  "$build/tests/tools/pelvane_check_tone" "$work/rec-$rate.wav" || fail "the tone at $rate"
+  "$build/tests/tools/pelvane_check_tone" "$work/rec-$rate.wav"
+}
+
+for rate in 48000 96000; do
+  echo "--- PulseAudio at $rate frames/s"
+  judge_sound "the tone at $rate" pulse_note "$rate"
   grep -q ": Wave out: converting from 44100 Hz to the device's $rate Hz$" "$work/note-$rate.log" ||
     fail "no conversion line at $rate"
 done
