@@ -58,4 +58,10 @@ std::unique_ptr<DeviceSource> MakePulseSource();
 // ALSA sound cards (udev).
 std::unique_ptr<DeviceSource> MakeSoundCardSource();
 
+// For tests: the sources of every watch made afterwards (nullptr: the four
+// above). Called before any watch is made or while none exists.
+using DeviceSourceMaker = std::vector<std::unique_ptr<DeviceSource>> (*)(DeviceSource::Wake wake,
+                                                                         void* context);
+void SetDeviceSourceMaker(DeviceSourceMaker maker);
+
 }  // namespace platform

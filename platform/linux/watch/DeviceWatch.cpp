@@ -4,7 +4,8 @@
 // sign of a change opens a short window in which more signs only join it;
 // when it closes, the sources describe what they watch, and only a
 // description that differs from the last one counts. Sources whose server is
-// not running are tried again every few seconds.
+// not running are tried again every few seconds, and the others described
+// again as often, for a sign that never came.
 //
 // A change that counts is listed on the watch's thread (DeviceLists.h), so
 // the window never waits for the sound servers. The listing goes to a
@@ -40,6 +41,8 @@ constexpr auto kCoalesce = std::chrono::milliseconds(200);
 constexpr auto kRetry = std::chrono::seconds(2);
 // To the relay window: a listing is ready.
 constexpr uint32_t kMessageListed = kMessageUser + 0x219;
+
+DeviceSourceMaker g_maker = nullptr;
 
 }  // namespace
 
@@ -125,8 +128,10 @@ struct DeviceWatch::Impl {
       }
       Clock::time_point now = Clock::now();
       if (now >= retry) {
-        // A server that started (or stopped) since is a change as well.
-        if (ConnectAll()) signal = true;
+        // A server that started (or stopped) since is a change as well. So is
+        // a description that no sign announced: a sign can be lost (the lists
+        // were once seen to stay short after a storm of a hundred JACK clients).
+        if (ConnectAll() || (!pending && Describe() != last)) signal = true;
         retry = Clock::now() + kRetry;
       }
       if (signal && !pending) {
@@ -168,6 +173,8 @@ struct DeviceWatch::Impl {
   }
 };
 
+void SetDeviceSourceMaker(DeviceSourceMaker maker) { g_maker = maker; }
+
 DeviceWatch::DeviceWatch(WindowHandle window) : impl_(std::make_unique<Impl>()) {
   impl_->window = window;
   impl_->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -176,10 +183,14 @@ DeviceWatch::DeviceWatch(WindowHandle window) : impl_(std::make_unique<Impl>()) 
   if (impl_->relay == 0) return;
   SetWindowOwner(impl_->relay, impl_.get());
   SetWindowProcedure(impl_->relay, &Impl::Relay);
-  impl_->sources.push_back(MakeJackSource(&Impl::Wake, impl_.get()));
-  impl_->sources.push_back(MakeSequencerSource());
-  impl_->sources.push_back(MakePulseSource());
-  impl_->sources.push_back(MakeSoundCardSource());
+  if (g_maker != nullptr) {
+    impl_->sources = g_maker(&Impl::Wake, impl_.get());
+  } else {
+    impl_->sources.push_back(MakeJackSource(&Impl::Wake, impl_.get()));
+    impl_->sources.push_back(MakeSequencerSource());
+    impl_->sources.push_back(MakePulseSource());
+    impl_->sources.push_back(MakeSoundCardSource());
+  }
   impl_->connected.assign(impl_->sources.size(), false);
   impl_->ConnectAll();
   impl_->thread = std::thread(&Impl::Run, impl_.get());

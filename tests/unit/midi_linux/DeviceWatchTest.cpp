@@ -22,6 +22,7 @@
 #include "platform/WaveOut.h"
 #include "platform/Window.h"
 #include "platform/linux/MessageQueue.h"
+#include "platform/linux/watch/DeviceSources.h"
 #include "support/JackMidiSender.h"
 #include "support/JackServer.h"
 #include "support/TempFolder.h"
@@ -238,6 +239,40 @@ TEST(DeviceWatchPulseTest, ASinkThatComesOrGoesAndTheServerGoingPostOnceEach) {
   EXPECT_EQ(0, changes.Pump(500ms));
   pulse.Stop();
   EXPECT_EQ(1, changes.Pump(10s, 1));
+}
+
+// A source whose changes are never announced: what it describes is read again
+// every two seconds, so a change whose sign was lost is listed all the same.
+class SilentSource : public platform::DeviceSource {
+ public:
+  static std::mutex s_mutex;
+  static std::string s_state;
+  bool Connect() override { return true; }
+  void Describe(std::string* state) override {
+    std::lock_guard<std::mutex> hold(s_mutex);
+    state->append(s_state);
+  }
+};
+std::mutex SilentSource::s_mutex;
+std::string SilentSource::s_state;
+
+TEST(DeviceWatchTest, AChangeWhoseSignWasLostIsListedWithinSeconds) {
+  platform::SetDeviceSourceMaker([](platform::DeviceSource::Wake, void*) {
+    std::vector<std::unique_ptr<platform::DeviceSource>> sources;
+    sources.push_back(std::make_unique<SilentSource>());
+    return sources;
+  });
+  {
+    ChangeCounter changes;
+    platform::DeviceWatch watch(changes.window());
+    EXPECT_EQ(0, changes.Pump(2500ms));  // described again, and unchanged
+    {
+      std::lock_guard<std::mutex> hold(SilentSource::s_mutex);
+      SilentSource::s_state = "jack pvtest-unannounced:in_1\n";
+    }
+    EXPECT_EQ(1, changes.Pump(10s, 1));
+  }
+  platform::SetDeviceSourceMaker(nullptr);
 }
 
 }  // namespace
