@@ -182,18 +182,17 @@ bool JackClient::Gone() const {
   return link_ == nullptr || link_->gone.load();
 }
 
+// Under the table's lock to the end: an open on another thread meanwhile
+// (after the server went away) would make libjack free this client while it
+// is still being closed.
 bool JackClient::Close() {
-  jack_client_t* raw;
-  Link* link;
-  {
-    std::lock_guard<std::recursive_mutex> hold(TableMutex());
-    raw = client_;
-    link = link_;
-    client_ = nullptr;
-    link_ = nullptr;
-    if (ListerSlot() == this) ListerSlot() = nullptr;
-    g_open.erase(std::remove(g_open.begin(), g_open.end(), this), g_open.end());
-  }
+  std::lock_guard<std::recursive_mutex> hold(TableMutex());
+  jack_client_t* raw = client_;
+  Link* link = link_;
+  client_ = nullptr;
+  link_ = nullptr;
+  if (ListerSlot() == this) ListerSlot() = nullptr;
+  g_open.erase(std::remove(g_open.begin(), g_open.end(), this), g_open.end());
   if (raw == nullptr) return true;
   return CloseBounded(raw, link);
 }

@@ -9,7 +9,8 @@
 // next open (ours, or one of RtAudio's or RtMidi's inside Opening) first
 // closes every client still held, itself, on the opening thread. A holder
 // reaches its client only through With, under the table's lock, which tells
-// it when the client was closed for it.
+// it when the client was closed for it; closes run under that lock too, so
+// no open frees a client that is being closed.
 //
 // The callbacks go through the table too: each one is shut out before its
 // client closes, so nothing of the holder is touched once Close has
@@ -85,6 +86,14 @@ class JackClient {
   static void Opening(F&& f) {
     std::lock_guard<std::recursive_mutex> hold(TableMutex());
     CloseLostLocked();
+    f();
+  }
+  // Runs f under the table's lock: for a library's client that is closed by
+  // its holder (RtMidi's output), so that no open meanwhile makes libjack
+  // free it halfway through the close.
+  template <class F>
+  static void Closing(F&& f) {
+    std::lock_guard<std::recursive_mutex> hold(TableMutex());
     f();
   }
 

@@ -430,10 +430,12 @@ class RtMidiApi : public MidiApi {
     // From here the table no longer closes it; if it already did, midi is null.
     if (out->foreign != 0) JackClient::Forget(out->foreign);
     if (out->jack && out->midi) WaitForJackCycles();
-    try {
-      out->midi.reset();
-    } catch (...) {
-    }
+    JackClient::Closing([&] {
+      try {
+        out->midi.reset();
+      } catch (...) {
+      }
+    });
     delete out;
     return kMidiOk;
   }

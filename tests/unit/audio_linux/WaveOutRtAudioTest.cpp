@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/Mixer.h"
@@ -401,6 +403,30 @@ TEST(WaveOutJack, ServerThatGoesAwayIsToldAndALaterStartPlays) {
   mixer->ScheduleShutdown();
   mixer->WaitForShutdown();
   EXPECT_TRUE(log.Starting("Wave out lost: ").empty());
+}
+
+// After the server went away, a client closed while another thread keeps
+// opening clients: no open makes libjack free the client under its close
+// (the program once crashed there, in jack_deactivate, when a Start opened
+// the MIDI input while the device watch closed its client).
+TEST(JackClientLoss, ACloseBesideOpensAfterTheServerWentCompletes) {
+  for (int round = 0; round < 5; ++round) {
+    auto server = std::make_unique<JackServer>(256);
+    ASSERT_TRUE(server->Ready()) << "the JACK server did not start";
+    std::unique_ptr<JackClient> client = JackClient::Open("pvtest-closing", nullptr);
+    ASSERT_NE(nullptr, client);
+    client->With([](jack_client_t* raw) { jack_activate(raw); });
+    server.reset();
+    for (int waited = 0; waited < 10000 && !client->Gone(); waited += 10) SleepMs(10);
+    ASSERT_TRUE(client->Gone());
+    std::atomic<bool> closed{false};
+    std::thread opener([&] {
+      while (!closed.load()) EXPECT_EQ(nullptr, JackClient::Open("pvtest-opening", nullptr));
+    });
+    EXPECT_TRUE(client->Close());
+    closed.store(true);
+    opener.join();
+  }
 }
 
 // With every descriptor of the process in use, a client that cannot be
