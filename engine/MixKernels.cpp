@@ -20,15 +20,27 @@ void PositionsScalar(int16_t* out, const int16_t* left, const int16_t* right, co
   for (int32_t i = first; i < count; ++i) MixFrame(out + 2 * i, left, right, at[i], gain);
 }
 
+void TableScalarScaled(int16_t* out, const int16_t* left, const int16_t* right, int32_t start,
+                       const OffsetTable& table, int32_t first, int32_t count, int32_t scale) {
+  for (int32_t k = first; k < count; ++k)
+    MixFrameScaled(out + 2 * k, left, right, start + table.Offset(k), scale);
+}
+
+void PositionsScalarScaled(int16_t* out, const int16_t* left, const int16_t* right,
+                           const int32_t* at, int32_t first, int32_t count, int32_t scale) {
+  for (int32_t i = first; i < count; ++i) MixFrameScaled(out + 2 * i, left, right, at[i], scale);
+}
+
 #if defined(__SSE2__)
-// (v x gain) / 256 truncated toward zero for eight 16-bit lanes, gain 0..255:
-// the magnitude times gain x 256 through the unsigned high multiply is the
-// truncated quotient, and the sign goes back on afterwards. |-32768| is 32768
-// as an unsigned lane, and 32768 x 255 / 256 still fits 16 bits.
-inline __m128i Scale(__m128i v, __m128i gainHigh) {
+// (v x scale) / 65536 truncated toward zero for eight 16-bit lanes, scale
+// 0..65535 (a gain g is the scale g x 256): the magnitude times the scale
+// through the unsigned high multiply is the truncated quotient, and the sign
+// goes back on afterwards. |-32768| is 32768 as an unsigned lane, and
+// 32768 x 65535 / 65536 still fits 16 bits.
+inline __m128i Scale(__m128i v, __m128i lanes) {
   const __m128i sign = _mm_srai_epi16(v, 15);
   const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(v, sign), sign);
-  const __m128i scaled = _mm_mulhi_epu16(magnitude, gainHigh);
+  const __m128i scaled = _mm_mulhi_epu16(magnitude, lanes);
   return _mm_sub_epi16(_mm_xor_si128(scaled, sign), sign);
 }
 
@@ -39,9 +51,9 @@ inline __m128i Gather4(const int16_t* left, const int16_t* right, int32_t a0, in
                         right[a3]);
 }
 
-inline void Add4(int16_t* out, __m128i frames, __m128i gainHigh) {
+inline void Add4(int16_t* out, __m128i frames, __m128i lanes) {
   __m128i* o = reinterpret_cast<__m128i*>(out);
-  _mm_storeu_si128(o, _mm_adds_epi16(_mm_loadu_si128(o), Scale(frames, gainHigh)));
+  _mm_storeu_si128(o, _mm_adds_epi16(_mm_loadu_si128(o), Scale(frames, lanes)));
 }
 
 // As the AVX2 kernels do: the sample frames a kilobyte ahead of the ones
@@ -54,8 +66,8 @@ inline void FetchAhead(const int16_t* left, const int16_t* right) {
 }
 
 void TableSse2(int16_t* out, const int16_t* left, const int16_t* right, int32_t start,
-               const OffsetTable& table, int32_t first, int32_t count, int32_t gain) {
-  const __m128i gainHigh = _mm_set1_epi16(static_cast<int16_t>(gain << 8));
+               const OffsetTable& table, int32_t first, int32_t count, int32_t scale) {
+  const __m128i lanes = _mm_set1_epi16(static_cast<int16_t>(scale));
   const int32_t groups = count / OffsetTable::kGroup;
   for (int32_t g = first / OffsetTable::kGroup; g < groups; ++g) {
     const int16_t* l = left + (start + table.base[g]);
@@ -63,20 +75,20 @@ void TableSse2(int16_t* out, const int16_t* left, const int16_t* right, int32_t 
     const uint8_t* d = table.delta + g * OffsetTable::kGroup;
     int16_t* o = out + 2 * OffsetTable::kGroup * g;
     FetchAhead(l, r);
-    Add4(o, Gather4(l, r, d[0], d[1], d[2], d[3]), gainHigh);
-    Add4(o + 8, Gather4(l, r, d[4], d[5], d[6], d[7]), gainHigh);
+    Add4(o, Gather4(l, r, d[0], d[1], d[2], d[3]), lanes);
+    Add4(o + 8, Gather4(l, r, d[4], d[5], d[6], d[7]), lanes);
   }
   const int32_t tail = groups * OffsetTable::kGroup;
-  TableScalar(out, left, right, start, table, tail > first ? tail : first, count, gain);
+  TableScalarScaled(out, left, right, start, table, tail > first ? tail : first, count, scale);
 }
 
 void PositionsSse2(int16_t* out, const int16_t* left, const int16_t* right, const int32_t* at,
-                   int32_t count, int32_t gain) {
-  const __m128i gainHigh = _mm_set1_epi16(static_cast<int16_t>(gain << 8));
+                   int32_t count, int32_t scale) {
+  const __m128i lanes = _mm_set1_epi16(static_cast<int16_t>(scale));
   int32_t i = 0;
   for (; i + 4 <= count; i += 4)
-    Add4(out + 2 * i, Gather4(left, right, at[i], at[i + 1], at[i + 2], at[i + 3]), gainHigh);
-  PositionsScalar(out, left, right, at, i, count, gain);
+    Add4(out + 2 * i, Gather4(left, right, at[i], at[i + 1], at[i + 2], at[i + 3]), lanes);
+  PositionsScalarScaled(out, left, right, at, i, count, scale);
 }
 #endif
 
@@ -110,6 +122,7 @@ std::atomic<int32_t>& PathInUse() {
 }
 
 inline bool VectorGain(int32_t gain) { return gain >= 0 && gain <= 255; }
+inline bool VectorScale(int32_t scale) { return scale >= 0 && scale <= 65535; }
 
 }  // namespace
 
@@ -135,15 +148,34 @@ void MixByTable(int16_t* out, const int16_t* left, const int16_t* right, int32_t
   const MixPath path = VectorGain(gain) ? CurrentMixPath() : MixPath::kScalar;
   switch (path) {
     case MixPath::kAvx2:
-      MixByTableAvx2(out, left, right, length, start, table, first, count, gain);
+      MixByTableAvx2(out, left, right, length, start, table, first, count, gain << 8);
       return;
 #if defined(__SSE2__)
     case MixPath::kSse2:
-      TableSse2(out, left, right, start, table, first, count, gain);
+      TableSse2(out, left, right, start, table, first, count, gain << 8);
       return;
 #endif
     default:
       TableScalar(out, left, right, start, table, first, count, gain);
+      return;
+  }
+}
+
+void MixByTableScaled(int16_t* out, const int16_t* left, const int16_t* right, int32_t length,
+                      int32_t start, const OffsetTable& table, int32_t first, int32_t count,
+                      int32_t scale) noexcept {
+  if (!VectorScale(scale)) return;
+  switch (CurrentMixPath()) {
+    case MixPath::kAvx2:
+      MixByTableAvx2(out, left, right, length, start, table, first, count, scale);
+      return;
+#if defined(__SSE2__)
+    case MixPath::kSse2:
+      TableSse2(out, left, right, start, table, first, count, scale);
+      return;
+#endif
+    default:
+      TableScalarScaled(out, left, right, start, table, first, count, scale);
       return;
   }
 }
@@ -153,15 +185,33 @@ void MixByPositions(int16_t* out, const int16_t* left, const int16_t* right, con
   const MixPath path = VectorGain(gain) ? CurrentMixPath() : MixPath::kScalar;
   switch (path) {
     case MixPath::kAvx2:
-      MixByPositionsAvx2(out, left, right, at, count, gain);
+      MixByPositionsAvx2(out, left, right, at, count, gain << 8);
       return;
 #if defined(__SSE2__)
     case MixPath::kSse2:
-      PositionsSse2(out, left, right, at, count, gain);
+      PositionsSse2(out, left, right, at, count, gain << 8);
       return;
 #endif
     default:
       PositionsScalar(out, left, right, at, 0, count, gain);
+      return;
+  }
+}
+
+void MixByPositionsScaled(int16_t* out, const int16_t* left, const int16_t* right,
+                          const int32_t* at, int32_t count, int32_t scale) noexcept {
+  if (!VectorScale(scale)) return;
+  switch (CurrentMixPath()) {
+    case MixPath::kAvx2:
+      MixByPositionsAvx2(out, left, right, at, count, scale);
+      return;
+#if defined(__SSE2__)
+    case MixPath::kSse2:
+      PositionsSse2(out, left, right, at, count, scale);
+      return;
+#endif
+    default:
+      PositionsScalarScaled(out, left, right, at, 0, count, scale);
       return;
   }
 }

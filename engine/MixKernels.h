@@ -34,11 +34,21 @@ void MixByTable(int16_t* out, const int16_t* left, const int16_t* right, int32_t
 void MixByPositions(int16_t* out, const int16_t* left, const int16_t* right, const int32_t* at,
                     int32_t count, int32_t gain) noexcept;
 
+// The same two with the finer scale of a shaped voice: each frame adds
+// (sample x scale) / 65536, truncated toward zero, scale 0..65535 (a scale
+// outside that adds nothing). A gain g of 0..255 and the scale g x 256 give
+// the same bytes.
+void MixByTableScaled(int16_t* out, const int16_t* left, const int16_t* right, int32_t length,
+                      int32_t start, const OffsetTable& table, int32_t first, int32_t count,
+                      int32_t scale) noexcept;
+void MixByPositionsScaled(int16_t* out, const int16_t* left, const int16_t* right,
+                          const int32_t* at, int32_t count, int32_t scale) noexcept;
+
 // The AVX2 kernels (MixKernelsAvx2.cpp, compiled for AVX2 function by
-// function). Only through the two functions above, which check the processor
-// and the gain.
+// function), with the scale (a gain g as g x 256). Only through the functions
+// above, which check the processor and the gain.
 void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_t* right, int32_t length,
                     int32_t start, const OffsetTable& table, int32_t first, int32_t count,
-                    int32_t gain) noexcept;
+                    int32_t scale) noexcept;
 void MixByPositionsAvx2(int16_t* out, const int16_t* left, const int16_t* right, const int32_t* at,
-                        int32_t count, int32_t gain) noexcept;
+                        int32_t count, int32_t scale) noexcept;

@@ -14,16 +14,17 @@
 #define PELVANE_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
 
 namespace {
-// (v x gain) / 256 truncated toward zero, gain 0..255: the magnitude times
-// gain x 256 through the unsigned high multiply, then the sign of v. |-32768|
-// is 32768 as an unsigned lane; 32768 x 255 / 256 still fits 16 bits.
-PELVANE_AVX2_INLINE __m256i Scale(__m256i v, __m256i gainHigh) {
-  return _mm256_sign_epi16(_mm256_mulhi_epu16(_mm256_abs_epi16(v), gainHigh), v);
+// (v x scale) / 65536 truncated toward zero, scale 0..65535 (a gain g is the
+// scale g x 256): the magnitude times the scale through the unsigned high
+// multiply, then the sign of v. |-32768| is 32768 as an unsigned lane;
+// 32768 x 65535 / 65536 still fits 16 bits.
+PELVANE_AVX2_INLINE __m256i Scale(__m256i v, __m256i lanes) {
+  return _mm256_sign_epi16(_mm256_mulhi_epu16(_mm256_abs_epi16(v), lanes), v);
 }
 
-PELVANE_AVX2_INLINE void Add8(int16_t* out, __m256i frames, __m256i gainHigh) {
+PELVANE_AVX2_INLINE void Add8(int16_t* out, __m256i frames, __m256i lanes) {
   __m256i* o = reinterpret_cast<__m256i*>(out);
-  _mm256_storeu_si256(o, _mm256_adds_epi16(_mm256_loadu_si256(o), Scale(frames, gainHigh)));
+  _mm256_storeu_si256(o, _mm256_adds_epi16(_mm256_loadu_si256(o), Scale(frames, lanes)));
 }
 
 inline int32_t Pair(const int16_t* left, const int16_t* right, int32_t at) {
@@ -85,8 +86,8 @@ PELVANE_AVX2_INLINE __m256i Steps(const uint8_t* delta) {
 
 PELVANE_AVX2 void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_t* right,
                                  int32_t length, int32_t start, const OffsetTable& table,
-                                 int32_t first, int32_t count, int32_t gain) noexcept {
-  const __m256i gainHigh = _mm256_set1_epi16(static_cast<int16_t>(gain << 8));
+                                 int32_t first, int32_t count, int32_t scale) noexcept {
+  const __m256i lanes = _mm256_set1_epi16(static_cast<int16_t>(scale));
   const int32_t groups = count / OffsetTable::kGroup;
   int32_t g = first / OffsetTable::kGroup;
   // Windows are read whole, so they are used only while they end inside the
@@ -97,7 +98,7 @@ PELVANE_AVX2 void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_
       const int32_t at = start + table.base[g];
       if (at > length - 8) break;
       if (g % 4 == 0) FetchAhead(left + at, right + at);
-      Add8(out + 16 * g, Window8(left + at, right + at, Steps(table.delta + 8 * g)), gainHigh);
+      Add8(out + 16 * g, Window8(left + at, right + at, Steps(table.delta + 8 * g)), lanes);
     }
   } else if (table.span <= 15) {
     const __m256i seven = _mm256_set1_epi32(7);
@@ -105,8 +106,7 @@ PELVANE_AVX2 void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_
       const int32_t at = start + table.base[g];
       if (at > length - 16) break;
       if (g % 2 == 0) FetchAhead(left + at, right + at);
-      Add8(out + 16 * g, Window16(left + at, right + at, Steps(table.delta + 8 * g), seven),
-           gainHigh);
+      Add8(out + 16 * g, Window16(left + at, right + at, Steps(table.delta + 8 * g), seven), lanes);
     }
   }
   for (; g < groups; ++g) {
@@ -114,23 +114,22 @@ PELVANE_AVX2 void MixByTableAvx2(int16_t* out, const int16_t* left, const int16_
     const int16_t* r = right + (start + table.base[g]);
     const uint8_t* d = table.delta + 8 * g;
     FetchAhead(l, r);
-    Add8(out + 16 * g, Gather8(l, r, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]), gainHigh);
+    Add8(out + 16 * g, Gather8(l, r, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]), lanes);
   }
   const int32_t tail = groups * OffsetTable::kGroup;
   for (int32_t k = tail > first ? tail : first; k < count; ++k)
-    MixFrame(out + 2 * k, left, right, start + table.Offset(k), gain);
+    MixFrameScaled(out + 2 * k, left, right, start + table.Offset(k), scale);
 }
 
 PELVANE_AVX2 void MixByPositionsAvx2(int16_t* out, const int16_t* left, const int16_t* right,
-                                     const int32_t* at, int32_t count, int32_t gain) noexcept {
-  const __m256i gainHigh = _mm256_set1_epi16(static_cast<int16_t>(gain << 8));
+                                     const int32_t* at, int32_t count, int32_t scale) noexcept {
+  const __m256i lanes = _mm256_set1_epi16(static_cast<int16_t>(scale));
   int32_t i = 0;
   for (; i + 8 <= count; i += 8) {
     const int32_t* a = at + i;
-    Add8(out + 2 * i, Gather8(left, right, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]),
-         gainHigh);
+    Add8(out + 2 * i, Gather8(left, right, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]), lanes);
   }
-  for (; i < count; ++i) MixFrame(out + 2 * i, left, right, at[i], gain);
+  for (; i < count; ++i) MixFrameScaled(out + 2 * i, left, right, at[i], scale);
 }
 
 #else

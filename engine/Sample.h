@@ -18,6 +18,12 @@ enum : int32_t {
 // The release fade of a sample without a release time of its own.
 constexpr int32_t SAMPLE_RELEASE_FRAMES = 2048;
 
+// Levels of a shaped sample: amplitudes with 2^30 as full.
+constexpr int64_t SAMPLE_FULL_LEVEL = int64_t{1} << 30;
+// A shaped sample's voice takes its envelope's level anew every this many
+// output frames.
+constexpr int32_t SAMPLE_SHAPE_PIECE = 64;
+
 class Sample {
  public:
   Sample() = default;
@@ -58,6 +64,21 @@ class Sample {
   // when an instrument set asks for it.
   int32_t fileLoopStart = -1;
   int32_t fileLoopEnd = -1;
+
+  // Asked for by an instrument set only; a sample without them plays as
+  // every sample always has. exactPitch: a voice keeps the fraction of a frame
+  // each buffer leaves, so it plays in tune however far below its rate.
+  bool exactPitch = false;
+  // Shaping: a voice plays at level (at most full); decayStart output frames
+  // after it starts (none when negative), the level is multiplied by
+  // decayFactor / 2^30 every piece, down to sustainLevel, while the note
+  // sounds. A voice whose level has fallen below 2^-16 with a sustain
+  // below that ends.
+  int64_t level = SAMPLE_FULL_LEVEL;
+  int64_t decayStart = -1;
+  int64_t decayFactor = SAMPLE_FULL_LEVEL;
+  int64_t sustainLevel = 0;
+  bool Shaped() const { return level != SAMPLE_FULL_LEVEL || decayStart >= 0; }
 
  private:
   SampleFrames frames_;

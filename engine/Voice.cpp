@@ -13,7 +13,8 @@ Voice::Voice(int32_t noteNumber, int32_t channelNumber, int32_t noteVelocity, in
       velocity(noteVelocity),
       volume(channelVolume),
       instrument(played),
-      sample(played->SampleForNote(noteNumber)) {}
+      sample(played->SampleForNote(noteNumber)),
+      envelope(sample ? sample->level : 0) {}
 
 namespace {
 
@@ -65,7 +66,87 @@ struct QuickLoop {
 // are too short to be worth a kernel call each.
 constexpr int64_t kShortLoopPerGroup = 4;
 
+// The voice's rate in frames of its sample per second of output.
+inline double SpeedOf(const Sample& s, int32_t note) {
+  // A rate below zero would walk backwards out of the sample: it holds its
+  // first frame, like a rate of zero. Distances beyond the pitch table use its
+  // nearest entry.
+  const double rate = s.rate > 0 ? static_cast<double>(s.rate) : 0.0;
+  return rate * PitchFactor(static_cast<int64_t>(note) - s.baseNote);
+}
+
+// The level of a shaped voice as the scale its frames are mixed with: the
+// gain's scale (gain x 256) times the envelope's level, 2^30 being full,
+// truncated; 0..65535.
+inline int32_t ShapedScale(int32_t gain, int64_t level) {
+  if (gain <= 0 || level <= 0) return 0;
+  const int64_t scale = (int64_t{gain} * (level >> 14)) >> 8;
+  return scale > 65535 ? 65535 : static_cast<int32_t>(scale);
+}
+
 }  // namespace
+
+void Voice::Mix::Table(int16_t* buffer, const Sample& s, int32_t start, const OffsetTable& table,
+                       int32_t first, int32_t count) const noexcept {
+  if (fine)
+    MixByTableScaled(buffer, s.left, s.right, s.length, start, table, first, count, value);
+  else
+    MixByTable(buffer, s.left, s.right, s.length, start, table, first, count, value);
+}
+
+void Voice::Mix::Positions(int16_t* buffer, const Sample& s, const int32_t* at,
+                           int32_t count) const noexcept {
+  if (fine)
+    MixByPositionsScaled(buffer, s.left, s.right, at, count, value);
+  else
+    MixByPositions(buffer, s.left, s.right, at, count, value);
+}
+
+void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
+  if (frameCount <= 0) return;
+  const Sample& s = *sample;
+  if (!s.Shaped()) {
+    RenderCall(buffer, frameCount, Mix{(volume * velocity) / 128, false});
+    if (s.exactPitch) CarryFraction(frameCount);
+    return;
+  }
+  // A shaped voice: pieces of kShapePiece frames, each at the envelope's
+  // level as the piece begins, each from where the last one left off, the
+  // fraction of a frame carried.
+  for (int32_t done = 0; done < frameCount && state != VOICE_FINISHED;) {
+    const int32_t n =
+        frameCount - done < SAMPLE_SHAPE_PIECE ? frameCount - done : SAMPLE_SHAPE_PIECE;
+    // The decay moves while the note sounds; a release fades from where it
+    // stands.
+    const bool decaying = s.decayStart >= 0 && elapsed >= s.decayStart && state != VOICE_RELEASING;
+    if (decaying) {
+      envelope = (envelope * s.decayFactor) >> 30;
+      if (envelope < s.sustainLevel) envelope = s.sustainLevel;
+      // Below 2^-16 of full (-96 dB) for good, nothing is heard any more.
+      if (envelope < (int64_t{1} << 14) && s.sustainLevel < (int64_t{1} << 14)) {
+        state = VOICE_FINISHED;
+        break;
+      }
+    }
+    RenderCall(buffer + 2 * done, n, Mix{ShapedScale((volume * velocity) / 128, envelope), true});
+    CarryFraction(n);
+    elapsed += n;
+    done += n;
+  }
+}
+
+void Voice::CarryFraction(int32_t frameCount) noexcept {
+  if (state == VOICE_FINISHED) return;
+  const double speed = SpeedOf(*sample, note);
+  const double exact = speed * static_cast<double>(frameCount) * kOneOverOutputRate;
+  if (!(exact < 0x1p62)) return;
+  fraction += exact - static_cast<double>(static_cast<int64_t>(exact));
+  if (fraction < 1.0) return;
+  fraction -= 1.0;
+  if (position == INT32_MAX) return;
+  position += 1;
+  if (InLoop()) position = Loop(*sample).Fold(position);
+}
 
 // Equivalent to mixing frame by frame (check the end, mix, step the fade,
 // advance), but split so the hot loop has no branches: the frames that play
@@ -77,15 +158,9 @@ constexpr int64_t kShortLoopPerGroup = 4;
 // release frames (for 2048, (counter - k) / 16). The offsets T(i) come from
 // the voice's table in a 1024-frame call and are computed, exactly alike,
 // chunk by chunk in any other.
-void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
-  if (frameCount <= 0) return;
+void Voice::RenderCall(int16_t* buffer, int32_t frameCount, const Mix& mix) noexcept {
   const Sample* s = sample;
-  // A rate below zero would walk backwards out of the sample: it holds its
-  // first frame, like a rate of zero. Distances beyond the pitch table use its
-  // nearest entry.
-  const double rate = s->rate > 0 ? static_cast<double>(s->rate) : 0.0;
-  const double speed = rate * PitchFactor(static_cast<int64_t>(note) - s->baseNote);
-  const int32_t gain = (volume * velocity) / 128;
+  const double speed = SpeedOf(*s, note);
   const int32_t start = position;
   const int32_t length = s->length;
   const int32_t releaseFrames = s->releaseFrames > 0 ? s->releaseFrames : VOICE_RELEASE_FRAMES;
@@ -110,14 +185,14 @@ void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
   // Offsets grow with the frame index: when the largest fits, all do.
   if (!(speed * static_cast<double>(limit) * kOneOverOutputRate <
         static_cast<double>(INT32_MAX) - start)) {
-    RenderFrameByFrame(buffer, frameCount, speed, gain, looping);
+    RenderFrameByFrame(buffer, frameCount, speed, mix, looping);
     return;
   }
 
   if (looping) {
     // Every frame reads inside the loop, so the sample's end never comes:
     // only the fade ends the voice.
-    if (gain != 0) MixLooped(buffer, start, limit, frameCount == OffsetTable::kFrames, speed, gain);
+    if (mix.value != 0) MixLooped(buffer, start, limit, ByTable(frameCount, mix), speed, mix);
     if (releasing) {
       releaseCounter -= limit;
       const int32_t level = FadeLevel(releaseCounter, releaseFrames);
@@ -134,16 +209,14 @@ void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
     return;
   }
 
-  const int16_t* left = s->left;
-  const int16_t* right = s->right;
   int32_t mixed = 0;
   int32_t endPosition = -1;  // where the sample end was met, if it was
-  if (frameCount == OffsetTable::kFrames && (offsets_.speed == speed || offsets_.Build(speed)) &&
+  if (ByTable(frameCount, mix) && (offsets_.speed == speed || offsets_.Build(speed)) &&
       offsets_.usable) {
     mixed = offsets_.FramesBefore(start, length, limit);
     if (mixed < limit) endPosition = start + offsets_.Offset(mixed);
     // A gain of 0 adds 0 to every value: nothing to mix.
-    if (gain != 0) MixByTable(buffer, left, right, length, start, offsets_, 0, mixed, gain);
+    if (mix.value != 0) mix.Table(buffer, *s, start, offsets_, 0, mixed);
   } else {
     constexpr int32_t kChunk = 256;
     int32_t at[kChunk];
@@ -156,7 +229,7 @@ void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
         while (at[count] < length) ++count;
         endPosition = at[count];
       }
-      if (gain != 0) MixByPositions(buffer + 2 * mixed, left, right, at, count, gain);
+      if (mix.value != 0) mix.Positions(buffer + 2 * mixed, *s, at, count);
       mixed += count;
       if (endPosition >= 0) break;
     }
@@ -180,7 +253,7 @@ void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
   }
 }
 
-void Voice::RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed, int32_t gain,
+void Voice::RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed, const Mix& mix,
                                bool looping) noexcept {
   const Sample* s = sample;
   const int32_t start = position;
@@ -194,7 +267,10 @@ void Voice::RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed
       return;
     }
     int16_t* frame = buffer + 2 * i;
-    MixFrame(frame, s->left, s->right, position, gain);
+    if (mix.fine)
+      MixFrameScaled(frame, s->left, s->right, position, mix.value);
+    else
+      MixFrame(frame, s->left, s->right, position, mix.value);
 
     if (state == VOICE_RELEASING) {
       releaseCounter -= 1;
@@ -226,12 +302,10 @@ void Voice::RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed
 // looping voice too: whole groups of eight frames run by run, and the group
 // in which a wrap falls frame by frame folded, through the positions kernel.
 void Voice::MixLooped(int16_t* buffer, int32_t start, int32_t count, bool byTable, double speed,
-                      int32_t gain) noexcept {
+                      const Mix& mix) noexcept {
   const Sample* s = sample;
   const Loop loop(*s);
   const QuickLoop quick(loop);
-  const int16_t* left = s->left;
-  const int16_t* right = s->right;
   int32_t at[OffsetTable::kGroup];
   int32_t mixed = 0;
   if (byTable && (offsets_.speed == speed || offsets_.Build(speed)) && offsets_.usable &&
@@ -259,14 +333,13 @@ void Voice::MixLooped(int16_t* buffer, int32_t start, int32_t count, bool byTabl
         // Within one lap: less lap whole loops, the positions are in the
         // sample and the kernel's start stays above -2^31.
         const int32_t shifted = static_cast<int32_t>(start - lap * loop.length);
-        MixByTable(buffer, left, right, s->length, shifted, offsets_, OffsetTable::kGroup * g,
-                   OffsetTable::kGroup * high, gain);
+        mix.Table(buffer, *s, shifted, offsets_, OffsetTable::kGroup * g,
+                  OffsetTable::kGroup * high);
         g = high;
       } else {
         for (int32_t j = 0; j < OffsetTable::kGroup; ++j)
           at[j] = quick.Fold(start + offsets_.Offset(OffsetTable::kGroup * g + j));
-        MixByPositions(buffer + 2 * OffsetTable::kGroup * g, left, right, at, OffsetTable::kGroup,
-                       gain);
+        mix.Positions(buffer + 2 * OffsetTable::kGroup * g, *s, at, OffsetTable::kGroup);
         g += 1;
       }
     }
@@ -280,7 +353,7 @@ void Voice::MixLooped(int16_t* buffer, int32_t start, int32_t count, bool byTabl
     const int32_t n = count - mixed < kChunk ? count - mixed : kChunk;
     Offsets(chunk, mixed, n, start, speed);
     for (int32_t i = 0; i < n; ++i) chunk[i] = quick.Fold(chunk[i]);
-    MixByPositions(buffer + 2 * mixed, left, right, chunk, n, gain);
+    mix.Positions(buffer + 2 * mixed, *s, chunk, n);
     mixed += n;
   }
 }

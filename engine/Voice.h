@@ -30,6 +30,9 @@ class Voice {
   // Adds up to frameCount frames of this voice into buffer (interleaved
   // stereo, left first), saturating every addition. The caller holds
   // Mixer::Lock and looks at state afterwards. The sample must not be null.
+  // A sample with exact pitch keeps the fraction of a frame each call leaves;
+  // a shaped one is rendered in pieces of SAMPLE_SHAPE_PIECE frames, each at
+  // its level and envelope as the piece begins, with exact pitch.
   void Render(int16_t* buffer, int32_t frameCount) noexcept;
 
   // True while the voice folds its positions into its sample's loop: the
@@ -91,16 +94,42 @@ class Voice {
   int32_t releaseCounter = 0;
   Instrument* instrument;
   Sample* sample;
+  // Only for samples that ask for them (Sample::exactPitch, Sample::Shaped):
+  // the fraction of a frame the calls so far have left (0 <= fraction < 1),
+  // the output frames rendered, and the envelope's level (2^30 full).
+  double fraction = 0.0;
+  int64_t elapsed = 0;
+  int64_t envelope = 0;
 
  private:
+  // How a call scales its frames: by the gain (gain / 256), or by a shaped
+  // voice's finer scale (scale / 65536, fine).
+  struct Mix {
+    int32_t value;
+    bool fine;
+    void Table(int16_t* buffer, const Sample& s, int32_t start, const OffsetTable& table,
+               int32_t first, int32_t count) const noexcept;
+    void Positions(int16_t* buffer, const Sample& s, const int32_t* at,
+                   int32_t count) const noexcept;
+  };
+  // The offset table serves a 1024-frame call, and every piece of a shaped
+  // voice (they start from offset 0 too).
+  static bool ByTable(int32_t frameCount, const Mix& mix) {
+    return frameCount == OffsetTable::kFrames || (mix.fine && frameCount < OffsetTable::kFrames);
+  }
+  // One call as described at Render, at mix's scale.
+  void RenderCall(int16_t* buffer, int32_t frameCount, const Mix& mix) noexcept;
+  // Keeps the fraction of a frame a call of frameCount frames left over:
+  // when the fractions add up to a whole frame, the position moves one on.
+  void CarryFraction(int32_t frameCount) noexcept;
   // The plain loop, for the rare call whose positions would pass INT32_MAX.
-  void RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed, int32_t gain,
+  void RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed, const Mix& mix,
                           bool looping) noexcept;
   // Mixes frames 0 .. count - 1 (count <= the call's frames) at the
-  // loop-folded positions start + T(k), from the offset table when byTable
-  // (a 1024-frame call); the offsets must fit 32 bits.
+  // loop-folded positions start + T(k), from the offset table when byTable;
+  // the offsets must fit 32 bits.
   void MixLooped(int16_t* buffer, int32_t start, int32_t count, bool byTable, double speed,
-                 int32_t gain) noexcept;
+                 const Mix& mix) noexcept;
 
   // The offsets of this voice's speed, made at its first 1024-frame call: a
   // voice's note and sample, and so its speed, stay as they are, and every

@@ -90,6 +90,59 @@ bool ReleaseFrames(const char* word, int64_t* frames) {
   return true;
 }
 
+// A decimal number, a whole word of an optional sign, digits and an optional
+// fraction (digits past the sixth dropped), read the same under every locale:
+// the digits as an integer divided by the power of ten, one rounding. False
+// when the word is no such number or is beyond a million.
+bool ParseDecimal(const char* word, double* value) {
+  bool negative = false;
+  if (*word == '+' || *word == '-') negative = *word++ == '-';
+  int64_t scaled = 0;
+  int64_t scale = 1;
+  bool digit = false;
+  for (; *word >= '0' && *word <= '9'; ++word) {
+    digit = true;
+    scaled = scaled * 10 + (*word - '0');
+    if (scaled > 1000000) return false;
+  }
+  if (*word == '.') {
+    for (++word; *word >= '0' && *word <= '9'; ++word) {
+      digit = true;
+      if (scale < 1000000) {
+        scaled = scaled * 10 + (*word - '0');
+        scale *= 10;
+      }
+    }
+  }
+  if (*word || !digit) return false;
+  const double magnitude = static_cast<double>(scaled) / static_cast<double>(scale);
+  *value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+// 2^30 x 10^(db / 20) for db <= 0, rounded (0 below -200 dB), through
+// additions, multiplications and divisions only, so that every build of the
+// program gets the same bits: e^x as (e^(x / 2^k))^(2^k), the small power
+// from its series.
+int64_t LevelOfDecibels(double db) {
+  if (db >= 0.0) return SAMPLE_FULL_LEVEL;
+  if (db < -200.0) return 0;
+  double x = db * (2.302585092994045684 / 20.0);  // ln 10 / 20
+  int halvings = 0;
+  while (x < -0x1p-10) {
+    x *= 0.5;
+    halvings += 1;
+  }
+  double term = 1.0;
+  double sum = 1.0;
+  for (int n = 1; n <= 8; ++n) {
+    term = term * x / n;
+    sum += term;
+  }
+  for (int i = 0; i < halvings; ++i) sum *= sum;
+  return static_cast<int64_t>(sum * static_cast<double>(SAMPLE_FULL_LEVEL) + 0.5);
+}
+
 // What a sample block's loop and release lines asked for; they take effect
 // when the block ends, checked against the sample it loaded.
 struct SampleOptions {
@@ -104,7 +157,59 @@ struct SampleOptions {
   Release release = Release::kNone;
   int64_t releaseFrames = 0;
   char releaseWord[32] = {};
+  // The shaping lines, each: absent, read, or not understood (its text kept
+  // for the message).
+  enum class Line { kNone, kRead, kMalformed };
+  Line pitch = Line::kNone;
+  char pitchText[64] = {};
+  Line level = Line::kNone;
+  double levelDb = 0.0;
+  char levelText[64] = {};
+  Line decay = Line::kNone;
+  int64_t decayStartFrames = 0;
+  double decayDbPerSecond = 0.0;
+  double sustainDb = 0.0;
+  char decayText[64] = {};
 };
+
+// The value of a line with its blanks skipped, for a message.
+void KeepText(const char* value, char* text, size_t size) {
+  while (IsWhitespace(*value)) ++value;
+  std::snprintf(text, size, "%s", value);
+}
+
+void ReadPitch(const char* value, SampleOptions* o) {
+  KeepText(value, o->pitchText, sizeof o->pitchText);
+  char word[32] = {};
+  char more[2] = {};
+  const bool one = NextWord(value, word, sizeof word) && !NextWord(value, more, sizeof more);
+  o->pitch = one && EqualsIgnoringCase(word, "exact") ? SampleOptions::Line::kRead
+                                                      : SampleOptions::Line::kMalformed;
+}
+
+void ReadLevel(const char* value, SampleOptions* o) {
+  KeepText(value, o->levelText, sizeof o->levelText);
+  char word[32] = {};
+  char more[2] = {};
+  const bool read = NextWord(value, word, sizeof word) && !NextWord(value, more, sizeof more) &&
+                    ParseDecimal(word, &o->levelDb) && o->levelDb <= 0.0;
+  o->level = read ? SampleOptions::Line::kRead : SampleOptions::Line::kMalformed;
+}
+
+void ReadDecay(const char* value, SampleOptions* o) {
+  KeepText(value, o->decayText, sizeof o->decayText);
+  char start[32] = {};
+  char rate[32] = {};
+  char sustain[32] = {};
+  char more[2] = {};
+  const bool read =
+      NextWord(value, start, sizeof start) && NextWord(value, rate, sizeof rate) &&
+      NextWord(value, sustain, sizeof sustain) && !NextWord(value, more, sizeof more) &&
+      ReleaseFrames(start, &o->decayStartFrames) && o->decayStartFrames >= 0 &&
+      o->decayStartFrames <= INT32_MAX && ParseDecimal(rate, &o->decayDbPerSecond) &&
+      o->decayDbPerSecond >= 0.0 && ParseDecimal(sustain, &o->sustainDb) && o->sustainDb <= 0.0;
+  o->decay = read ? SampleOptions::Line::kRead : SampleOptions::Line::kMalformed;
+}
 
 void ReadLoop(const char* value, SampleOptions* options) {
   // A later loop line replaces an earlier one.
@@ -194,6 +299,30 @@ void ApplyOptions(const SampleOptions& o, const char* file, Sample* sample) {
     else
       sample->releaseFrames = static_cast<int32_t>(o.releaseFrames);
   }
+  using Line = SampleOptions::Line;
+  if (o.pitch == Line::kMalformed)
+    LogFormat("Sample: '%s': pitch '%s' is not 'exact', it plays as without the line", file,
+              o.pitchText);
+  else if (o.pitch == Line::kRead)
+    sample->exactPitch = true;
+  if (o.level == Line::kMalformed)
+    LogFormat("Sample: '%s': level '%s' is not a level in dB of 0 or below, it plays at full level",
+              file, o.levelText);
+  else if (o.level == Line::kRead)
+    sample->level = LevelOfDecibels(o.levelDb);
+  if (o.decay == Line::kMalformed) {
+    LogFormat(
+        "Sample: '%s': decay '%s' is not START_MS DB_PER_SECOND SUSTAIN_DB (a sustain of 0 dB or "
+        "below), it plays without a decay",
+        file, o.decayText);
+  } else if (o.decay == Line::kRead) {
+    sample->decayStart = o.decayStartFrames;
+    // dB a second over the frames of one piece.
+    sample->decayFactor = LevelOfDecibels(-o.decayDbPerSecond * SAMPLE_SHAPE_PIECE / 44100.0);
+    sample->sustainLevel = LevelOfDecibels(o.sustainDb) * sample->level / SAMPLE_FULL_LEVEL;
+  }
+  // Shaped voices play in pieces, each carrying its fraction of a frame.
+  if (sample->Shaped()) sample->exactPitch = true;
 }
 
 }  // namespace
@@ -405,9 +534,20 @@ bool ParseSampleBlock(Instrument& instrument, BufferedStream& stream, SampleFile
           (void)ParseNumber(ValueOf(line));  // fine tuning is read, not used
         }
         break;
+      case 'D':
+      case 'd':
+        if (KeyMatches(line, "decay")) ReadDecay(ValueOf(line), &options);
+        break;
       case 'L':
       case 'l':
-        if (KeyMatches(line, "loop")) ReadLoop(ValueOf(line), &options);
+        if (KeyMatches(line, "loop"))
+          ReadLoop(ValueOf(line), &options);
+        else if (KeyMatches(line, "level"))
+          ReadLevel(ValueOf(line), &options);
+        break;
+      case 'P':
+      case 'p':
+        if (KeyMatches(line, "pitch")) ReadPitch(ValueOf(line), &options);
         break;
       case 'R':
       case 'r':

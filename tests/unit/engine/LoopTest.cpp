@@ -47,6 +47,11 @@ std::unique_ptr<Sample> Written(const Sample& original, const std::vector<int32_
   out->rate = original.rate;
   out->baseNote = original.baseNote;
   out->releaseFrames = original.releaseFrames;
+  out->exactPitch = original.exactPitch;
+  out->level = original.level;
+  out->decayStart = original.decayStart;
+  out->decayFactor = original.decayFactor;
+  out->sustainLevel = original.sustainLevel;
   return out;
 }
 
@@ -80,6 +85,12 @@ TEST_P(LoopTest, PlaysLikeTheLoopWrittenOut) {
     original.loopStart = loopStart;
     original.loopEnd = loopStart + loopLength - 1;
     original.releaseFrames = releases[Next(3)];
+    // Every third trial with exact pitch, every third shaped as well.
+    original.exactPitch = trial % 3 != 0;
+    original.level = trial % 3 == 2 ? SAMPLE_FULL_LEVEL - Next(1 << 29) : SAMPLE_FULL_LEVEL;
+    original.decayStart = trial % 3 == 2 ? Next(2000) : -1;
+    original.decayFactor = SAMPLE_FULL_LEVEL - Next(1 << 26);
+    original.sustainLevel = Next(2) ? Next(1 << 28) : 0;
     Instrument instrument;
     Sample* sample = new Sample();
     sample->SetFrames(original.Frames());
@@ -89,6 +100,11 @@ TEST_P(LoopTest, PlaysLikeTheLoopWrittenOut) {
     sample->loopStart = original.loopStart;
     sample->loopEnd = original.loopEnd;
     sample->releaseFrames = original.releaseFrames;
+    sample->exactPitch = original.exactPitch;
+    sample->level = original.level;
+    sample->decayStart = original.decayStart;
+    sample->decayFactor = original.decayFactor;
+    sample->sustainLevel = original.sustainLevel;
     instrument.AddSample(sample);
     instrument.noteMap[64] = 0;
 
@@ -148,6 +164,7 @@ TEST_P(LoopTest, PlaysLikeTheLoopWrittenOut) {
       ASSERT_EQ(voice.state, plain.state);
       ASSERT_EQ(voice.velocity, plain.velocity);
       ASSERT_EQ(voice.releaseCounter, plain.releaseCounter);
+      ASSERT_EQ(voice.envelope, plain.envelope);
       if (behind >= 0)
         ASSERT_EQ(voice.position, plain.position - behind);
       else

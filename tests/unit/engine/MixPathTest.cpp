@@ -64,6 +64,13 @@ TEST_P(MixPathTest, MatchesTheFrameByFrameLoopCallAfterCall) {
                            : trial % 9 == 0  ? Next(600)
                            : trial % 13 == 0 ? 0
                                              : Next(128);
+    // A third plain, a third with exact pitch, a third shaped: a level, a
+    // decay from any frame, to a sustain or to silence.
+    sample.exactPitch = trial % 3 == 1;
+    sample.level = trial % 3 == 2 ? SAMPLE_FULL_LEVEL - Next(1 << 30) : SAMPLE_FULL_LEVEL;
+    sample.decayStart = trial % 3 == 2 && Next(4) ? Next(3000) : -1;
+    sample.decayFactor = SAMPLE_FULL_LEVEL - Next(1 << 27);
+    sample.sustainLevel = Next(2) ? Next(static_cast<uint32_t>(sample.level)) : 0;
     Voice fastVoice(note, 0, edge ? 127 : 1 + Next(127), volume, &instrument);
     fastVoice.position = Next(static_cast<uint32_t>(sample.length) + 40);
     if (Next(5) == 0) fastVoice.state = VOICE_SUSTAINED;
@@ -88,6 +95,8 @@ TEST_P(MixPathTest, MatchesTheFrameByFrameLoopCallAfterCall) {
       ASSERT_EQ(fastVoice.state, slowVoice.state) << "trial " << trial << " call " << call;
       ASSERT_EQ(fastVoice.velocity, slowVoice.velocity) << "trial " << trial << " call " << call;
       ASSERT_EQ(fastVoice.releaseCounter, slowVoice.releaseCounter) << "trial " << trial;
+      ASSERT_EQ(fastVoice.fraction, slowVoice.fraction) << "trial " << trial;
+      ASSERT_EQ(fastVoice.envelope, slowVoice.envelope) << "trial " << trial;
     }
   }
 }

@@ -420,6 +420,45 @@ TEST_F(SampleOptions, EachRefusalIsOneLineAndTheSamplePlaysAsWithoutIt) {
                    "Instrument '' has no samples, it has been discarded"}));
 }
 
+TEST_F(SampleOptions, ShapingLinesSetLevelsInExactBitsAndEachRefusalIsOneLine) {
+  // Levels are 2^30 x 10^(dB / 20), rounded: the same bits on every build.
+  EXPECT_EQ(LoadSample("file ten.wav\nlevel -6\ndecay 100.5 20 -30\n"), Lines{});
+  const Sample& s = Loaded();
+  EXPECT_EQ(s.level, 538145694);         // 2^30 x 10^-0.3
+  EXPECT_EQ(s.decayStart, 4432);         // 100.5 ms of frames, truncated
+  EXPECT_EQ(s.decayFactor, 1070159775);  // 20 dB a second, over 64 frames
+  EXPECT_EQ(s.sustainLevel, 17017661);   // -30 dB (33954698) of the level
+  EXPECT_TRUE(s.exactPitch);             // a shaped sample always plays with exact pitch
+  EXPECT_EQ(LoadSample("file ten.wav\npitch exact\n"), Lines{});
+  EXPECT_TRUE(Loaded().exactPitch);
+  EXPECT_FALSE(Loaded().Shaped());
+
+  const struct {
+    const char* lines;
+    const char* line;
+  } cases[] = {
+      {"file ten.wav\npitch close\n",
+       "Sample: 'ten.wav': pitch 'close' is not 'exact', it plays as without the line"},
+      {"file ten.wav\nlevel 3\n",
+       "Sample: 'ten.wav': level '3' is not a level in dB of 0 or below, it plays at full level"},
+      {"file ten.wav\nlevel -6,5\n",
+       "Sample: 'ten.wav': level '-6,5' is not a level in dB of 0 or below, it plays at full "
+       "level"},
+      {"file ten.wav\ndecay 10 20\n",
+       "Sample: 'ten.wav': decay '10 20' is not START_MS DB_PER_SECOND SUSTAIN_DB (a sustain of 0 "
+       "dB or below), it plays without a decay"},
+      {"file ten.wav\ndecay 10 20 6\n",
+       "Sample: 'ten.wav': decay '10 20 6' is not START_MS DB_PER_SECOND SUSTAIN_DB (a sustain of "
+       "0 dB or below), it plays without a decay"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines);
+    EXPECT_EQ(LoadSample(c.lines), Lines{c.line});
+    EXPECT_FALSE(Loaded().Shaped());
+    EXPECT_FALSE(Loaded().exactPitch);
+  }
+}
+
 TEST_F(SampleOptions, AFileNamedAgainKeepsItsLoopForEverySample) {
   Load("PVID\ninstrument\nsample\nfile after.wav\n}\nsample\nfile after.wav\nloop\nend 3\n}\n}\n");
   const Instrument& instrument = *InstrumentTable[0];
