@@ -1,5 +1,6 @@
 #include "loading/InstrumentSet.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -140,7 +141,7 @@ int64_t LevelOfDecibels(double db) {
     sum += term;
   }
   for (int i = 0; i < halvings; ++i) sum *= sum;
-  return static_cast<int64_t>(sum * static_cast<double>(SAMPLE_FULL_LEVEL) + 0.5);
+  return std::llround(sum * static_cast<double>(SAMPLE_FULL_LEVEL));
 }
 
 // What a sample block's loop and release lines asked for; they take effect
