@@ -18,8 +18,11 @@ enum : int32_t {
 // The release fade of a sample without a release time of its own.
 constexpr int32_t SAMPLE_RELEASE_FRAMES = 2048;
 
-// Levels of a shaped sample: amplitudes with 2^30 as full.
+// Levels of a shaped sample: amplitudes with 2^30 as full. A decay that
+// falls below 2^-10 of full (-60.2 dB), to a sustain below that, has fallen
+// silent: its voice ends there, as a sound written out until 60 dB down does.
 constexpr int64_t SAMPLE_FULL_LEVEL = int64_t{1} << 30;
+constexpr int64_t SAMPLE_SILENT_LEVEL = int64_t{1} << 20;
 // A shaped sample's voice takes its envelope's level anew every this many
 // output frames.
 constexpr int32_t SAMPLE_SHAPE_PIECE = 64;
@@ -72,8 +75,8 @@ class Sample {
   // Shaping: a voice plays at level (at most full); decayStart output frames
   // after it starts (none when negative), the level is multiplied by
   // decayFactor / 2^30 every piece, down to sustainLevel, while the note
-  // sounds. A voice whose level has fallen below 2^-16 with a sustain
-  // below that ends.
+  // sounds. A voice whose level has fallen below SAMPLE_SILENT_LEVEL with a
+  // sustain below that ends.
   int64_t level = SAMPLE_FULL_LEVEL;
   int64_t decayStart = -1;
   int64_t decayFactor = SAMPLE_FULL_LEVEL;

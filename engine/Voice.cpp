@@ -88,56 +88,91 @@ inline int32_t ShapedScale(int32_t gain, int64_t level) {
 
 void Voice::Mix::Table(int16_t* buffer, const Sample& s, int32_t start, const OffsetTable& table,
                        int32_t first, int32_t count) const noexcept {
-  if (fine)
-    MixByTableScaled(buffer, s.left, s.right, s.length, start, table, first, count, value);
-  else
+  if (!scales) {
     MixByTable(buffer, s.left, s.right, s.length, start, table, first, count, value);
+    return;
+  }
+  // Piece by piece (their bounds are whole groups of the table).
+  for (int32_t from = first; from < count;) {
+    const int32_t piece = from / SAMPLE_SHAPE_PIECE;
+    const int32_t to =
+        count < (piece + 1) * SAMPLE_SHAPE_PIECE ? count : (piece + 1) * SAMPLE_SHAPE_PIECE;
+    if (scales[piece] != 0)
+      MixByTableScaled(buffer, s.left, s.right, s.length, start, table, from, to, scales[piece]);
+    from = to;
+  }
 }
 
-void Voice::Mix::Positions(int16_t* buffer, const Sample& s, const int32_t* at,
+void Voice::Mix::Positions(int16_t* buffer, const Sample& s, const int32_t* at, int32_t frame,
                            int32_t count) const noexcept {
-  if (fine)
-    MixByPositionsScaled(buffer, s.left, s.right, at, count, value);
-  else
+  if (!scales) {
     MixByPositions(buffer, s.left, s.right, at, count, value);
+    return;
+  }
+  for (int32_t i = 0; i < count;) {
+    const int32_t piece = (frame + i) / SAMPLE_SHAPE_PIECE;
+    const int32_t end = (piece + 1) * SAMPLE_SHAPE_PIECE - frame;
+    const int32_t to = count < end ? count : end;
+    if (scales[piece] != 0)
+      MixByPositionsScaled(buffer + 2 * i, s.left, s.right, at + i, to - i, scales[piece]);
+    i = to;
+  }
 }
 
 void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {
   if (frameCount <= 0) return;
   const Sample& s = *sample;
+  const double speed = SpeedOf(s, note);
   if (!s.Shaped()) {
-    RenderCall(buffer, frameCount, Mix{(volume * velocity) / 128, false});
-    if (s.exactPitch) CarryFraction(frameCount);
+    RenderCall(buffer, frameCount, Mix{(volume * velocity) / 128, nullptr}, speed);
+    if (s.exactPitch) CarryFraction(frameCount, speed);
     return;
   }
-  // A shaped voice: pieces of kShapePiece frames, each at the envelope's
-  // level as the piece begins, each from where the last one left off, the
-  // fraction of a frame carried.
+  // A shaped voice: calls of up to 1024 frames, each played as any voice
+  // plays a call, at a scale taken anew at every piece of the call: the
+  // envelope's level as the piece begins (decaying while the note sounds;
+  // a release fades from where it stands) times the gain of the velocity
+  // the fade has left by then.
+  const int32_t releaseFrames = s.releaseFrames > 0 ? s.releaseFrames : VOICE_RELEASE_FRAMES;
   for (int32_t done = 0; done < frameCount && state != VOICE_FINISHED;) {
     const int32_t n =
-        frameCount - done < SAMPLE_SHAPE_PIECE ? frameCount - done : SAMPLE_SHAPE_PIECE;
-    // The decay moves while the note sounds; a release fades from where it
-    // stands.
-    const bool decaying = s.decayStart >= 0 && elapsed >= s.decayStart && state != VOICE_RELEASING;
-    if (decaying) {
-      envelope = (envelope * s.decayFactor) >> 30;
-      if (envelope < s.sustainLevel) envelope = s.sustainLevel;
-      // Below 2^-16 of full (-96 dB) for good, nothing is heard any more.
-      if (envelope < (int64_t{1} << 14) && s.sustainLevel < (int64_t{1} << 14)) {
-        state = VOICE_FINISHED;
-        break;
+        frameCount - done < OffsetTable::kFrames ? frameCount - done : OffsetTable::kFrames;
+    const bool releasing = state == VOICE_RELEASING;
+    int32_t scales[OffsetTable::kFrames / SAMPLE_SHAPE_PIECE];
+    int32_t count = n;  // the frames before the voice falls silent, if it does
+    int32_t loudest = 0;
+    for (int32_t k = 0; k * SAMPLE_SHAPE_PIECE < n; ++k) {
+      const int32_t frame = k * SAMPLE_SHAPE_PIECE;
+      if (s.decayStart >= 0 && elapsed + frame >= s.decayStart && !releasing) {
+        envelope = (envelope * s.decayFactor) >> 30;
+        if (envelope < s.sustainLevel) envelope = s.sustainLevel;
+        // Fallen below the level of silence, where it will stay: the end.
+        if (envelope < SAMPLE_SILENT_LEVEL && s.sustainLevel < SAMPLE_SILENT_LEVEL) {
+          count = frame;
+          break;
+        }
       }
+      int32_t heard = velocity;
+      if (releasing && frame > 0) {
+        const int32_t level = FadeLevel(releaseCounter - frame, releaseFrames);
+        if (level < heard) heard = level;
+      }
+      scales[k] = ShapedScale((volume * heard) / 128, envelope);
+      if (scales[k] > loudest) loudest = scales[k];
     }
-    RenderCall(buffer + 2 * done, n, Mix{ShapedScale((volume * velocity) / 128, envelope), true});
-    CarryFraction(n);
+    if (count > 0) RenderCall(buffer + 2 * done, count, Mix{loudest, scales}, speed);
+    if (count < n) {
+      state = VOICE_FINISHED;
+      break;
+    }
+    CarryFraction(n, speed);
     elapsed += n;
     done += n;
   }
 }
 
-void Voice::CarryFraction(int32_t frameCount) noexcept {
+void Voice::CarryFraction(int32_t frameCount, double speed) noexcept {
   if (state == VOICE_FINISHED) return;
-  const double speed = SpeedOf(*sample, note);
   const double exact = speed * static_cast<double>(frameCount) * kOneOverOutputRate;
   if (!(exact < 0x1p62)) return;
   fraction += exact - static_cast<double>(static_cast<int64_t>(exact));
@@ -145,7 +180,8 @@ void Voice::CarryFraction(int32_t frameCount) noexcept {
   fraction -= 1.0;
   if (position == INT32_MAX) return;
   position += 1;
-  if (InLoop()) position = Loop(*sample).Fold(position);
+  // A looping voice's position lies in the loop: one past its end is its start.
+  if (InLoop() && position > sample->loopEnd) position = sample->loopStart;
 }
 
 // Equivalent to mixing frame by frame (check the end, mix, step the fade,
@@ -158,9 +194,8 @@ void Voice::CarryFraction(int32_t frameCount) noexcept {
 // release frames (for 2048, (counter - k) / 16). The offsets T(i) come from
 // the voice's table in a 1024-frame call and are computed, exactly alike,
 // chunk by chunk in any other.
-void Voice::RenderCall(int16_t* buffer, int32_t frameCount, const Mix& mix) noexcept {
+void Voice::RenderCall(int16_t* buffer, int32_t frameCount, const Mix& mix, double speed) noexcept {
   const Sample* s = sample;
-  const double speed = SpeedOf(*s, note);
   const int32_t start = position;
   const int32_t length = s->length;
   const int32_t releaseFrames = s->releaseFrames > 0 ? s->releaseFrames : VOICE_RELEASE_FRAMES;
@@ -229,7 +264,7 @@ void Voice::RenderCall(int16_t* buffer, int32_t frameCount, const Mix& mix) noex
         while (at[count] < length) ++count;
         endPosition = at[count];
       }
-      if (mix.value != 0) mix.Positions(buffer + 2 * mixed, *s, at, count);
+      if (mix.value != 0) mix.Positions(buffer + 2 * mixed, *s, at, mixed, count);
       mixed += count;
       if (endPosition >= 0) break;
     }
@@ -267,8 +302,8 @@ void Voice::RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed
       return;
     }
     int16_t* frame = buffer + 2 * i;
-    if (mix.fine)
-      MixFrameScaled(frame, s->left, s->right, position, mix.value);
+    if (mix.scales)
+      MixFrameScaled(frame, s->left, s->right, position, mix.scales[i / SAMPLE_SHAPE_PIECE]);
     else
       MixFrame(frame, s->left, s->right, position, mix.value);
 
@@ -339,7 +374,8 @@ void Voice::MixLooped(int16_t* buffer, int32_t start, int32_t count, bool byTabl
       } else {
         for (int32_t j = 0; j < OffsetTable::kGroup; ++j)
           at[j] = quick.Fold(start + offsets_.Offset(OffsetTable::kGroup * g + j));
-        mix.Positions(buffer + 2 * OffsetTable::kGroup * g, *s, at, OffsetTable::kGroup);
+        mix.Positions(buffer + 2 * OffsetTable::kGroup * g, *s, at, OffsetTable::kGroup * g,
+                      OffsetTable::kGroup);
         g += 1;
       }
     }
@@ -353,7 +389,7 @@ void Voice::MixLooped(int16_t* buffer, int32_t start, int32_t count, bool byTabl
     const int32_t n = count - mixed < kChunk ? count - mixed : kChunk;
     Offsets(chunk, mixed, n, start, speed);
     for (int32_t i = 0; i < n; ++i) chunk[i] = quick.Fold(chunk[i]);
-    mix.Positions(buffer + 2 * mixed, *s, chunk, n);
+    mix.Positions(buffer + 2 * mixed, *s, chunk, mixed, n);
     mixed += n;
   }
 }

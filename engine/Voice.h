@@ -31,8 +31,8 @@ class Voice {
   // stereo, left first), saturating every addition. The caller holds
   // Mixer::Lock and looks at state afterwards. The sample must not be null.
   // A sample with exact pitch keeps the fraction of a frame each call leaves;
-  // a shaped one is rendered in pieces of SAMPLE_SHAPE_PIECE frames, each at
-  // its level and envelope as the piece begins, with exact pitch.
+  // a shaped one (with exact pitch) plays calls of at most 1024 frames, at a
+  // scale taken anew every SAMPLE_SHAPE_PIECE frames of the call.
   void Render(int16_t* buffer, int32_t frameCount) noexcept;
 
   // True while the voice folds its positions into its sample's loop: the
@@ -102,26 +102,30 @@ class Voice {
   int64_t envelope = 0;
 
  private:
-  // How a call scales its frames: by the gain (gain / 256), or by a shaped
-  // voice's finer scale (scale / 65536, fine).
+  // How a call scales its frames: by the gain (gain / 256), or, for a shaped
+  // voice, by a scale for each piece of SAMPLE_SHAPE_PIECE frames (scale /
+  // 65536), value then the largest of them.
   struct Mix {
     int32_t value;
-    bool fine;
+    const int32_t* scales;
+    // Frames first .. count - 1 of the call by the offset table.
     void Table(int16_t* buffer, const Sample& s, int32_t start, const OffsetTable& table,
                int32_t first, int32_t count) const noexcept;
-    void Positions(int16_t* buffer, const Sample& s, const int32_t* at,
+    // Frames frame .. frame + count - 1 of the call at the positions at.
+    void Positions(int16_t* buffer, const Sample& s, const int32_t* at, int32_t frame,
                    int32_t count) const noexcept;
   };
-  // The offset table serves a 1024-frame call, and every piece of a shaped
+  // The offset table serves a 1024-frame call, and every call of a shaped
   // voice (they start from offset 0 too).
   static bool ByTable(int32_t frameCount, const Mix& mix) {
-    return frameCount == OffsetTable::kFrames || (mix.fine && frameCount < OffsetTable::kFrames);
+    return frameCount == OffsetTable::kFrames || (mix.scales && frameCount < OffsetTable::kFrames);
   }
-  // One call as described at Render, at mix's scale.
-  void RenderCall(int16_t* buffer, int32_t frameCount, const Mix& mix) noexcept;
+  // One call as described at Render, at mix's scale and the voice's speed
+  // (frames of its sample a second).
+  void RenderCall(int16_t* buffer, int32_t frameCount, const Mix& mix, double speed) noexcept;
   // Keeps the fraction of a frame a call of frameCount frames left over:
   // when the fractions add up to a whole frame, the position moves one on.
-  void CarryFraction(int32_t frameCount) noexcept;
+  void CarryFraction(int32_t frameCount, double speed) noexcept;
   // The plain loop, for the rare call whose positions would pass INT32_MAX.
   void RenderFrameByFrame(int16_t* buffer, int32_t frameCount, double speed, const Mix& mix,
                           bool looping) noexcept;
