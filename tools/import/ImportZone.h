@@ -67,6 +67,11 @@ struct ModEnvelopeSpec {
     const double fall = decay * std::exp2(decayTimecentsPerKey * (60 - key) / 1200.0);
     return fall > 0.0 ? std::max(sustain, 1.0 - t / fall) : sustain;
   }
+  // When it has reached its sustain level on key (seconds from the start).
+  double End(int key) const {
+    return delay + attack + hold * std::exp2(holdTimecentsPerKey * (60 - key) / 1200.0) +
+           decay * std::exp2(decayTimecentsPerKey * (60 - key) / 1200.0);
+  }
 };
 
 struct ImportZone {

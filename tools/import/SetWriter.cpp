@@ -81,17 +81,14 @@ bool SetWriter::WriteZone(const ImportZone& zone, int keyLo, int keyHi, std::vec
     blocks->push_back(found->second);
     return true;
   }
-  RenderedSample sample;
-  if ((keyHi > keyLo && !RateFits(zone, keyLo, keyHi)) ||
-      !RenderZone(zone, keyLo, keyHi, maxSeconds_, &sample, &rates_[Identity(zone, 0, 0, 0.0)])) {
-    // No rate keeps the whole range in tune: the longest range from its
-    // lowest key that one rate does keep in tune gets a file, and the rest
-    // goes on from there. A range inside one that fits fits too, so this
-    // writes as few files (each a resampled copy) as the rates allow.
-    int lo = keyLo, hi = keyHi - 1;  // keyLo alone always renders
+  if (keyHi > keyLo && !RangeFits(zone, keyLo, keyHi)) {
+    // One file cannot serve the whole range: the longest range from its
+    // lowest key that one file does serve gets a file, and the rest goes on
+    // from there. A range inside one that fits fits too.
+    int lo = keyLo, hi = keyHi - 1;  // keyLo alone always fits
     while (lo < hi) {
       const int middle = (lo + hi + 1) / 2;
-      if (RateFits(zone, keyLo, middle))
+      if (RangeFits(zone, keyLo, middle))
         lo = middle;
       else
         hi = middle - 1;
@@ -99,12 +96,8 @@ bool SetWriter::WriteZone(const ImportZone& zone, int keyLo, int keyHi, std::vec
     return WriteZone(zone, keyLo, lo, blocks, error) &&
            WriteZone(zone, lo + 1, keyHi, blocks, error);
   }
-  if (sample.fit.found) {
-    std::vector<RateChoice>& rates = rates_[Identity(zone, 0, 0, 0.0)];
-    bool known = false;
-    for (const RateChoice& choice : rates) known = known || choice.rate == sample.fit.rate;
-    if (!known) rates.push_back(sample.fit);
-  }
+  RenderedSample sample;
+  RenderZone(zone, keyLo, keyHi, maxSeconds_, &sample);
   Block block;
   // Zones that come out the same to the last value (the same sound on other
   // keys, or under another preset with other settings that cancel out) name
@@ -143,8 +136,17 @@ bool SetWriter::WriteZone(const ImportZone& zone, int keyLo, int keyHi, std::vec
                   ModeName(sample.loop));
     block.text += text;
   }
-  std::snprintf(text, sizeof text, "        release %d\n", sample.releaseMs);
+  std::snprintf(text, sizeof text, "        release %d\n        pitch exact\n", sample.releaseMs);
   block.text += text;
+  if (sample.levelDb < 0.0) {
+    std::snprintf(text, sizeof text, "        level %.3f\n", sample.levelDb);
+    block.text += text;
+  }
+  if (sample.decayStartMs >= 0.0) {
+    std::snprintf(text, sizeof text, "        decay %.3f %.3f %.3f\n", sample.decayStartMs,
+                  sample.decayDbPerSecond, sample.sustainDb);
+    block.text += text;
+  }
   const size_t frames = sample.frames.size() / static_cast<size_t>(sample.channels);
   std::snprintf(text, sizeof text,
                 "keys %d-%d '%s' -> %s: %s, %d Hz, base %d, %.2f s%s, release %d ms", keyLo, keyHi,

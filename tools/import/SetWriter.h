@@ -1,7 +1,7 @@
 // Writes the imported instruments into a folder: one 16-bit WAV file for
 // each distinct sample (a zone several presets share is written once), the
-// instrument set default.pvi that names them, with the loop, release and
-// channel keys, and what the report needs to say about each instrument.
+// instrument set default.pvi that names them, with the loop, release,
+// pitch, level, decay and channel keys, and what the report needs to say about each instrument.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "tools/import/ImportZone.h"
-#include "tools/import/RateFit.h"
 
 struct WrittenInstrument {
   std::string header;             // "Instrument 0 'Piano'" or "Channel 10 'Standard'"
@@ -57,8 +56,6 @@ class SetWriter {
   double maxSeconds_;
   std::string text_;
   std::map<std::string, Block> shared_;
-  // The rates chosen so far for each zone (by its identity without keys).
-  std::map<std::string, std::vector<RateChoice>> rates_;
   // The files written, by what they hold: a hash of the values, their
   // count, the channels and the rate.
   using Content = std::tuple<size_t, size_t, int, int32_t>;

@@ -26,6 +26,10 @@ double VolumeEnvelope::Amplitude(double t) const {
   return std::pow(10.0, -db / 20.0);
 }
 
+double VolumeEnvelope::AttackAmplitude(double t) const {
+  return t < HoldEnd() ? Amplitude(t) : 1.0;
+}
+
 double VolumeEnvelope::SettleTime() const { return decayEnd_; }
 
 int VolumeEnvelope::ReleaseMs(double soundDbPerSecond) const {

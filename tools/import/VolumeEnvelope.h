@@ -3,6 +3,8 @@
 // fallen 60 dB, and the engine's release time that reaches -40 dB when the
 // envelope's release would.
 #pragma once
+#include <algorithm>
+
 #include "tools/import/ImportZone.h"
 
 class VolumeEnvelope {
@@ -12,6 +14,17 @@ class VolumeEnvelope {
 
   // Amplitude (1.0 at full level) t seconds after the note starts, held.
   double Amplitude(double t) const;
+  // The same through the delay, attack and hold, and 1.0 after: what the
+  // file holds when the engine plays the decay.
+  double AttackAmplitude(double t) const;
+  // When the hold ends and the decay begins (seconds from the start).
+  double HoldEnd() const { return spec_.delay + spec_.attack + spec_.hold; }
+  // True when the held level falls; at DecayDbPerSecond, down to the sustain
+  // (without a decay time at once: a million dB a second).
+  bool Decays() const { return spec_.sustainDb > 0.0; }
+  double DecayDbPerSecond() const {
+    return spec_.decayDbPerSecond > 0.0 ? std::min(spec_.decayDbPerSecond, 1e6) : 1e6;
+  }
   // When the sustain level is reached (or the level has fallen 60 dB, when
   // the sustain level lies below that).
   double SettleTime() const;

@@ -1,19 +1,12 @@
 #include "tools/import/ZoneRenderer.h"
 
-#include <samplerate.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "tools/import/RateFit.h"
 #include "tools/import/VolumeEnvelope.h"
 
 namespace {
-
-// A longer file for a sample played far below its own pitch costs memory in
-// the engine: at most this many times the frames.
-constexpr double kMaxRatio = 2.0;
 
 double FramesPerSecond(const ImportZone& zone, int key) {
   return zone.audio[0]->rate *
@@ -38,7 +31,7 @@ void TuningFor(const ImportZone& zone, int key, int* base, double* idealRate) {
   }
 }
 
-bool RateFits(const ImportZone& zone, int keyLo, int keyHi) {
+bool RangeFits(const ImportZone& zone, int keyLo, int keyHi) {
   // A low-pass filter is written as heard on the file's middle key: on a
   // key k semitones away, its cutoff is heard k semitones off. Where the
   // cutoff falls below 4 kHz, a file spans at most five keys, so that no
@@ -53,55 +46,38 @@ bool RateFits(const ImportZone& zone, int keyLo, int keyHi) {
     }
     if (lowest < 4000.0) return false;
   }
-  int base = 0;
-  double idealRate = 0.0;
-  TuningFor(zone, (keyLo + keyHi + 1) / 2, &base, &idealRate);
-  const int64_t loopLength = zone.loop != LoopMode::kNone ? zone.loopEnd - zone.loopStart : 0;
-  return RateFit::Choose(idealRate, base, keyLo, keyHi, loopLength, kMaxRatio, true).found;
+  return true;
 }
 
-bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
-                RenderedSample* out, const std::vector<RateChoice>* earlier) {
+void RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
+                RenderedSample* out) {
   *out = RenderedSample();
   out->keyLo = keyLo;
   out->keyHi = keyHi;
   const int key = (keyLo + keyHi + 1) / 2;
   double idealRate = 0.0;
   TuningFor(zone, key, &out->base, &idealRate);
+  // The engine keeps the fraction of a frame (the set says 'pitch exact'):
+  // the whole rate nearest plays every key in tune, within 0.2 cents from
+  // 4000 frames a second up.
+  out->rate = static_cast<int32_t>(std::clamp(std::round(idealRate), 1.0, 2147483647.0));
 
   const int64_t length = std::max<int64_t>(zone.end - zone.start, 1);
   const bool looped = zone.loop != LoopMode::kNone;
   const int64_t loopLength = looped ? zone.loopEnd - zone.loopStart : 0;
-
-  RateChoice fit;
-  if (earlier) {
-    // (Only a rate made for this ideal rate plays in tune: a zone that does
-    // not follow the keyboard in semitones has another on every key.)
-    for (const RateChoice& choice : *earlier)
-      if (std::fabs(idealRate * choice.ratio - choice.rate) <= 0.5 &&
-          RateFit::WorstCents(choice.rate, out->base, keyLo, keyHi) <= RateFit::kToleranceCents) {
-        fit = choice;
-        fit.worstCents = RateFit::WorstCents(choice.rate, out->base, keyLo, keyHi);
-        break;
-      }
-  }
-  if (!fit.found) fit = RateFit::Choose(idealRate, out->base, keyLo, keyHi, loopLength, kMaxRatio);
-  out->fit = fit;
-  if (!fit.found && keyHi > keyLo) return false;
-  out->rate = fit.rate;
-  out->pitchFits = fit.found;
-  out->worstCents = fit.worstCents;
   char text[200];
-  if (!fit.found) {
-    std::snprintf(text, sizeof text, "key %d plays up to %.1f cents flat", keyLo, fit.worstCents);
-    out->notes.push_back(text);
-  }
 
   // The frames of the source in the order a held note reads them, with the
-  // envelope's amplitude for each.
+  // envelope's delay, attack and hold written in; the engine decays the
+  // voice itself from the hold's end (the set's decay line).
   const double fps = FramesPerSecond(zone, key);
   const VolumeEnvelope envelope(zone.envelope, key);
   out->releaseMs = envelope.ReleaseMs();
+  if (envelope.Decays()) {
+    out->decayStartMs = envelope.HoldEnd() * 1000.0;
+    out->decayDbPerSecond = envelope.DecayDbPerSecond();
+    out->sustainDb = -std::min(zone.envelope.sustainDb, 200.0);
+  }
   const double maxFrames = std::max(1.0, maxSeconds * fps);
   const double settleFrames = envelope.SettleTime() * fps;
   const ImportZone::Span& second = zone.second;
@@ -113,11 +89,20 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
     double bound = maxFrames;
     if (envelope.DecaysToSilence()) bound = std::min(bound, std::ceil(settleFrames));
     frames = std::min<int64_t>(frames, static_cast<int64_t>(std::max(1.0, bound)));
-  } else if (envelope.DecaysToSilence()) {
-    frames = static_cast<int64_t>(std::max(1.0, std::min(std::ceil(settleFrames), maxFrames)));
-    out->notes.push_back("the loop is written out until the sound has fallen 60 dB");
   } else {
-    double target = std::min(settleFrames, maxFrames);
+    // The loop begins once the hold is over; where a cutoff follows the
+    // modulation envelope (held from the loop's start on), once that has
+    // settled too, or the volume has (as far as a held note hears the sweep).
+    double target = envelope.HoldEnd();
+    if (zone.filterEnvCents != 0.0)
+      target = std::max(target, std::min(envelope.SettleTime(), zone.modEnvelope.End(key)));
+    target *= fps;
+    if (target > maxFrames) {
+      std::snprintf(text, sizeof text,
+                    "the envelope still moves after %.1f s; its level there is held", maxSeconds);
+      out->notes.push_back(text);
+      target = maxFrames;
+    }
     // A second side apart repeats only frames of its own loop: the file's
     // loop begins past that loop's start by the fade at the seam.
     if (zone.secondApart)
@@ -129,15 +114,7 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
     newLoopStart = zone.loopStart + periods * loopLength;
     if (zone.loop == LoopMode::kSustain) tail = length - zone.loopEnd;
     frames = newLoopStart + loopLength + tail;
-    if (settleFrames > maxFrames) {
-      std::snprintf(text, sizeof text,
-                    "the envelope still moves after %.1f s; its level there is held", maxSeconds);
-      out->notes.push_back(text);
-    }
   }
-  // Frames past the end give the resampler what follows (the loop again,
-  // or silence).
-  const int64_t pad = fit.ratio != 1.0 ? 64 : 0;
   auto sourceIndex = [&](int64_t i) -> int64_t {
     if (!looped || i < zone.loopEnd) return i < length ? i : -1;
     if (newLoopStart >= 0 && i >= newLoopStart + loopLength) {
@@ -176,24 +153,38 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
     const double w = static_cast<double>(i - (seam - fade) + 1) / static_cast<double>(fade);
     return std::sqrt(1.0 - w) * read(i) + std::sqrt(w) * read(i - loopLength);
   };
+  // The zone's level is the set's level line, the file holding the sound at
+  // full level (so that presets which differ by a level share one file).
+  double gain[2][2] = {{zone.gain[0][0], zone.gain[0][1]}, {zone.gain[1][0], zone.gain[1][1]}};
+  double peak = 0.0;  // the loudest side's gains, summed over the sources it mixes
+  for (int c = 0; c < 2; ++c) {
+    double side = 0.0;
+    for (int s = 0; s < zone.sources; ++s) side += std::fabs(gain[c][s]);
+    peak = std::max(peak, side);
+  }
+  if (peak > 0.0 && peak < 1.0) {
+    out->levelDb = 20.0 * std::log10(peak);
+    for (auto& side : gain)
+      for (double& g : side) g /= peak;
+  }
   // A centred pan gives equal gains but for the last bits of sin and cos.
-  const bool mono = zone.sources == 1 && std::fabs(zone.gain[0][0] - zone.gain[1][0]) < 1e-9;
+  const bool mono = zone.sources == 1 && std::fabs(gain[0][0] - gain[1][0]) < 1e-9;
   const int channels = mono ? 1 : 2;
   out->channels = channels;
-  const int64_t total = frames + pad;
+  const int64_t total = frames;
   std::vector<float> mixed(static_cast<size_t>(total * channels));
   const double heldAmplitude =
-      newLoopStart >= 0 ? envelope.Amplitude(static_cast<double>(newLoopStart) / fps) : 0.0;
+      newLoopStart >= 0 ? envelope.AttackAmplitude(static_cast<double>(newLoopStart) / fps) : 0.0;
   for (int64_t i = 0; i < total; ++i) {
     if (!zone.secondApart && sourceIndex(i) < 0) continue;
     const double amplitude = newLoopStart >= 0 && i >= newLoopStart
                                  ? heldAmplitude
-                                 : envelope.Amplitude(static_cast<double>(i) / fps);
+                                 : envelope.AttackAmplitude(static_cast<double>(i) / fps);
     double value[2] = {0.0, 0.0};
     for (int s = 0; s < zone.sources; ++s) value[s] = sourceValue(s, i);
     for (int c = 0; c < channels; ++c) {
       double sum = 0.0;
-      for (int s = 0; s < zone.sources; ++s) sum += zone.gain[c][s] * value[s];
+      for (int s = 0; s < zone.sources; ++s) sum += gain[c][s] * value[s];
       mixed[static_cast<size_t>(i * channels + c)] = static_cast<float>(sum * amplitude);
     }
   }
@@ -208,7 +199,7 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
   // frames, and held from the loop's start on (where the volume is too).
   if (zone.filterHz > 0.0) {
     const double q = std::pow(10.0, (zone.filterQDb - 3.01) / 20.0);
-    const double gain = std::pow(10.0, -zone.filterQDb / 40.0);
+    const double lowered = std::pow(10.0, -zone.filterQDb / 40.0);
     double b0 = 0.0, b1 = 0.0, a1 = 0.0, a2 = 0.0;
     bool inBand = false;
     auto setCutoff = [&](double hz) {
@@ -216,8 +207,8 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
       const double w0 = 2.0 * M_PI * std::min(hz / fps, 0.49);
       const double alpha = std::sin(w0) / (2.0 * q);
       const double a0 = 1.0 + alpha;
-      b0 = gain * (1.0 - std::cos(w0)) / 2.0 / a0;
-      b1 = gain * (1.0 - std::cos(w0)) / a0;
+      b0 = lowered * (1.0 - std::cos(w0)) / 2.0 / a0;
+      b1 = lowered * (1.0 - std::cos(w0)) / a0;
       a1 = -2.0 * std::cos(w0) / a0;
       a2 = (1.0 - alpha) / a0;
     };
@@ -232,14 +223,15 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
     for (int c = 0; c < channels; ++c) {
       double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
       if (!moving && !inBand) {
-        for (int64_t i = 0; i < total; ++i) mixed[static_cast<size_t>(i * channels + c)] *= gain;
+        for (int64_t i = 0; i < total; ++i)
+          mixed[static_cast<size_t>(i * channels + c)] *= static_cast<float>(lowered);
         continue;
       }
       for (int64_t i = 0; i < total; ++i) {
         if (moving && i % 32 == 0) setCutoff(cutoffAt(i));
         float& value = mixed[static_cast<size_t>(i * channels + c)];
         if (!inBand) {
-          value = static_cast<float>(value * gain);
+          value = static_cast<float>(value * lowered);
           x2 = x1;
           x1 = value;
           y2 = y1;
@@ -257,39 +249,12 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
     }
   }
 
-  int64_t outFrames = frames;
-  std::vector<float> resampled;
+  const int64_t outFrames = frames;
   const std::vector<float>* final = &mixed;
-  if (fit.ratio != 1.0) {
-    outFrames = static_cast<int64_t>(std::llround(static_cast<double>(frames) * fit.ratio));
-    if (newLoopStart >= 0) {
-      const int64_t start = std::llround(static_cast<double>(newLoopStart) * fit.ratio);
-      outFrames = start + fit.loopLength + std::llround(static_cast<double>(tail) * fit.ratio);
-    }
-    resampled.resize(static_cast<size_t>((outFrames + 16) * channels) +
-                     static_cast<size_t>(static_cast<double>(total) * fit.ratio * channels) + 64);
-    SRC_DATA data{};
-    data.data_in = mixed.data();
-    data.input_frames = static_cast<long>(total);
-    data.data_out = resampled.data();
-    data.output_frames = static_cast<long>(resampled.size() / static_cast<size_t>(channels));
-    data.src_ratio = fit.ratio;
-    data.end_of_input = 1;
-    if (src_simple(&data, SRC_SINC_FASTEST, channels) != 0) {
-      out->notes.push_back("resampling failed; written at the source rate");
-      out->rate = static_cast<int32_t>(std::lround(idealRate));
-      outFrames = frames;
-    } else {
-      final = &resampled;
-      outFrames = std::min<int64_t>(outFrames, data.output_frames_gen);
-    }
-  }
   if (newLoopStart >= 0) {
-    const double ratio = final == &resampled ? fit.ratio : 1.0;
     out->loop = zone.loop;
-    out->loopStart = std::llround(static_cast<double>(newLoopStart) * ratio);
-    const int64_t outLength = ratio == 1.0 ? loopLength : fit.loopLength;
-    out->loopEnd = std::min(out->loopStart + outLength, outFrames) - 1;
+    out->loopStart = newLoopStart;
+    out->loopEnd = std::min(newLoopStart + loopLength, outFrames) - 1;
     if (out->loopEnd < out->loopStart) out->loop = LoopMode::kNone;
   }
   out->frames.resize(static_cast<size_t>(outFrames * channels));
@@ -302,7 +267,7 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
   // released too: its mean fall from its loudest 50 ms to the last 50 ms
   // within 60 dB of that, as heard on the middle key, shortens the fade.
   if (out->loop == LoopMode::kNone) {
-    const double heard = fps * (final == &resampled ? fit.ratio : 1.0);
+    const double heard = fps;
     const size_t window = static_cast<size_t>(std::max(1.0, 0.05 * heard)) * channels;
     std::vector<double> levels;
     for (size_t at = 0; at + window <= out->frames.size(); at += window) {
@@ -333,5 +298,4 @@ bool RenderZone(const ImportZone& zone, int keyLo, int keyHi, double maxSeconds,
       out->channels = 1;
     }
   }
-  return true;
 }

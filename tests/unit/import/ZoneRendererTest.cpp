@@ -1,13 +1,12 @@
-// What the writer puts into each file: the envelope ahead of the loop, the
-// loop at the sustain level, the release time, and a rate at which every
-// key plays in tune.
+// What the writer puts into each file and its lines: the attack ahead of the
+// loop, the decay and level for the engine, the release time, and the rate
+// at which the middle key plays in tune.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "engine/PitchTable.h"
 #include "support/TempFolder.h"
-#include "tools/import/RateFit.h"
 #include "tools/import/SetWriter.h"
 #include "tools/import/VolumeEnvelope.h"
 #include "tools/import/ZoneRenderer.h"
@@ -49,46 +48,58 @@ TEST(VolumeEnvelope, ReleaseReachesMinus40DbWhenTheFadeDoes) {
   EXPECT_EQ(VolumeEnvelope(spec, 60).ReleaseMs(32.0), 323);
 }
 
-TEST(ZoneRenderer, EnvelopeIsWrittenAheadOfTheLoopWhichRepeatsAtTheSustainLevel) {
+TEST(ZoneRenderer, AttackIsWrittenAheadOfTheLoopAndTheDecayIsLeftToTheEngine) {
   ImportZone zone = LoopedZone();
   // Attack 10 ms (441 frames), then a decay of 96 dB a second down to 6 dB
-  // below full (62.5 ms, 2756 frames): settled at frame 3197, past the loop
-  // start, so the loop is written out until then and begins at 600 + 13 x 200.
+  // below full: the loop begins at its own start, past the attack, and
+  // repeats at full level; the decay line says the rest.
   zone.envelope.attack = 0.01;
   zone.envelope.decayDbPerSecond = 96.0;
   zone.envelope.sustainDb = 6.0;
   RenderedSample out;
-  ASSERT_TRUE(RenderZone(zone, 60, 60, 8.0, &out));
+  RenderZone(zone, 60, 60, 8.0, &out);
   EXPECT_EQ(out.rate, 44100);
   EXPECT_EQ(out.base, 60);
   EXPECT_EQ(out.loop, LoopMode::kSustain);
-  EXPECT_EQ(out.loopStart, 3200);
-  EXPECT_EQ(out.loopEnd, 3399);
+  EXPECT_EQ(out.loopStart, 600);
+  EXPECT_EQ(out.loopEnd, 799);
   // Loop, then the sample's tail that a released note plays on into.
-  ASSERT_EQ(out.frames.size(), 3400u + 200u);
+  ASSERT_EQ(out.frames.size(), 1000u);
   EXPECT_EQ(out.channels, 1);
   EXPECT_EQ(out.frames[0], 0);
-  const int16_t sustain =
-      static_cast<int16_t>(std::lround(0.25 * std::pow(10.0, -6.0 / 20.0) * 32768));
-  EXPECT_EQ(out.frames[3200], sustain);
-  EXPECT_EQ(out.frames[3399], sustain);
-  EXPECT_EQ(out.frames[3400],
-            static_cast<int16_t>(std::lround(0.5 * std::pow(10.0, -0.3) * 32768)));
-  // Inside the attack, half way up.
-  EXPECT_NEAR(out.frames[220], 0.5 * 220 / 441.0 * 32768, 1.0);
+  EXPECT_NEAR(out.frames[220], 0.5 * 220 / 441.0 * 32768, 1.0);  // half way up
+  EXPECT_EQ(out.frames[600], 8192);
+  EXPECT_EQ(out.frames[800], 16384);
+  EXPECT_DOUBLE_EQ(out.decayStartMs, 10.0);
+  EXPECT_DOUBLE_EQ(out.decayDbPerSecond, 96.0);
+  EXPECT_DOUBLE_EQ(out.sustainDb, -6.0);
+  EXPECT_DOUBLE_EQ(out.levelDb, 0.0);
 }
 
-TEST(ZoneRenderer, SoundThatDecaysToSilenceIsWrittenOutUntil60DbDownWithoutALoop) {
+TEST(ZoneRenderer, SoundWithoutALoopIsWrittenOutUntil60DbDownOrTheBound) {
   ImportZone zone = LoopedZone();
+  zone.loop = LoopMode::kNone;
+  auto audio = std::make_shared<SourceAudio>();
+  audio->frames.assign(44100, 0.5f);
+  zone.audio[0] = audio;
+  zone.end = 44100;
   zone.envelope.decayDbPerSecond = 96.0;
   zone.envelope.sustainDb = 96.0;
+  // Half on the left, a quarter on the right: the level line takes the
+  // louder side, the file the rest.
+  zone.gain[0][0] = 0.5;
+  zone.gain[1][0] = 0.25;
   RenderedSample out;
-  ASSERT_TRUE(RenderZone(zone, 60, 60, 8.0, &out));
+  RenderZone(zone, 60, 60, 8.0, &out);
   EXPECT_EQ(out.loop, LoopMode::kNone);
-  EXPECT_EQ(out.frames.size(), static_cast<size_t>(std::ceil(60.0 / 96.0 * 44100)));
+  EXPECT_EQ(out.frames.size(), 2 * static_cast<size_t>(std::ceil(60.0 / 96.0 * 44100)));
+  EXPECT_NEAR(out.levelDb, -6.0206, 1e-4);
+  EXPECT_EQ(out.frames[0], 16384);
+  EXPECT_EQ(out.frames[1], 8192);
+  EXPECT_DOUBLE_EQ(out.sustainDb, -96.0);
   // --max-seconds bounds it.
-  ASSERT_TRUE(RenderZone(zone, 60, 60, 0.1, &out));
-  EXPECT_EQ(out.frames.size(), 4410u);
+  RenderZone(zone, 60, 60, 0.1, &out);
+  EXPECT_EQ(out.frames.size(), 2 * 4410u);
 }
 
 // A stereo pair looped apart: the file loops as the left side does (80
@@ -116,7 +127,7 @@ TEST(ZoneRenderer, SideLoopedApartPlaysItsOwnLoopAndMeetsItselfAtTheSeam) {
   zone.second = {0, 200, 50, 150};
   zone.keyLo = zone.keyHi = zone.rootKey = 60;
   RenderedSample out;
-  ASSERT_TRUE(RenderZone(zone, 60, 60, 8.0, &out));
+  RenderZone(zone, 60, 60, 8.0, &out);
   EXPECT_EQ(out.channels, 2);
   EXPECT_EQ(out.loopStart, 90);
   EXPECT_EQ(out.loopEnd, 169);
@@ -138,46 +149,24 @@ TEST(ZoneRenderer, ResonanceLowersTheLevelByHalfItsHeight) {
   zone.filterHz = 0.45 * 44100;
   zone.filterQDb = 10.0;
   RenderedSample out;
-  ASSERT_TRUE(RenderZone(zone, 60, 60, 8.0, &out));
+  RenderZone(zone, 60, 60, 8.0, &out);
   EXPECT_EQ(out.frames[0], std::lround(0.5 * std::pow(10.0, -5.0 / 20.0) * 32768));
 }
 
-TEST(RateFit, EveryKeyOfTheRangeEndsWithin2CentsAsTheEnginePlaysIt) {
-  // 22050 frames a second on its own key: 512 frames a buffer, exact.
-  EXPECT_EQ(RateFit::FlatCents(22050, 60, 60), 0.0);
-  // One semitone down: 483.27 frames a buffer, 483 kept.
-  const double x = 22050 * std::pow(2.0, -1.0 / 12) * 1024 / 44100;
-  EXPECT_NEAR(RateFit::FlatCents(22050, 60, 59), -1200 * std::log2(std::floor(x) / x), 1e-6);
-  EXPECT_GT(RateFit::WorstCents(22050, 60, 48, 60), RateFit::kToleranceCents);
-  const RateChoice choice = RateFit::Choose(22050, 60, 55, 60, 0, 2.0);
-  ASSERT_TRUE(choice.found);
-  EXPECT_LE(RateFit::WorstCents(choice.rate, 60, 55, 60), RateFit::kToleranceCents);
-  EXPECT_NEAR(choice.ratio, choice.rate / 22050.0, 1e-12);
-  // Looped: the loop keeps a whole number of frames.
-  const RateChoice looped = RateFit::Choose(22050, 60, 55, 60, 300, 2.0);
-  ASSERT_TRUE(looped.found);
-  EXPECT_NEAR(looped.loopLength, 300 * looped.ratio, 1e-9);
-  EXPECT_LE(RateFit::WorstCents(looped.rate, 60, 55, 60), RateFit::kToleranceCents);
-}
-
-TEST(ZoneRenderer, ResampledLoopStaysAWholeNumberOfFramesAtTheFittedRate) {
+// The engine keeps the fraction of a frame: a zone played four octaves below
+// its root keeps one file at the source's rate and its loop as it is.
+TEST(ZoneRenderer, FarBelowItsRootAZoneKeepsItsRateAndLoop) {
   ImportZone zone = LoopedZone();
-  zone.audio[0] = [] {
-    auto audio = std::make_shared<SourceAudio>();
-    audio->rate = 22050;
-    for (int i = 0; i < 1000; ++i)
-      audio->frames.push_back(static_cast<float>(0.5 * std::sin(2 * M_PI * i / 50.0)));
-    return audio;
-  }();
   zone.loop = LoopMode::kContinuous;
-  zone.keyLo = 55;
+  zone.rootKey = 72;
+  zone.keyLo = 24;
+  zone.keyHi = 72;
+  EXPECT_TRUE(RangeFits(zone, 24, 72));
   RenderedSample out;
-  ASSERT_TRUE(RenderZone(zone, 55, 60, 8.0, &out));
-  EXPECT_TRUE(out.pitchFits);
-  EXPECT_LE(RateFit::WorstCents(out.rate, out.base, 55, 60), RateFit::kToleranceCents);
-  const double ratio = out.rate / 22050.0;
-  EXPECT_NEAR(static_cast<double>(out.loopEnd - out.loopStart + 1), 200 * ratio, 0.51);
-  EXPECT_EQ(static_cast<size_t>(out.loopEnd + 1), out.frames.size());
+  RenderZone(zone, 24, 72, 8.0, &out);
+  EXPECT_EQ(out.rate, 44100);
+  EXPECT_EQ(out.base, 72);
+  EXPECT_EQ(out.loopEnd - out.loopStart + 1, 200);
 }
 
 TEST(SetWriter, ZonesThatComeOutEqualShareOneFileAndEqualSidesAreWrittenMono) {
@@ -209,40 +198,6 @@ TEST(SetWriter, ZonesThatComeOutEqualShareOneFileAndEqualSidesAreWrittenMono) {
   EXPECT_NE(kept[3].find("-> 0002-tone.wav: stereo"), std::string::npos) << kept[3];
 }
 
-// A zone played up to four octaves below its root needs several rates: each
-// block runs from its lowest key as far as one rate keeps in tune (one key
-// more would not), and a block whose keys a rate already written fits
-// shares that file.
-TEST(SetWriter, SplitRangesRunAsFarAsOneRateFitsAndReuseRatesWritten) {
-  TempFolder folder;
-  ImportInstrument instrument;
-  instrument.name = "low";
-  ImportZone zone = LoopedZone();
-  zone.loop = LoopMode::kContinuous;
-  zone.rootKey = 72;
-  zone.keyLo = 24;
-  zone.keyHi = 72;
-  instrument.zones = {zone};
-  SetWriter writer(folder.Path(), 8.0);
-  std::string error;
-  ASSERT_TRUE(writer.Add(instrument, &error)) << error;
-  const std::vector<std::string>& kept = writer.Instruments()[0].kept;
-  int next = 24;
-  for (const std::string& line : kept) {
-    int lo = 0, hi = 0;
-    ASSERT_EQ(std::sscanf(line.c_str(), "keys %d-%d", &lo, &hi), 2) << line;
-    EXPECT_EQ(lo, next);
-    EXPECT_TRUE(RateFits(zone, lo, hi)) << line;
-    if (hi < 72) {
-      EXPECT_FALSE(RateFits(zone, lo, hi + 1)) << line;
-    }
-    next = hi + 1;
-  }
-  EXPECT_EQ(next, 73);
-  EXPECT_EQ(writer.Totals().blocks, 8u);
-  EXPECT_EQ(writer.Totals().files, 7u);
-}
-
 // A cutoff that follows the modulation envelope: 11025 Hz passes while the
 // envelope holds the cutoff at 13500 cents (19845 Hz, the bound), and is
 // gone once it has fallen to 6900 cents (443 Hz) 20 ms in.
@@ -261,7 +216,7 @@ TEST(ZoneRenderer, CutoffFollowsTheModulationEnvelope) {
   zone.modEnvelope.decay = 0.01;
   zone.modEnvelope.sustain = 0.0;
   RenderedSample out;
-  ASSERT_TRUE(RenderZone(zone, 60, 60, 8.0, &out));
+  RenderZone(zone, 60, 60, 8.0, &out);
   ASSERT_EQ(out.frames.size(), 3000u);
   auto peak = [&](size_t from, size_t to) {
     int worst = 0;
@@ -276,10 +231,10 @@ TEST(ZoneRenderer, CutoffFollowsTheModulationEnvelope) {
 // file spans five keys at most, none more than two semitones from it.
 TEST(ZoneRenderer, AHeardCutoffSpansFiveKeysAtMost) {
   ImportZone zone = LoopedZone();
-  EXPECT_TRUE(RateFits(zone, 58, 63));
+  EXPECT_TRUE(RangeFits(zone, 58, 63));
   zone.filterHz = 3999.0;
-  EXPECT_TRUE(RateFits(zone, 58, 62));
-  EXPECT_FALSE(RateFits(zone, 58, 63));
+  EXPECT_TRUE(RangeFits(zone, 58, 62));
+  EXPECT_FALSE(RangeFits(zone, 58, 63));
   zone.filterHz = 4000.0;
-  EXPECT_TRUE(RateFits(zone, 58, 63));
+  EXPECT_TRUE(RangeFits(zone, 58, 63));
 }
