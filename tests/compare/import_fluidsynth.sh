@@ -39,25 +39,14 @@ known = {
     #   of its own loop than FluidSynth's voice does at that moment, and its
     #   level there varies by 2 dB.
     "FluidR3_GM.sf2": {(48, 80)},
-    # - piano 84: pitch 3.5 cents flat. Its file serves keys 84 to 86 and
-    #   is written with the cutoff (moved by the modulation envelope) as
-    #   key 85 hears it; written for key 84 alone it measures -1.6 cents
-    #   (and every filtered zone so costs TimGM6mb 1246 MB of files, not
-    #   463). The engine's whole-frame stepping leaves it 1.2 cents flat.
-    # - piano 36: pitch 4.3 cents sharp (4.6 with a file for its key
-    #   alone, +7.6 at other rates): not found; the measure of this
-    #   decaying low piano tone moves with how its file is made.
     # - organ 36: 6 dB apart at the attack: a second layer sounds under it
     #   ('Octave Wave E4', looped over 40 frames against the organ's 383,
     #   at another speed), which one looped file cannot hold with it; the
     #   engine plays one sample a note.
-    # - bass 28: one window 1.7 dB off late in the hold: its low-pass
-    #   cutoff is written as heard two semitones up, on the middle key of
-    #   its file's five.
     # - strings 48, 64 and 80: 5 to 8 dB apart: five layers sound at once
     #   (a stereo pair looped apart and three synthetic layers, two with
     #   pitch envelopes), each looped on its own; one plays.
-    "TimGM6mb.sf2": {(0, 36), (0, 84), (19, 36), (33, 28), (48, 48), (48, 64), (48, 80)},
+    "TimGM6mb.sf2": {(19, 36), (48, 48), (48, 64), (48, 80)},
 }.get(sys.argv[3], set())
 melodic = [(0, (36, 60, 84)), (19, (36, 60, 84)), (33, (28, 40, 52)), (48, (48, 64, 80)),
            (73, (60, 72, 84))]
