@@ -81,9 +81,13 @@ struct DeviceWatch::Impl {
     return state;
   }
 
+  // What the sources described when the watch started: taken before its
+  // thread runs, so that a device that comes while the thread starts up is a
+  // change, not part of where the watch began.
+  std::string last;
+
   void Run() {
     using Clock = std::chrono::steady_clock;
-    std::string last = Describe();
     bool pending = false;
     Clock::time_point due{};
     Clock::time_point retry = Clock::now() + kRetry;
@@ -193,6 +197,7 @@ DeviceWatch::DeviceWatch(WindowHandle window) : impl_(std::make_unique<Impl>()) 
   }
   impl_->connected.assign(impl_->sources.size(), false);
   impl_->ConnectAll();
+  impl_->last = impl_->Describe();
   impl_->thread = std::thread(&Impl::Run, impl_.get());
 }
 
