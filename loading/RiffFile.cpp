@@ -153,3 +153,12 @@ RiffFile::ReadResult RiffFile::ReadData(const RiffChunk& chunk, std::unique_ptr<
 bool RiffFile::ReadStart(const RiffChunk& chunk, void* data, uint32_t size) {
   return chunk.size >= size && ReadAt(chunk.dataOffset, data, size);
 }
+
+bool RiffFile::Holds(const RiffChunk& chunk) const {
+  return chunk.dataOffset + chunk.size <= fileSize_ && chunk.dataOffset + chunk.size <= UINT32_MAX;
+}
+
+bool RiffFile::ReadPart(const RiffChunk& chunk, uint32_t offset, void* data, uint32_t size) {
+  return offset <= chunk.size && size <= chunk.size - offset &&
+         ReadAt(chunk.dataOffset + offset, data, size);
+}

@@ -46,6 +46,11 @@ class RiffFile {
   // Reads the first size bytes of the chunk's data into data: false when the
   // chunk is shorter or the file ends before them.
   bool ReadStart(const RiffChunk& chunk, void* data, uint32_t size);
+  // Whether the chunk's whole data lies inside the file.
+  bool Holds(const RiffChunk& chunk) const;
+  // Reads size bytes of the chunk's data from offset on into data: false when
+  // the chunk or the file ends before them.
+  bool ReadPart(const RiffChunk& chunk, uint32_t offset, void* data, uint32_t size);
 
   // The platform's error code of the last failed open or read, 0 when the
   // last failure was only a short file.

@@ -4,6 +4,7 @@
 // been read, converted and allocated, so every failure leaves it as it was.
 #include "loading/WaveLoader.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -45,9 +46,24 @@ uint16_t EffectiveFormat(const uint8_t* record, uint32_t size) {
 }
 
 // Value i of the raw data as a signed 16-bit value.
-int16_t ValueAt(const uint8_t* data, int bits, size_t i) {
-  if (bits == 8) return static_cast<int16_t>((static_cast<int32_t>(data[i]) - 128) * 256);
+template <int kBits>
+int16_t ValueAt(const uint8_t* data, size_t i) {
+  if (kBits == 8) return static_cast<int16_t>((static_cast<int32_t>(data[i]) - 128) * 256);
   return static_cast<int16_t>(ReadLe16(data + 2 * i));
+}
+
+// count frames of raw data into the sample's arrays, a loop for each kind so
+// that the compiler can vectorize it.
+template <int kBits>
+void ConvertPiece(const uint8_t* data, int channels, size_t count, int16_t* left, int16_t* right) {
+  if (channels == 1) {
+    for (size_t i = 0; i < count; ++i) left[i] = ValueAt<kBits>(data, i);
+  } else {
+    for (size_t i = 0; i < count; ++i) {
+      left[i] = ValueAt<kBits>(data, 2 * i);
+      right[i] = ValueAt<kBits>(data, 2 * i + 1);
+    }
+  }
 }
 
 // The first loop of the file's "smpl" chunk (the first such chunk in the
@@ -201,29 +217,20 @@ bool LoadWave(Sample& sample, const char* path) {
     LogFormat("Sample: Cannot open file '%s': unsupported channel count (%d)", path, channels);
     return false;
   }
-  std::unique_ptr<uint8_t[]> raw;
-  switch (file.ReadData(data, &raw)) {
-    case RiffFile::ReadResult::kOk:
-      break;
-    case RiffFile::ReadResult::kNoMemory:
-      LogFormat("Sample: Cannot open file '%s': data allocation failed", path);
-      return false;
-    case RiffFile::ReadResult::kShort:
-      LogFormat("Sample: Cannot open file '%s': data read failed", path);
-      return false;
+  // The data is read in pieces straight into the sample's arrays: a whole
+  // copy of it first would cost as much memory again, page by page.
+  if (!file.Holds(data)) {
+    LogFormat("Sample: Cannot open file '%s': data read failed", path);
+    return false;
   }
-  int32_t fileLoopStart = -1;
-  int32_t fileLoopEnd = -1;
-  // A missing or unreadable loop is no reason to refuse the sound.
-  (void)FirstSampleLoop(file, &fileLoopStart, &fileLoopEnd);
-  file.Close();
-
   // A chunk too short for one whole frame loads as a sample of no frames,
   // which plays nothing.
-  const size_t values = bits == 8 ? data.size : data.size / 2;
-  const size_t frames = channels == 1 ? values : values / 2;
+  const size_t valueBytes = bits == 8 ? 1 : 2;
+  const size_t frames = data.size / valueBytes / static_cast<size_t>(channels);
   SampleFrames loaded;
-  if (frames <= static_cast<size_t>(INT32_MAX))
+  constexpr uint32_t kPieceBytes = 65536;  // whole frames of either kind
+  std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kPieceBytes]);
+  if (piece && frames <= static_cast<size_t>(INT32_MAX))
     loaded = SampleFrames::Allocate(static_cast<int32_t>(frames), channels);
   if (!loaded) {
     LogFormat("Sample: Cannot open file '%s': data allocation failed", path);
@@ -231,16 +238,27 @@ bool LoadWave(Sample& sample, const char* path) {
   }
   int16_t* newLeft = loaded.Left();
   int16_t* newRight = loaded.Right();
-  const uint8_t* bytes = raw.get();
-  if (channels == 1) {
-    // One array plays on both sides (newRight is newLeft).
-    for (size_t i = 0; i < frames; ++i) newLeft[i] = ValueAt(bytes, bits, i);
-  } else {
-    for (size_t i = 0; i < frames; ++i) {
-      newLeft[i] = ValueAt(bytes, bits, 2 * i);
-      newRight[i] = ValueAt(bytes, bits, 2 * i + 1);
+  const uint8_t* bytes = piece.get();
+  const size_t frameBytes = valueBytes * static_cast<size_t>(channels);
+  for (size_t first = 0; first < frames;) {
+    const size_t count = std::min(frames - first, kPieceBytes / frameBytes);
+    if (!file.ReadPart(data, static_cast<uint32_t>(first * frameBytes), piece.get(),
+                       static_cast<uint32_t>(count * frameBytes))) {
+      LogFormat("Sample: Cannot open file '%s': data read failed", path);
+      return false;
     }
+    // One array plays on both sides of a mono sample (newRight is newLeft).
+    if (bits == 8)
+      ConvertPiece<8>(bytes, channels, count, newLeft + first, newRight + first);
+    else
+      ConvertPiece<16>(bytes, channels, count, newLeft + first, newRight + first);
+    first += count;
   }
+  int32_t fileLoopStart = -1;
+  int32_t fileLoopEnd = -1;
+  // A missing or unreadable loop is no reason to refuse the sound.
+  (void)FirstSampleLoop(file, &fileLoopStart, &fileLoopEnd);
+  file.Close();
 
   sample.SetFrames(loaded);
   // Stored as the file gives it; the voice copes with any value.
