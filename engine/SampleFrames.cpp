@@ -1,8 +1,9 @@
 #include "engine/SampleFrames.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <new>
+
+#include "platform/SampleMemory.h"
 
 // Header and frames in one allocation: left, then right (when there are two
 // channels; with one, right is left).
@@ -30,7 +31,7 @@ SampleFrames& SampleFrames::operator=(const SampleFrames& other) {
 void SampleFrames::Release() {
   if (block_ && block_->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     block_->~Block();
-    std::free(block_);
+    platform::FreeSampleMemory(block_);
   }
   block_ = nullptr;
 }
@@ -40,7 +41,7 @@ SampleFrames SampleFrames::Allocate(int32_t frameCount, int channels) {
   if (frameCount < 0 || channels < 1 || channels > 2) return frames;
   const size_t bytes = sizeof(Block) + static_cast<size_t>(channels) * sizeof(int16_t) *
                                            static_cast<size_t>(frameCount);
-  void* memory = std::malloc(bytes);
+  void* memory = platform::AllocateSampleMemory(bytes);
   if (!memory) return frames;
   Block* block = new (memory) Block;
   block->holders.store(1, std::memory_order_relaxed);
