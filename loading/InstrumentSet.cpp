@@ -58,64 +58,62 @@ bool IsInteger(const char* word) {
   return true;
 }
 
-// Frames of a release of ms milliseconds, ms a whole word of an optional
-// sign, digits and an optional fraction: ms x 44100 / 1000, truncated, in
-// exact integers (fraction digits past the sixth are dropped). False when
-// the word is no such number; frames beyond 32 bits come out as INT64_MAX.
-bool ReleaseFrames(const char* word, int64_t* frames) {
-  bool negative = false;
-  if (*word == '+' || *word == '-') negative = *word++ == '-';
-  // The number times 10^digits, digits the fraction digits kept. Whole
-  // milliseconds beyond 10^8 are 4.41e9 frames, past 32 bits: they stay at
-  // 10^8 + 1, which is too long whatever the fraction.
-  int64_t scaled = 0;
-  int64_t scale = 1;
+// A whole word of an optional sign, digits and an optional fraction: the
+// whole part (held at cap + 1 once it passes cap), and the fraction's first
+// six digits as fraction / scale. False when the word is no such number.
+bool ScanDecimal(const char* word, int64_t cap, bool* negative, int64_t* whole, int64_t* fraction,
+                 int64_t* scale) {
+  *negative = false;
+  if (*word == '+' || *word == '-') *negative = *word++ == '-';
+  *whole = 0;
+  *fraction = 0;
+  *scale = 1;
   bool digit = false;
   for (; *word >= '0' && *word <= '9'; ++word) {
     digit = true;
-    scaled = scaled * 10 + (*word - '0');
-    if (scaled > 100000000) scaled = 100000001;
+    *whole = *whole * 10 + (*word - '0');
+    if (*whole > cap) *whole = cap + 1;
   }
   if (*word == '.') {
     for (++word; *word >= '0' && *word <= '9'; ++word) {
       digit = true;
-      if (scale < 1000000) {
-        scaled = scaled * 10 + (*word - '0');
-        scale *= 10;
+      if (*scale < 1000000) {
+        *fraction = *fraction * 10 + (*word - '0');
+        *scale *= 10;
       }
     }
   }
-  if (*word || !digit) return false;
-  const int64_t n = scaled * 441 / (10 * scale);
+  return !*word && digit;
+}
+
+// Frames of a release of ms milliseconds, ms a decimal word: ms x 44100 /
+// 1000, truncated, in exact integers (fraction digits past the sixth are
+// dropped). False when the word is no such number; frames beyond 32 bits
+// come out as INT64_MAX.
+bool ReleaseFrames(const char* word, int64_t* frames) {
+  // Whole milliseconds beyond 10^8 are 4.41e9 frames, past 32 bits: they
+  // stay at 10^8 + 1, which is too long whatever the fraction.
+  bool negative = false;
+  int64_t whole = 0;
+  int64_t fraction = 0;
+  int64_t scale = 1;
+  if (!ScanDecimal(word, 100000000, &negative, &whole, &fraction, &scale)) return false;
+  const int64_t n = (whole * scale + fraction) * 441 / (10 * scale);
   *frames = n > INT32_MAX ? INT64_MAX : negative ? -n : n;
   return true;
 }
 
-// A decimal number, a whole word of an optional sign, digits and an optional
-// fraction (digits past the sixth dropped), read the same under every locale:
-// the digits as an integer divided by the power of ten, one rounding. False
-// when the word is no such number or is beyond a million.
+// A decimal number, read the same under every locale: the digits as an
+// integer divided by the power of ten, one rounding. False when the word is
+// no such number or is beyond a million.
 bool ParseDecimal(const char* word, double* value) {
   bool negative = false;
-  if (*word == '+' || *word == '-') negative = *word++ == '-';
-  int64_t scaled = 0;
+  int64_t whole = 0;
+  int64_t fraction = 0;
   int64_t scale = 1;
-  bool digit = false;
-  for (; *word >= '0' && *word <= '9'; ++word) {
-    digit = true;
-    scaled = scaled * 10 + (*word - '0');
-    if (scaled > 1000000) return false;
-  }
-  if (*word == '.') {
-    for (++word; *word >= '0' && *word <= '9'; ++word) {
-      digit = true;
-      if (scale < 1000000) {
-        scaled = scaled * 10 + (*word - '0');
-        scale *= 10;
-      }
-    }
-  }
-  if (*word || !digit) return false;
+  if (!ScanDecimal(word, 1000000, &negative, &whole, &fraction, &scale) || whole > 1000000)
+    return false;
+  const int64_t scaled = whole * scale + fraction;
   const double magnitude = static_cast<double>(scaled) / static_cast<double>(scale);
   *value = negative ? -magnitude : magnitude;
   return true;
