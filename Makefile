@@ -192,7 +192,7 @@ bench-render:
 # pelvane-import on FluidR3_GM: import time, load time, memory and render
 # speed against FluidSynth (bench/import.sh).
 bench-import:
-	@scripts/ensure-packages $(IMPORT_PACKAGES)
+	@scripts/ensure-packages $(IMPORT_PACKAGES) python3
 	$(call configure-and-build,build,$(CMAKE_FLAGS),pelvane-import pelvane-render pelvane_make_midi)
 	bench/import.sh build
 

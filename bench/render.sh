@@ -15,7 +15,7 @@
 # defaults: reverb and chorus on) and once with reverb and chorus off
 # (-R 0 -C 0), which is closer to what Pelvane does. Pelvane plays both once
 # more with FluidR3_GM itself, imported by pelvane-import (scripts/import-gm:
-# once, into $PELVANE_GM_HOME or ~/.local/share/pelvane-gm, about 40 s), so
+# once, into $PELVANE_GM_HOME or ~/.local/share/pelvane-gm, a few seconds), so
 # that the two play the same instruments. The ratios are FluidSynth's time
 # over Pelvane's. Log lines go to /dev/null.
 # Usage: bench/render.sh BUILD_DIR

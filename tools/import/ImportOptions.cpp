@@ -18,7 +18,8 @@ const char kImportUsage[] =
     "  --drums PRESET   the preset of bank 128 that plays MIDI channel 10 (default 0),\n"
     "                   or 'none'\n"
     "  --velocity V     the velocity layer to keep, 1 to 127 (default 100)\n"
-    "  --max-seconds S  the longest a decaying sound is written out (default 8)\n"
+    "  --max-seconds S  the longest a sound without a loop, or the attack ahead of\n"
+    "                   a loop, is written out (default 8)\n"
     "  --force          replace an existing default.pvi in OUTDIR\n"
     "  --help           show this text\n"
     "  --version        show the version\n";
