@@ -1,5 +1,5 @@
 // Memory for sample frames, which a set holds by the hundred megabytes and
-// writes once as it loads. Linux: blocks are cut from 32 MB regions that ask
+// writes once as it loads. Linux: blocks are cut from 16 MB regions that ask
 // for transparent huge pages, since touching a set's memory 4 KiB page by
 // page costs more than reading its files (a 280 MB set loads in a third of
 // the time); a region goes back to the system when its last block is freed.

@@ -30,7 +30,10 @@ void FreeSampleMemory(void* memory) { std::free(memory); }
 namespace {
 
 constexpr size_t kHugePage = size_t{2} << 20;
-constexpr size_t kRegionBytes = size_t{32} << 20;
+constexpr size_t kPage = 4096;
+// Small enough that a block which outlives the others of its region (the
+// built-in tone, made before any set) keeps little of their memory.
+constexpr size_t kRegionBytes = size_t{16} << 20;
 // A block larger than this gets a mapping of its own.
 constexpr size_t kLargestCut = kRegionBytes / 4;
 constexpr size_t kAlign = 64;
@@ -48,9 +51,10 @@ struct alignas(kAlign) BlockHeader {
   Region* region;
 };
 
-// A mapping of at least bytes, aligned to a huge page, asking for them.
+// A mapping of at least bytes, aligned to a huge page, asking for them
+// where they are whole (a huge page in part would be resident in whole).
 Region* MapRegion(size_t bytes) {
-  const size_t mapped = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  const size_t mapped = (bytes + kPage - 1) / kPage * kPage;
   void* raw =
       mmap(nullptr, mapped + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
@@ -63,7 +67,7 @@ Region* MapRegion(size_t bytes) {
     munmap(reinterpret_cast<void*>(aligned + mapped), end - (aligned + mapped));
   void* memory = reinterpret_cast<void*>(aligned);
   // Without huge pages the region works as well, only slower to fill.
-  (void)madvise(memory, mapped, MADV_HUGEPAGE);
+  if (mapped >= kHugePage) (void)madvise(memory, mapped / kHugePage * kHugePage, MADV_HUGEPAGE);
   Region* region = new (memory) Region;
   region->users.store(1, std::memory_order_relaxed);
   region->mapped = mapped;
