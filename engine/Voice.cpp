@@ -84,6 +84,19 @@ inline int32_t ShapedScale(int32_t gain, int64_t level) {
   return scale > 65535 ? 65535 : static_cast<int32_t>(scale);
 }
 
+// Frames from .. to - 1 of a call, piece by piece: mix(first, end, scale)
+// for each stretch within one piece whose scale is not 0.
+template <class MixStretch>
+inline void ForEachPiece(int32_t from, int32_t to, const int32_t* scales, MixStretch mix) {
+  while (from < to) {
+    const int32_t piece = from / SAMPLE_SHAPE_PIECE;
+    const int32_t end =
+        (piece + 1) * SAMPLE_SHAPE_PIECE < to ? (piece + 1) * SAMPLE_SHAPE_PIECE : to;
+    if (scales[piece] != 0) mix(from, end, scales[piece]);
+    from = end;
+  }
+}
+
 }  // namespace
 
 void Voice::Mix::Table(int16_t* buffer, const Sample& s, int32_t start, const OffsetTable& table,
@@ -92,15 +105,10 @@ void Voice::Mix::Table(int16_t* buffer, const Sample& s, int32_t start, const Of
     MixByTable(buffer, s.left, s.right, s.length, start, table, first, count, value);
     return;
   }
-  // Piece by piece (their bounds are whole groups of the table).
-  for (int32_t from = first; from < count;) {
-    const int32_t piece = from / SAMPLE_SHAPE_PIECE;
-    const int32_t to =
-        count < (piece + 1) * SAMPLE_SHAPE_PIECE ? count : (piece + 1) * SAMPLE_SHAPE_PIECE;
-    if (scales[piece] != 0)
-      MixByTableScaled(buffer, s.left, s.right, s.length, start, table, from, to, scales[piece]);
-    from = to;
-  }
+  // The pieces' bounds are whole groups of the table.
+  ForEachPiece(first, count, scales, [&](int32_t from, int32_t to, int32_t scale) {
+    MixByTableScaled(buffer, s.left, s.right, s.length, start, table, from, to, scale);
+  });
 }
 
 void Voice::Mix::Positions(int16_t* buffer, const Sample& s, const int32_t* at, int32_t frame,
@@ -109,14 +117,10 @@ void Voice::Mix::Positions(int16_t* buffer, const Sample& s, const int32_t* at, 
     MixByPositions(buffer, s.left, s.right, at, count, value);
     return;
   }
-  for (int32_t i = 0; i < count;) {
-    const int32_t piece = (frame + i) / SAMPLE_SHAPE_PIECE;
-    const int32_t end = (piece + 1) * SAMPLE_SHAPE_PIECE - frame;
-    const int32_t to = count < end ? count : end;
-    if (scales[piece] != 0)
-      MixByPositionsScaled(buffer + 2 * i, s.left, s.right, at + i, to - i, scales[piece]);
-    i = to;
-  }
+  ForEachPiece(frame, frame + count, scales, [&](int32_t from, int32_t to, int32_t scale) {
+    const int32_t i = from - frame;
+    MixByPositionsScaled(buffer + 2 * i, s.left, s.right, at + i, to - from, scale);
+  });
 }
 
 void Voice::Render(int16_t* buffer, int32_t frameCount) noexcept {

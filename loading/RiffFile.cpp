@@ -136,8 +136,7 @@ bool RiffFile::Ascend(const RiffChunk& chunk) {
 RiffFile::ReadResult RiffFile::ReadData(const RiffChunk& chunk, std::unique_ptr<uint8_t[]>* data) {
   lastError_ = 0;
   // A declared size that runs past the end of the file is never allocated.
-  if (chunk.size > 0 &&
-      (chunk.dataOffset + chunk.size > fileSize_ || chunk.dataOffset + chunk.size > UINT32_MAX)) {
+  if (chunk.size > 0 && !Holds(chunk)) {
     position_ = chunk.dataOffset + chunk.size;
     return ReadResult::kShort;
   }

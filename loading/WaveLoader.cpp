@@ -238,7 +238,6 @@ bool LoadWave(Sample& sample, const char* path) {
   }
   int16_t* newLeft = loaded.Left();
   int16_t* newRight = loaded.Right();
-  const uint8_t* bytes = piece.get();
   const size_t frameBytes = valueBytes * static_cast<size_t>(channels);
   for (size_t first = 0; first < frames;) {
     const size_t count = std::min(frames - first, kPieceBytes / frameBytes);
@@ -249,9 +248,9 @@ bool LoadWave(Sample& sample, const char* path) {
     }
     // One array plays on both sides of a mono sample (newRight is newLeft).
     if (bits == 8)
-      ConvertPiece<8>(bytes, channels, count, newLeft + first, newRight + first);
+      ConvertPiece<8>(piece.get(), channels, count, newLeft + first, newRight + first);
     else
-      ConvertPiece<16>(bytes, channels, count, newLeft + first, newRight + first);
+      ConvertPiece<16>(piece.get(), channels, count, newLeft + first, newRight + first);
     first += count;
   }
   int32_t fileLoopStart = -1;

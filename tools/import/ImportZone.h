@@ -56,22 +56,27 @@ struct ModEnvelopeSpec {
   double sustain = 1.0;
   double holdTimecentsPerKey = 0.0;
   double decayTimecentsPerKey = 0.0;
+  // The hold and the decay time as key plays them.
+  double HeldFor(int key) const {
+    return hold * std::exp2(holdTimecentsPerKey * (60 - key) / 1200.0);
+  }
+  double FallFor(int key) const {
+    return decay * std::exp2(decayTimecentsPerKey * (60 - key) / 1200.0);
+  }
   double Value(double t, int key) const {
     if (t < delay) return 0.0;
     t -= delay;
     if (t < attack) return t / attack;
     t -= attack;
-    const double heldFor = hold * std::exp2(holdTimecentsPerKey * (60 - key) / 1200.0);
+    const double heldFor = HeldFor(key);
     if (t < heldFor) return 1.0;
     t -= heldFor;
-    const double fall = decay * std::exp2(decayTimecentsPerKey * (60 - key) / 1200.0);
+    const double fall = FallFor(key);
     return fall > 0.0 ? std::max(sustain, 1.0 - t / fall) : sustain;
   }
-  // When it has reached its sustain level on key (seconds from the start).
-  double End(int key) const {
-    return delay + attack + hold * std::exp2(holdTimecentsPerKey * (60 - key) / 1200.0) +
-           decay * std::exp2(decayTimecentsPerKey * (60 - key) / 1200.0);
-  }
+  // By when it has reached its sustain level on key, whatever that level:
+  // a whole decay time after the hold (seconds from the start).
+  double End(int key) const { return delay + attack + HeldFor(key) + FallFor(key); }
 };
 
 struct ImportZone {
